@@ -1,0 +1,55 @@
+// Shared plumbing of the in-memory Win32 subset: the call log, faults, the
+// resource ledger and the reset of each area.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fake_win32/api.h"
+
+namespace fake_win32::internal {
+
+// Records the call and counts it; returns the error to fail it with, if a
+// fault is set for this occurrence.
+std::optional<uint32_t> Enter(const char* function, std::initializer_list<std::string> args);
+// Records the call only (for functions that cannot fail).
+void Record(const char* function, std::initializer_list<std::string> args);
+
+std::string Text(const char* s);          // "(null)" for null
+std::string Text(const wchar_t* s);       // narrowed; "(null)" for null
+std::string Hex(uint64_t value);
+std::string Ptr(const void* p);
+std::string Num(int64_t value);
+
+// Resource ledger. Kinds: "key", "scm", "find", "process", "thread",
+// "array", "bstr".
+void Opened(const std::string& kind, const void* id);
+// Returns false (and records a misuse) when `id` is not open as `kind`.
+bool Closed(const std::string& kind, const void* id);
+bool IsOpen(const std::string& kind, const void* id);
+void Misuse(const std::string& what);
+
+// Handle numbers that do not collide between areas.
+uintptr_t NewHandleValue();
+
+// Equality and ordering that ignore ASCII case, as Windows names do.
+bool EqualsNoCase(const std::string& a, const std::string& b);
+struct LessNoCase {
+  bool operator()(const std::string& a, const std::string& b) const;
+};
+
+// Per-area state resets, called by fake_win32::Reset.
+void ResetRegistry();
+void ResetServices();
+void ResetProcesses();
+void ResetFiles();
+void ResetProfiles();
+void ResetShell();
+void ResetCom();
+void ResetAutomation();
+void ResetModule();
+
+}  // namespace fake_win32::internal

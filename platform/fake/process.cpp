@@ -1,0 +1,160 @@
+// Processes: creating one checks that its program exists and lets the
+// test's runner stand in for it; the process has ended by the time
+// CreateProcessA returns, so a wait returns at once.
+#include <cstring>
+#include <functional>
+#include <map>
+
+#include "fake_win32/control.h"
+#include "files.h"
+#include "internal.h"
+
+namespace fake_win32 {
+namespace {
+
+using internal::Enter;
+using internal::Hex;
+using internal::Num;
+using internal::Ptr;
+using internal::Text;
+
+struct ProcessState {
+  std::function<DWORD(const std::string&)> runner;
+  std::map<uintptr_t, DWORD> exitCodes;  // process handles
+  std::map<uintptr_t, bool> threads;     // thread handles
+  DWORD nextId = 100;
+};
+
+ProcessState& State() {
+  static ProcessState state;
+  return state;
+}
+
+// The program named by a command line: the quoted first token, or the text
+// up to the first blank.
+std::string ProgramOf(const std::string& commandLine) {
+  if (!commandLine.empty() && commandLine[0] == '"') {
+    const size_t close = commandLine.find('"', 1);
+    return commandLine.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+  }
+  return commandLine.substr(0, commandLine.find_first_of(" \t"));
+}
+
+}  // namespace
+
+namespace internal {
+void ResetProcesses() {
+  State().runner = nullptr;
+  State().exitCodes.clear();
+  State().threads.clear();
+}
+}  // namespace internal
+
+void SetProcessRunner(std::function<DWORD(const std::string& commandLine)> runner) {
+  State().runner = std::move(runner);
+}
+
+}  // namespace fake_win32
+
+using namespace fake_win32;
+
+BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                           LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags,
+                           LPVOID environment, LPCSTR currentDirectory, LPSTARTUPINFOA startupInfo,
+                           LPPROCESS_INFORMATION processInformation) {
+  if (auto fault = Enter("CreateProcessA",
+                         {Text(applicationName), Text(commandLine), Ptr(processAttributes), Ptr(threadAttributes),
+                          Num(inheritHandles), Hex(creationFlags), Ptr(environment), Text(currentDirectory),
+                          startupInfo ? Num(startupInfo->cb) : std::string("(null)"), Ptr(processInformation)})) {
+    SetLastError(*fault);
+    return FALSE;
+  }
+  if (!startupInfo || !processInformation || (!applicationName && !commandLine)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const std::string line = commandLine ? commandLine : "";
+  std::string program = applicationName ? std::string(applicationName) : ProgramOf(line);
+  internal::ResolvedPath path;
+  if (program.empty() || !internal::Resolve(program, &path)) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+  }
+  DWORD attributes = GetFileAttributesA(path.full.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES && program.find('.') == std::string::npos) {
+    attributes = GetFileAttributesA((path.full + ".exe").c_str());
+  }
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  auto& state = State();
+  const DWORD exitCode = state.runner ? state.runner(line) : 0;
+  const uintptr_t process = internal::NewHandleValue();
+  const uintptr_t thread = internal::NewHandleValue();
+  state.exitCodes[process] = exitCode;
+  state.threads[thread] = true;
+  processInformation->hProcess = reinterpret_cast<HANDLE>(process);
+  processInformation->hThread = reinterpret_cast<HANDLE>(thread);
+  processInformation->dwProcessId = state.nextId++;
+  processInformation->dwThreadId = state.nextId++;
+  internal::Opened("process", processInformation->hProcess);
+  internal::Opened("thread", processInformation->hThread);
+  return TRUE;
+}
+
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+  if (auto fault = Enter("WaitForSingleObject", {Ptr(handle), Hex(milliseconds)})) {
+    SetLastError(*fault);
+    return WAIT_FAILED;
+  }
+  const auto value = reinterpret_cast<uintptr_t>(handle);
+  if (!State().exitCodes.count(value) && !State().threads.count(value)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
+  }
+  return WAIT_OBJECT_0;
+}
+
+BOOL WINAPI GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
+  if (auto fault = Enter("GetExitCodeProcess", {Ptr(process)})) {
+    SetLastError(*fault);
+    return FALSE;
+  }
+  auto it = State().exitCodes.find(reinterpret_cast<uintptr_t>(process));
+  if (it == State().exitCodes.end() || !exitCode) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  *exitCode = it->second;
+  return TRUE;
+}
+
+BOOL WINAPI CloseHandle(HANDLE handle) {
+  auto fault = Enter("CloseHandle", {Ptr(handle)});
+  auto& state = State();
+  const auto value = reinterpret_cast<uintptr_t>(handle);
+  bool closed = false;
+  if (state.exitCodes.erase(value)) {
+    closed = internal::Closed("process", handle);
+  } else if (state.threads.erase(value)) {
+    closed = internal::Closed("thread", handle);
+  } else if (handle) {
+    internal::Misuse("CloseHandle of a handle that is not open: " + Ptr(handle));
+  }
+  if (!closed) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (fault) {
+    SetLastError(*fault);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+DWORD WINAPI GetCurrentProcessId() { return 4242; }

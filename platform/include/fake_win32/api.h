@@ -1,0 +1,516 @@
+// The subset of the Win32 API that this project uses, for builds on hosts
+// other than Windows. Names, values and signatures follow the Windows SDK;
+// the functions are backed by in-memory state (and, for files, by a real host
+// folder) that tests set up, inspect and make fail through fake_win32/control.h.
+//
+// Widths follow 32-bit Windows where the product relies on them: DWORD, LONG,
+// ULONG and HRESULT are 32 bits here even though long is 64 bits on the host.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// ---------------------------------------------------------------------------
+// Calling conventions and basic types
+// ---------------------------------------------------------------------------
+#define WINAPI
+#define STDMETHODCALLTYPE
+#define CALLBACK
+#define APIENTRY
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef char CHAR;
+typedef int16_t SHORT;
+typedef uint16_t USHORT;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef int INT;
+typedef unsigned int UINT;
+typedef uint32_t UINT32;
+typedef int32_t LONG;
+typedef uint32_t ULONG;
+typedef int64_t LONGLONG;
+typedef uint64_t ULONGLONG;
+typedef uintptr_t ULONG_PTR;
+typedef uintptr_t DWORD_PTR;
+typedef size_t SIZE_T;
+typedef wchar_t WCHAR;
+typedef WCHAR OLECHAR;
+typedef CHAR* LPSTR;
+typedef const CHAR* LPCSTR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef OLECHAR* LPOLESTR;
+typedef const OLECHAR* LPCOLESTR;
+typedef OLECHAR* BSTR;
+typedef void* LPVOID;
+typedef void* PVOID;
+typedef const void* LPCVOID;
+typedef BYTE* LPBYTE;
+typedef const BYTE* LPCBYTE;
+typedef DWORD* LPDWORD;
+typedef LONG HRESULT;
+typedef LONG SCODE;
+typedef LONG LSTATUS;
+typedef DWORD LCID;
+typedef LONG DISPID;
+typedef USHORT VARTYPE;
+typedef SHORT VARIANT_BOOL;
+typedef double DATE;
+typedef DWORD REGSAM;
+
+typedef void* HANDLE;
+typedef HANDLE* PHANDLE;
+struct HKEY__;
+typedef HKEY__* HKEY;
+typedef HKEY* PHKEY;
+struct HWND__;
+typedef HWND__* HWND;
+struct HINSTANCE__;
+typedef HINSTANCE__* HINSTANCE;
+typedef HINSTANCE HMODULE;
+struct SC_HANDLE__;
+typedef SC_HANDLE__* SC_HANDLE;
+
+#define TRUE 1
+#define FALSE 0
+#define MAX_PATH 260
+#define INFINITE 0xFFFFFFFFu
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
+
+// ---------------------------------------------------------------------------
+// Error codes
+// ---------------------------------------------------------------------------
+#define ERROR_SUCCESS 0L
+#define NO_ERROR 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_OUTOFMEMORY 14L
+#define ERROR_NO_MORE_FILES 18L
+#define ERROR_SHARING_VIOLATION 32L
+#define ERROR_FILE_EXISTS 80L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_INVALID_NAME 123L
+#define ERROR_BAD_PATHNAME 161L
+#define ERROR_ALREADY_EXISTS 183L
+#define ERROR_FILENAME_EXCED_RANGE 206L
+#define ERROR_MORE_DATA 234L
+#define ERROR_DIRECTORY 267L
+#define ERROR_SERVICE_DOES_NOT_EXIST 1060L
+#define ERROR_SERVICE_EXISTS 1073L
+#define ERROR_SERVICE_MARKED_FOR_DELETE 1072L
+
+#define S_OK static_cast<HRESULT>(0L)
+#define S_FALSE static_cast<HRESULT>(1L)
+#define E_NOTIMPL static_cast<HRESULT>(0x80004001L)
+#define E_NOINTERFACE static_cast<HRESULT>(0x80004002L)
+#define E_POINTER static_cast<HRESULT>(0x80004003L)
+#define E_FAIL static_cast<HRESULT>(0x80004005L)
+#define E_UNEXPECTED static_cast<HRESULT>(0x8000FFFFL)
+#define E_ACCESSDENIED static_cast<HRESULT>(0x80070005L)
+#define E_OUTOFMEMORY static_cast<HRESULT>(0x8007000EL)
+#define E_INVALIDARG static_cast<HRESULT>(0x80070057L)
+#define CO_E_NOTINITIALIZED static_cast<HRESULT>(0x800401F0L)
+#define CO_E_CLASSSTRING static_cast<HRESULT>(0x800401F3L)
+#define CO_E_SERVER_EXEC_FAILURE static_cast<HRESULT>(0x80080005L)
+#define REGDB_E_CLASSNOTREG static_cast<HRESULT>(0x80040154L)
+#define CLASS_E_NOAGGREGATION static_cast<HRESULT>(0x80040110L)
+#define DISP_E_UNKNOWNINTERFACE static_cast<HRESULT>(0x80020001L)
+#define DISP_E_MEMBERNOTFOUND static_cast<HRESULT>(0x80020003L)
+#define DISP_E_TYPEMISMATCH static_cast<HRESULT>(0x80020005L)
+#define DISP_E_UNKNOWNNAME static_cast<HRESULT>(0x80020006L)
+#define DISP_E_BADVARTYPE static_cast<HRESULT>(0x80020008L)
+#define DISP_E_EXCEPTION static_cast<HRESULT>(0x80020009L)
+#define DISP_E_BADPARAMCOUNT static_cast<HRESULT>(0x8002000EL)
+#define DISP_E_ARRAYISLOCKED static_cast<HRESULT>(0x8002000DL)
+#define RPC_E_DISCONNECTED static_cast<HRESULT>(0x80010108L)
+#define RPC_E_SERVER_DIED static_cast<HRESULT>(0x80010007L)
+#define HRESULT_FROM_WIN32(x) \
+  (static_cast<HRESULT>(x) <= 0 ? static_cast<HRESULT>(x) \
+                                 : static_cast<HRESULT>((static_cast<DWORD>(x) & 0x0000FFFFu) | 0x80070000u))
+#define SUCCEEDED(hr) (static_cast<HRESULT>(hr) >= 0)
+#define FAILED(hr) (static_cast<HRESULT>(hr) < 0)
+
+DWORD WINAPI GetLastError();
+void WINAPI SetLastError(DWORD error);
+
+// ---------------------------------------------------------------------------
+// Registry
+// ---------------------------------------------------------------------------
+#define HKEY_CLASSES_ROOT (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x80000000u)))
+#define HKEY_CURRENT_USER (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x80000001u)))
+#define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x80000002u)))
+
+#define KEY_QUERY_VALUE 0x0001u
+#define KEY_SET_VALUE 0x0002u
+#define KEY_CREATE_SUB_KEY 0x0004u
+#define KEY_ENUMERATE_SUB_KEYS 0x0008u
+#define KEY_NOTIFY 0x0010u
+#define KEY_CREATE_LINK 0x0020u
+#define KEY_WOW64_64KEY 0x0100u
+#define KEY_WOW64_32KEY 0x0200u
+#define KEY_READ 0x20019u
+#define KEY_WRITE 0x20006u
+#define KEY_ALL_ACCESS 0xF003Fu
+
+#define REG_NONE 0u
+#define REG_SZ 1u
+#define REG_EXPAND_SZ 2u
+#define REG_BINARY 3u
+#define REG_DWORD 4u
+#define REG_MULTI_SZ 7u
+#define REG_QWORD 11u
+#define REG_OPTION_NON_VOLATILE 0u
+#define REG_CREATED_NEW_KEY 1u
+#define REG_OPENED_EXISTING_KEY 2u
+
+struct SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+};
+typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+typedef FILETIME* PFILETIME;
+
+LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY result);
+LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
+                               REGSAM sam, LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition);
+LSTATUS WINAPI RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classLength, LPDWORD reserved,
+                                LPDWORD subKeys, LPDWORD maxSubKeyLength, LPDWORD maxClassLength,
+                                LPDWORD values, LPDWORD maxValueNameLength, LPDWORD maxValueLength,
+                                LPDWORD securityDescriptor, PFILETIME lastWriteTime);
+LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                                LPDWORD dataSize);
+LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                              DWORD dataSize);
+LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR valueName);
+LSTATUS WINAPI RegDeleteTreeA(HKEY key, LPCSTR subKey);
+LSTATUS WINAPI RegCloseKey(HKEY key);
+
+// ---------------------------------------------------------------------------
+// Service control manager
+// ---------------------------------------------------------------------------
+#define SC_MANAGER_CONNECT 0x0001u
+#define SC_MANAGER_CREATE_SERVICE 0x0002u
+#define SC_MANAGER_ALL_ACCESS 0xF003Fu
+#define SERVICE_QUERY_CONFIG 0x0001u
+#define SERVICE_ALL_ACCESS 0xF01FFu
+#define DELETE 0x00010000u
+#define SERVICE_WIN32_OWN_PROCESS 0x00000010u
+#define SERVICE_DEMAND_START 0x00000003u
+#define SERVICE_ERROR_NORMAL 0x00000001u
+
+SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD desiredAccess);
+SC_HANDLE WINAPI OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD desiredAccess);
+SC_HANDLE WINAPI CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayName, DWORD desiredAccess,
+                                DWORD serviceType, DWORD startType, DWORD errorControl, LPCSTR binaryPathName,
+                                LPCSTR loadOrderGroup, LPDWORD tagId, LPCSTR dependencies,
+                                LPCSTR serviceStartName, LPCSTR password);
+BOOL WINAPI DeleteService(SC_HANDLE service);
+BOOL WINAPI CloseServiceHandle(SC_HANDLE handle);
+
+// ---------------------------------------------------------------------------
+// Processes and modules
+// ---------------------------------------------------------------------------
+#define CREATE_NO_WINDOW 0x08000000u
+#define WAIT_OBJECT_0 0x00000000u
+#define WAIT_TIMEOUT 0x00000102u
+#define WAIT_FAILED 0xFFFFFFFFu
+
+struct STARTUPINFOA {
+  DWORD cb;
+  LPSTR lpReserved;
+  LPSTR lpDesktop;
+  LPSTR lpTitle;
+  DWORD dwX;
+  DWORD dwY;
+  DWORD dwXSize;
+  DWORD dwYSize;
+  DWORD dwXCountChars;
+  DWORD dwYCountChars;
+  DWORD dwFillAttribute;
+  DWORD dwFlags;
+  WORD wShowWindow;
+  WORD cbReserved2;
+  LPBYTE lpReserved2;
+  HANDLE hStdInput;
+  HANDLE hStdOutput;
+  HANDLE hStdError;
+};
+typedef STARTUPINFOA* LPSTARTUPINFOA;
+
+struct PROCESS_INFORMATION {
+  HANDLE hProcess;
+  HANDLE hThread;
+  DWORD dwProcessId;
+  DWORD dwThreadId;
+};
+typedef PROCESS_INFORMATION* LPPROCESS_INFORMATION;
+
+BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                           LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags,
+                           LPVOID environment, LPCSTR currentDirectory, LPSTARTUPINFOA startupInfo,
+                           LPPROCESS_INFORMATION processInformation);
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+BOOL WINAPI GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
+BOOL WINAPI CloseHandle(HANDLE handle);
+DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
+DWORD WINAPI GetCurrentProcessId();
+
+// ---------------------------------------------------------------------------
+// Profile strings
+// ---------------------------------------------------------------------------
+DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultText, LPSTR returned, DWORD size,
+                                      LPCSTR fileName);
+BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR text, LPCSTR fileName);
+
+// ---------------------------------------------------------------------------
+// Files
+// ---------------------------------------------------------------------------
+#define FILE_ATTRIBUTE_READONLY 0x00000001u
+#define FILE_ATTRIBUTE_HIDDEN 0x00000002u
+#define FILE_ATTRIBUTE_SYSTEM 0x00000004u
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020u
+#define FILE_ATTRIBUTE_NORMAL 0x00000080u
+#define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFu
+
+struct WIN32_FIND_DATAA {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD dwReserved0;
+  DWORD dwReserved1;
+  CHAR cFileName[MAX_PATH];
+  CHAR cAlternateFileName[14];
+};
+typedef WIN32_FIND_DATAA* LPWIN32_FIND_DATAA;
+
+HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData);
+BOOL WINAPI FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA findData);
+BOOL WINAPI FindClose(HANDLE find);
+BOOL WINAPI CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfExists);
+BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes);
+DWORD WINAPI GetFileAttributesA(LPCSTR fileName);
+
+// ---------------------------------------------------------------------------
+// Windows and shell
+// ---------------------------------------------------------------------------
+#define MB_OK 0x00000000u
+#define IDOK 1
+
+int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+
+#define CSIDL_PROGRAM_FILES 0x0026
+#define CSIDL_FLAG_CREATE 0x8000
+#define SHGFP_TYPE_CURRENT 0
+
+HRESULT WINAPI SHGetFolderPathAndSubDirA(HWND owner, int folder, HANDLE token, DWORD flags, LPCSTR subDir,
+                                         LPSTR path);
+HRESULT WINAPI SHGetFolderPathA(HWND owner, int folder, HANDLE token, DWORD flags, LPSTR path);
+
+// ---------------------------------------------------------------------------
+// Component object model
+// ---------------------------------------------------------------------------
+struct GUID {
+  DWORD Data1;
+  WORD Data2;
+  WORD Data3;
+  BYTE Data4[8];
+};
+typedef GUID IID;
+typedef GUID CLSID;
+typedef const IID& REFIID;
+typedef const CLSID& REFCLSID;
+typedef CLSID* LPCLSID;
+inline bool operator==(const GUID& a, const GUID& b) {
+  if (a.Data1 != b.Data1 || a.Data2 != b.Data2 || a.Data3 != b.Data3) return false;
+  for (int i = 0; i < 8; ++i) {
+    if (a.Data4[i] != b.Data4[i]) return false;
+  }
+  return true;
+}
+inline bool operator!=(const GUID& a, const GUID& b) { return !(a == b); }
+inline bool IsEqualGUID(const GUID& a, const GUID& b) { return a == b; }
+
+extern const IID IID_NULL;
+extern const IID IID_IUnknown;
+extern const IID IID_IDispatch;
+
+#define CLSCTX_INPROC_SERVER 0x1u
+#define CLSCTX_INPROC_HANDLER 0x2u
+#define CLSCTX_LOCAL_SERVER 0x4u
+
+struct IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) = 0;
+  virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
+  virtual ULONG STDMETHODCALLTYPE Release() = 0;
+
+ protected:
+  ~IUnknown() = default;
+};
+typedef IUnknown* LPUNKNOWN;
+
+struct ITypeInfo;
+struct tagVARIANT;
+typedef tagVARIANT VARIANT;
+typedef VARIANT VARIANTARG;
+
+struct DISPPARAMS {
+  VARIANTARG* rgvarg;
+  DISPID* rgdispidNamedArgs;
+  UINT cArgs;
+  UINT cNamedArgs;
+};
+
+struct EXCEPINFO {
+  WORD wCode;
+  WORD wReserved;
+  BSTR bstrSource;
+  BSTR bstrDescription;
+  BSTR bstrHelpFile;
+  DWORD dwHelpContext;
+  PVOID pvReserved;
+  HRESULT(STDMETHODCALLTYPE* pfnDeferredFillIn)(EXCEPINFO*);
+  SCODE scode;
+};
+
+#define DISPATCH_METHOD 0x1
+#define DISPATCH_PROPERTYGET 0x2
+#define DISPID_UNKNOWN (-1)
+#define LOCALE_USER_DEFAULT 0x0400u
+#define LOCALE_SYSTEM_DEFAULT 0x0800u
+
+struct IDispatch : IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
+                                                  DISPID* ids) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                                           VARIANT* result, EXCEPINFO* exception, UINT* argError) = 0;
+
+ protected:
+  ~IDispatch() = default;
+};
+
+HRESULT WINAPI CoInitialize(LPVOID reserved);
+void WINAPI CoUninitialize();
+HRESULT WINAPI CLSIDFromProgID(LPCOLESTR progId, LPCLSID clsid);
+HRESULT WINAPI CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD context, REFIID riid, LPVOID* object);
+
+// ---------------------------------------------------------------------------
+// Automation: VARIANT and SAFEARRAY
+// ---------------------------------------------------------------------------
+enum VARENUM : USHORT {
+  VT_EMPTY = 0,
+  VT_NULL = 1,
+  VT_I2 = 2,
+  VT_I4 = 3,
+  VT_R4 = 4,
+  VT_R8 = 5,
+  VT_BSTR = 8,
+  VT_DISPATCH = 9,
+  VT_ERROR = 10,
+  VT_BOOL = 11,
+  VT_VARIANT = 12,
+  VT_UNKNOWN = 13,
+  VT_I1 = 16,
+  VT_UI1 = 17,
+  VT_UI2 = 18,
+  VT_UI4 = 19,
+  VT_I8 = 20,
+  VT_UI8 = 21,
+  VT_INT = 22,
+  VT_UINT = 23,
+  VT_ARRAY = 0x2000,
+  VT_BYREF = 0x4000,
+  VT_TYPEMASK = 0x0FFF,
+};
+
+struct SAFEARRAYBOUND {
+  ULONG cElements;
+  LONG lLbound;
+};
+
+struct SAFEARRAY {
+  USHORT cDims;
+  USHORT fFeatures;
+  ULONG cbElements;
+  ULONG cLocks;
+  PVOID pvData;
+  SAFEARRAYBOUND rgsabound[1];
+};
+typedef SAFEARRAY* LPSAFEARRAY;
+
+struct tagVARIANT {
+  VARTYPE vt;
+  WORD wReserved1;
+  WORD wReserved2;
+  WORD wReserved3;
+  union {
+    LONGLONG llVal;
+    LONG lVal;
+    BYTE bVal;
+    SHORT iVal;
+    CHAR cVal;
+    USHORT uiVal;
+    ULONG ulVal;
+    INT intVal;
+    UINT uintVal;
+    double dblVal;
+    VARIANT_BOOL boolVal;
+    SCODE scode;
+    BSTR bstrVal;
+    IUnknown* punkVal;
+    IDispatch* pdispVal;
+    SAFEARRAY* parray;
+    BYTE* pbVal;
+    LONG* plVal;
+    ULONG* pulVal;
+    SAFEARRAY** pparray;
+    VARIANT* pvarVal;
+    PVOID byref;
+  };
+};
+
+#define V_VT(v) ((v)->vt)
+#define V_UI4(v) ((v)->ulVal)
+#define V_UI4REF(v) ((v)->pulVal)
+#define V_I4(v) ((v)->lVal)
+#define V_UI1(v) ((v)->bVal)
+#define V_I1(v) ((v)->cVal)
+#define V_BSTR(v) ((v)->bstrVal)
+#define V_ARRAY(v) ((v)->parray)
+#define V_ARRAYREF(v) ((v)->pparray)
+#define V_VARIANTREF(v) ((v)->pvarVal)
+#define V_BYREF(v) ((v)->byref)
+
+void WINAPI VariantInit(VARIANTARG* variant);
+HRESULT WINAPI VariantClear(VARIANTARG* variant);
+
+SAFEARRAY* WINAPI SafeArrayCreate(VARTYPE vt, UINT dims, SAFEARRAYBOUND* bounds);
+HRESULT WINAPI SafeArrayDestroy(SAFEARRAY* array);
+HRESULT WINAPI SafeArrayAccessData(SAFEARRAY* array, void** data);
+HRESULT WINAPI SafeArrayUnaccessData(SAFEARRAY* array);
+UINT WINAPI SafeArrayGetDim(SAFEARRAY* array);
+UINT WINAPI SafeArrayGetElemsize(SAFEARRAY* array);
+HRESULT WINAPI SafeArrayGetLBound(SAFEARRAY* array, UINT dim, LONG* bound);
+HRESULT WINAPI SafeArrayGetUBound(SAFEARRAY* array, UINT dim, LONG* bound);
+HRESULT WINAPI SafeArrayGetVartype(SAFEARRAY* array, VARTYPE* vt);
+
+BSTR WINAPI SysAllocString(const OLECHAR* text);
+void WINAPI SysFreeString(BSTR text);
+UINT WINAPI SysStringLen(BSTR text);

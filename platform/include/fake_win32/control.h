@@ -1,0 +1,104 @@
+// Test control of the in-memory Win32 subset (host builds only): set up the
+// state that the API functions work on, look at what was called, and make any
+// call fail on demand.
+//
+// The state is process-wide and meant for one thread at a time, except the
+// component model's initialisation, which is per thread as on Windows.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "fake_win32/api.h"
+
+namespace fake_win32 {
+
+// Forgets every piece of state: registry, services, components, message
+// boxes, faults, the call log and the resource ledger. Files start again in a
+// fresh, empty host folder that holds the drive C: with "C:\Program Files
+// (x86)" and "C:\windows" in it. The module path becomes C:\setup\setup.exe,
+// the current folder C:\, and the calling thread is no longer initialised
+// for the component model.
+void Reset();
+
+// ---------------------------------------------------------------------------
+// Faults. Every function that can fail counts its calls. A fault makes the
+// chosen call fail in the function's own way: a Win32 error code returned
+// (registry) or left for GetLastError (the rest), or an HRESULT returned
+// (component model, shell). `error` is that code. Calls that release
+// something (RegCloseKey, CloseHandle, FindClose, CloseServiceHandle,
+// VariantClear, SafeArrayDestroy, SafeArrayUnaccessData) still release when
+// they are made to fail, so a fault there never leaks.
+// ---------------------------------------------------------------------------
+void FailCall(const std::string& function, int occurrence, uint32_t error);
+void FailEveryCall(const std::string& function, uint32_t error);
+
+// ---------------------------------------------------------------------------
+// The call log: every API call with its arguments as text, in order.
+// ---------------------------------------------------------------------------
+struct Call {
+  std::string function;
+  std::vector<std::string> args;
+};
+const std::vector<Call>& Calls();
+std::vector<Call> CallsTo(const std::string& function);
+int CallCount(const std::string& function);
+// The functions called, in order, without their arguments.
+std::vector<std::string> CallSequence();
+
+// ---------------------------------------------------------------------------
+// The resource ledger: handles, keys, searches, processes, arrays and strings
+// that are open now, and every misuse seen (a double close, an unknown
+// handle, destroying a locked array).
+// ---------------------------------------------------------------------------
+std::vector<std::string> OpenResources();
+std::vector<std::string> Misuses();
+
+// ---------------------------------------------------------------------------
+// Module, current folder and message boxes.
+// ---------------------------------------------------------------------------
+void SetModuleFileName(const std::string& path);
+void SetCurrentFolder(const std::string& path);
+
+struct MessageBoxRecord {
+  HWND owner;
+  std::string text;
+  std::string caption;
+  UINT type;
+};
+const std::vector<MessageBoxRecord>& MessageBoxes();
+
+// ---------------------------------------------------------------------------
+// Files. Windows paths map onto the host folder made by Reset: drive X: is
+// the sub-folder X. Names are case-sensitive on the host.
+// ---------------------------------------------------------------------------
+std::string HostPath(const std::string& windowsPath);
+std::string ProgramFilesFolder();
+std::string WindowsFolder();
+// While held, a file cannot be opened by anybody else: copying onto it fails
+// with ERROR_SHARING_VIOLATION, as with a file opened without sharing.
+void HoldOpen(const std::string& windowsPath);
+void LetGo(const std::string& windowsPath);
+
+// ---------------------------------------------------------------------------
+// Processes. The program of a new process is the first token of its command
+// line (quoted or up to the first blank); it must name an existing file. The
+// runner, when set, stands in for the program: it gets the command line and
+// returns the process's exit code.
+// ---------------------------------------------------------------------------
+void SetProcessRunner(std::function<DWORD(const std::string& commandLine)> runner);
+
+// ---------------------------------------------------------------------------
+// Components. A class registered here stands in for a registered server:
+// CLSIDFromProgID finds it by ProgID and CoCreateInstance makes an object
+// with `create` when the requested context includes `context`
+// (CLSCTX_LOCAL_SERVER for a local server). `create` returns a new object
+// with one reference, or null when the server cannot start.
+// ---------------------------------------------------------------------------
+void RegisterClass(const std::wstring& progId, const CLSID& clsid, DWORD context,
+                   std::function<IDispatch*()> create);
+bool IsComInitializedOnThisThread();
+
+}  // namespace fake_win32
