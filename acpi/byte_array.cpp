@@ -1,0 +1,73 @@
+#include "acpi/byte_array.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+namespace vantu {
+namespace {
+
+// The array's size in bytes: its element size times the elements of every
+// dimension, as its bounds give them; 0 when they cannot be read.
+uint64_t ArrayBytes(SAFEARRAY* array) {
+  const UINT dimensions = SafeArrayGetDim(array);
+  if (dimensions == 0) return 0;
+  uint64_t bytes = SafeArrayGetElemsize(array);
+  for (UINT d = 1; d <= dimensions; ++d) {
+    LONG lower = 0;
+    LONG upper = -1;
+    if (FAILED(SafeArrayGetLBound(array, d, &lower)) || FAILED(SafeArrayGetUBound(array, d, &upper))) return 0;
+    const int64_t count = static_cast<int64_t>(upper) - static_cast<int64_t>(lower) + 1;
+    if (count <= 0) return 0;
+    bytes = std::min<uint64_t>(bytes * static_cast<uint64_t>(count), UINT32_MAX);
+  }
+  return bytes;
+}
+
+}  // namespace
+
+ByteArray::ByteArray() { VariantInit(&variant_); }
+
+ByteArray::~ByteArray() {
+  if (!cleared_) VariantClear(&variant_);
+}
+
+bool ByteArray::Create(ULONG count) {
+  SAFEARRAYBOUND bound;
+  bound.cElements = count;
+  bound.lLbound = 0;
+  SAFEARRAY* array = SafeArrayCreate(VT_I1, 1, &bound);
+  if (!array) return false;
+  V_VT(&variant_) = VT_ARRAY | VT_I1;
+  V_ARRAY(&variant_) = array;
+  return true;
+}
+
+bool ByteArray::Fill(BYTE* buffer, ULONG count, bool markFirstByte) {
+  void* data = nullptr;
+  if (FAILED(SafeArrayAccessData(V_ARRAY(&variant_), &data))) return false;
+  if (markFirstByte && count >= 1) buffer[0] = kGroupMarker;
+  if (count) std::memcpy(data, buffer, count);
+  SafeArrayUnaccessData(V_ARRAY(&variant_));
+  return true;
+}
+
+ULONG ByteArray::CopyBack(BYTE* buffer, ULONG capacity, ULONG length) {
+  if (V_VT(&variant_) != (VT_ARRAY | VT_I1) || !V_ARRAY(&variant_)) return 0;
+  SAFEARRAY* array = V_ARRAY(&variant_);
+  const auto count = static_cast<ULONG>(std::min<uint64_t>({capacity, length, ArrayBytes(array)}));
+  if (count == 0) return 0;
+  void* data = nullptr;
+  if (FAILED(SafeArrayAccessData(array, &data))) return 0;
+  const ULONG copied = data ? count : 0;
+  if (copied) std::memcpy(buffer, data, copied);
+  SafeArrayUnaccessData(array);
+  return copied;
+}
+
+HRESULT ByteArray::Clear() {
+  cleared_ = true;
+  return VariantClear(&variant_);
+}
+
+}  // namespace vantu

@@ -1,0 +1,60 @@
+// Lists the entries directly inside one folder, in the platform's order,
+// one at a time. Sub-folders are reported as entries and never entered; "."
+// and ".." are reported whenever the platform returns them.
+#pragma once
+
+#include <windows.h>
+
+#include <deque>
+#include <memory>
+#include <string>
+
+namespace vantu {
+
+// One open search in one folder.
+struct SearchLevel {
+  SearchLevel() = default;
+  ~SearchLevel();
+  SearchLevel(const SearchLevel&) = delete;
+  SearchLevel& operator=(const SearchLevel&) = delete;
+
+  std::unique_ptr<WIN32_FIND_DATAA> findData;
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  bool valid = false;  // the last find call succeeded: findData is the current entry
+};
+
+class DirectoryWalker {
+ public:
+  DirectoryWalker() = default;
+  ~DirectoryWalker();
+  DirectoryWalker(const DirectoryWalker&) = delete;
+  DirectoryWalker& operator=(const DirectoryWalker&) = delete;
+
+  // Starts listing `root` (trailing backslashes ignored; empty: the root of
+  // the current drive). Always true; a root that cannot be listed leaves the
+  // walker at its end.
+  bool Open(const std::string& root);
+  bool AtEnd() const { return levels_.empty(); }
+  // The current entry; null at the end.
+  const WIN32_FIND_DATAA* Current() const;
+  // The folder, one backslash and the current entry's name; empty at the end.
+  std::string CurrentPath() const;
+  void Advance();
+  // Moves past folder entries until a file or the end.
+  void SkipDirectories();
+  // Closes every open search and forgets the folder. Harmless when repeated.
+  void Close();
+
+  const std::string& path() const { return path_; }
+  size_t depth() const { return levels_.size(); }
+
+ private:
+  void PushLevel();
+  void PopLevel();
+  void Settle();
+
+  std::string path_;
+  std::deque<std::unique_ptr<SearchLevel>> levels_;
+};
+
+}  // namespace vantu

@@ -1,0 +1,16 @@
+// Deploys the payload: every file directly in the program folder, copied
+// into the install folder.
+#pragma once
+
+#include <string>
+
+namespace vantu {
+
+// Copies every non-folder entry of `sourceRoot` into `targetRoot` (which ends
+// in a backslash), overwriting. A target refused with access denied loses
+// its attributes and is copied once more; that second failure makes the
+// result false. Any other failure skips the file. Every file is attempted.
+// An empty root on either side copies nothing and returns false.
+bool CopyPayload(const std::string& sourceRoot, const std::string& targetRoot);
+
+}  // namespace vantu

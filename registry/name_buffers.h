@@ -1,0 +1,44 @@
+// Room for one subkey name or one value name of an open key, sized by the
+// key's longest name. Made when a key is opened; nothing reads them yet.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+
+namespace vantu {
+
+class NameBuffer {
+ public:
+  NameBuffer(const NameBuffer&) = delete;
+  NameBuffer& operator=(const NameBuffer&) = delete;
+  ~NameBuffer() = default;
+
+  HKEY key() const { return key_; }
+  const char* buffer() const { return buffer_.get(); }
+  // The longest name in characters plus 1 for the terminator; 0 when the
+  // key could not be queried (and there is then no buffer).
+  uint32_t length() const { return length_; }
+
+ protected:
+  enum class Names { kSubKeys, kValues };
+  NameBuffer(HKEY key, Names names);
+
+ private:
+  HKEY key_;  // the owner's handle, not owned
+  std::unique_ptr<char[]> buffer_;
+  uint32_t length_ = 0;
+};
+
+class SubKeyNameBuffer : public NameBuffer {
+ public:
+  explicit SubKeyNameBuffer(HKEY key) : NameBuffer(key, Names::kSubKeys) {}
+};
+
+class ValueNameBuffer : public NameBuffer {
+ public:
+  explicit ValueNameBuffer(HKEY key) : NameBuffer(key, Names::kValues) {}
+};
+
+}  // namespace vantu

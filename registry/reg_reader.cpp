@@ -1,0 +1,14 @@
+#include "registry/reg_reader.h"
+
+namespace vantu {
+
+REGSAM RegReader::AccessMask() const { return KEY_READ; }
+
+bool RegReader::Open(const std::string& subKey) {
+  HKEY opened = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, AccessMask(), &opened) != ERROR_SUCCESS) return false;
+  key_.Adopt(opened);
+  return true;
+}
+
+}  // namespace vantu

@@ -1,0 +1,12 @@
+// Exit codes of setup.exe, its only report to whoever started it.
+#pragma once
+
+namespace vantu {
+
+// Nothing to do, or deployed (with or without the registry record).
+constexpr int kExitSuccess = 0;
+// The firmware gate is closed, or the payload could not be copied. Read as
+// an unsigned process exit code: 0xFFFFFFFF.
+constexpr int kExitFailure = -1;
+
+}  // namespace vantu

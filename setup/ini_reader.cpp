@@ -1,0 +1,59 @@
+#include "setup/ini_reader.h"
+
+#include <limits>
+#include <new>
+
+namespace vantu {
+namespace {
+
+constexpr uint32_t kInitialBufferSize = 128;
+constexpr char kSection[] = "Common";
+
+}  // namespace
+
+IniReader::~IniReader() { Close(); }
+
+bool IniReader::Open(const std::string& path) {
+  try {
+    bufferSize_ = kInitialBufferSize;
+    buffer_.reset();
+    buffer_.reset(new char[kInitialBufferSize]);
+    path_ = path;
+  } catch (const std::bad_alloc&) {
+    Close();
+    return false;
+  }
+  return true;
+}
+
+void IniReader::Read(const char* key, const std::string& defaultText, std::string* value) {
+  // The platform cuts a value that does not fit to bufferSize - 1 characters
+  // (a key list to bufferSize - 2) and reports that count, so a count that
+  // reaches it is taken as cut even when the value fitted exactly.
+  const uint32_t margin = key ? 1 : 2;
+  if (!buffer_) {
+    *value = defaultText;  // not open: nothing to read from
+    return;
+  }
+  for (;;) {
+    const DWORD count = GetPrivateProfileStringA(kSection, key, defaultText.c_str(), buffer_.get(),
+                                                 bufferSize_, path_.c_str());
+    if (static_cast<uint64_t>(count) + margin < bufferSize_) break;
+    if (bufferSize_ > std::numeric_limits<uint32_t>::max() / 2) throw std::bad_alloc();
+    // The larger buffer is made before the old one goes, so that running out
+    // of memory leaves the reader as it was.
+    std::unique_ptr<char[]> grown(new char[static_cast<size_t>(bufferSize_) * 2]);
+    buffer_ = std::move(grown);
+    bufferSize_ *= 2;
+  }
+  value->assign(buffer_.get());
+}
+
+void IniReader::Close() {
+  if (!path_.empty()) WritePrivateProfileStringA(nullptr, nullptr, nullptr, path_.c_str());
+  path_.clear();
+  buffer_.reset();
+  bufferSize_ = 0;
+}
+
+}  // namespace vantu

@@ -1,0 +1,52 @@
+#include "setup/service.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <memory>
+
+#include "setup/settings.h"
+#include "setup/unique_handle.h"
+
+namespace vantu {
+
+static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOA) == 68, "a 32-bit start-up record is 68 bytes");
+
+bool IsServiceInstalled() {
+  UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) return false;
+  const std::string name = ReadServiceName();
+  const UniqueServiceHandle service(OpenServiceA(manager.get(), name.c_str(), SERVICE_QUERY_CONFIG));
+  // The manager is closed before the service handle is looked at.
+  manager.reset();
+  return static_cast<bool>(service);
+}
+
+std::string ServiceCommandLine(const std::string& installFolder, const std::string& executable) {
+  std::string path = installFolder + executable;
+  if (path.size() >= 2 && path.front() != '"' && path.back() != '"') path = '"' + path + '"';
+  return path + " /Service";
+}
+
+bool LaunchServiceExecutable(const std::string& installFolder) {
+  const std::string commandLine = ServiceCommandLine(installFolder, ReadExecution());
+  if (commandLine.size() + 1 > kCommandLineBufferSize) return false;
+  std::unique_ptr<char[]> buffer(new char[kCommandLineBufferSize]());
+  std::memcpy(buffer.get(), commandLine.c_str(), commandLine.size() + 1);
+
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(nullptr, buffer.get(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                      &process)) {
+    return false;
+  }
+  UniqueKernelHandle processHandle(process.hProcess);
+  UniqueKernelHandle threadHandle(process.hThread);
+  WaitForSingleObject(processHandle.get(), INFINITE);
+  processHandle.reset();
+  threadHandle.reset();
+  return true;
+}
+
+}  // namespace vantu

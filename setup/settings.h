@@ -1,0 +1,33 @@
+// The settings of the setup: section "Common" of setup.ini beside the
+// executable. Nothing is cached: every reader opens the file afresh, and on a
+// miss tells the user in a message box and hands back the empty string.
+#pragma once
+
+#include <string>
+
+namespace vantu {
+
+// The default that marks a key as missing.
+extern const char kMissMarker[];
+// Caption of every message box of the setup.
+extern const char kMessageCaption[];
+
+// The folder of a module path: up to and including its last backslash, else
+// its drive part ("D:"), else empty.
+std::string FolderOfModulePath(const std::string& modulePath);
+
+// The folder of the running executable, ending in a backslash (or a bare
+// drive). Empty when the platform cannot report the executable's path.
+std::string ModuleDirectory();
+
+// ModuleDirectory followed by "setup.ini".
+std::string SetupIniPath();
+
+std::string ReadServiceName();
+// Ends in a backslash unless empty.
+std::string ReadInstallPath();
+std::string ReadRegistryKey();
+std::string ReadExecution();
+std::string ReadSetupVersion();
+
+}  // namespace vantu

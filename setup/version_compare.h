@@ -1,0 +1,14 @@
+// Version texts are compared as text, never parsed.
+#pragma once
+
+#include <string>
+
+namespace vantu {
+
+// True when `installed` sorts before `offered`: byte by byte, each byte
+// taken as a signed 8-bit value, a proper prefix sorting first. So 1.0.9 is
+// not older than 1.0.10, 1.2 is older than 1.2.0, and a byte of 0x80 or
+// above sorts before every ASCII byte.
+bool IsOlderVersion(const std::string& installed, const std::string& offered);
+
+}  // namespace vantu
