@@ -1,0 +1,85 @@
+// Folders, files and registry keys of a test's own, on the in-memory
+// platform natively and on the real one under Wine, removed afterwards.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace test_support {
+
+// Every test that touches the platform derives from this. Natively it starts
+// from a fresh in-memory platform and, at the end, expects every handle, key,
+// search, process, array and string opened during the test to be closed
+// again, with no double close.
+class PlatformTest : public ::testing::Test {
+ protected:
+  PlatformTest();
+  ~PlatformTest() override;
+};
+
+// True on the in-memory platform, where host-only set-up is possible.
+bool OnFakePlatform();
+
+// The host path behind a Windows path (the path itself on Windows).
+std::string NativePath(const std::string& windowsPath);
+
+void WriteFile(const std::string& windowsPath, const std::string& bytes);
+std::string ReadFile(const std::string& windowsPath);
+void MakeFolder(const std::string& windowsPath);
+bool FileExists(const std::string& windowsPath);
+bool FolderExists(const std::string& windowsPath);
+void RemoveTree(const std::string& windowsPath);
+
+// An empty folder of the test's own; its path ends in a backslash.
+class ScratchFolder {
+ public:
+  ScratchFolder();
+  ~ScratchFolder();
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// A key of the test's own below HKEY_LOCAL_MACHINE, deleted with its tree
+// afterwards. Exists from construction.
+class ScratchKey {
+ public:
+  ScratchKey();
+  ~ScratchKey();
+  ScratchKey(const ScratchKey&) = delete;
+  ScratchKey& operator=(const ScratchKey&) = delete;
+  const std::string& path() const { return path_; }
+  void SetValue(const std::string& name, DWORD type, const std::string& bytes) const;
+
+ private:
+  std::string path_;
+};
+
+struct StoredValue {
+  bool exists = false;
+  DWORD type = REG_NONE;
+  std::string bytes;
+};
+StoredValue QueryValue(const std::string& keyPath, const std::string& name);
+bool KeyExists(const std::string& keyPath);
+
+// Holds a file open without sharing, as another program might.
+class ExclusiveHold {
+ public:
+  explicit ExclusiveHold(const std::string& windowsPath);
+  ~ExclusiveHold();
+  ExclusiveHold(const ExclusiveHold&) = delete;
+  ExclusiveHold& operator=(const ExclusiveHold&) = delete;
+
+ private:
+  std::string path_;
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+}  // namespace test_support

@@ -1,0 +1,94 @@
+// An automation component for tests: answers method calls by name from a
+// script, records every lookup and call as it saw it, and counts its
+// references. Works on the in-memory platform and on the real one alike;
+// natively it can also be registered as the local server the bridge creates.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace test_support {
+
+// What a method does when it is called.
+struct MethodScript {
+  enum class Leave { kSameArray, kNewArray, kUi1Array, kI4, kEmpty, kBstr };
+  HRESULT result = S_OK;
+  bool unknownName = false;             // the name lookup fails
+  std::optional<ULONG> value;           // written into the VT_BYREF | VT_UI4 argument
+  std::optional<std::string> data;      // bytes left in the array
+  std::optional<ULONG> length;          // left in the length argument
+  Leave leave = Leave::kSameArray;
+};
+
+// One argument as the component received it.
+struct SeenArgument {
+  VARTYPE vt = VT_EMPTY;
+  ULONG ui4 = 0;                   // VT_UI4, or the value behind VT_BYREF | VT_UI4
+  const void* reference = nullptr; // the pointer of a by-reference argument
+  VARTYPE referencedVt = VT_EMPTY; // VT_BYREF | VT_VARIANT: what the VARIANT held
+  std::string arrayBytes;          // ... and its array's data
+  LONG arrayLowerBound = 0;
+};
+
+struct SeenCall {
+  std::wstring method;
+  DISPID id = 0;
+  LCID lcid = 0;
+  WORD flags = 0;
+  UINT namedArguments = 0;
+  bool resultSupplied = false;
+  bool exceptionRequested = false;
+  bool argumentErrorRequested = false;
+  std::vector<SeenArgument> arguments;  // as in DISPPARAMS: the last parameter first
+};
+
+struct SeenLookup {
+  std::wstring name;
+  UINT count = 0;
+  LCID lcid = 0;
+};
+
+class ScriptedComponent : public IDispatch {
+ public:
+  // Made with one reference, which the test owns.
+  ScriptedComponent() = default;
+
+  std::map<std::wstring, MethodScript> scripts;
+  std::vector<SeenLookup> lookups;
+  std::vector<SeenCall> calls;
+
+  ULONG references() const { return references_; }
+  // Releases beyond the last reference: each is a fault of the caller.
+  int over_releases() const { return overReleases_; }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
+  ULONG STDMETHODCALLTYPE AddRef() override;
+  ULONG STDMETHODCALLTYPE Release() override;
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                                   VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override;
+
+ private:
+  void Perform(const MethodScript& script, DISPPARAMS* params);
+  std::vector<std::wstring> names_;  // index + 1 is the DISPID
+  ULONG references_ = 1;
+  int overReleases_ = 0;
+};
+
+// Natively: registers `component` as the local server behind the bridge's
+// ProgID; every instance created is `component` with one more reference.
+void RegisterAsBridgeComponent(ScriptedComponent* component);
+
+// The bytes of a string of hex digits ("e1 00 ff").
+std::string Bytes(const std::string& hex);
+std::string Hex(const std::string& bytes);
+
+}  // namespace test_support

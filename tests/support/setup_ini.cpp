@@ -1,0 +1,19 @@
+#include "tests/support/setup_ini.h"
+
+#include "setup/settings.h"
+#include "tests/support/scratch.h"
+
+namespace test_support {
+
+SetupIniFile::SetupIniFile() : path_(vantu::SetupIniPath()) {
+  MakeFolder(vantu::ModuleDirectory());
+  RemoveTree(path_);
+}
+
+SetupIniFile::SetupIniFile(const std::string& contents) : SetupIniFile() { Rewrite(contents); }
+
+SetupIniFile::~SetupIniFile() { RemoveTree(path_); }
+
+void SetupIniFile::Rewrite(const std::string& contents) const { WriteFile(path_, contents); }
+
+}  // namespace test_support

@@ -1,0 +1,233 @@
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "deploy/directory_walker.h"
+#include "deploy/install_folder.h"
+#include "deploy/path_functions.h"
+#include "deploy/payload_copy.h"
+#include "tests/support/scratch.h"
+#include "tests/support/setup_ini.h"
+
+namespace vantu {
+namespace {
+
+using test_support::FileExists;
+using test_support::FolderExists;
+using test_support::MakeFolder;
+using test_support::ReadFile;
+using test_support::ScratchFolder;
+using test_support::SetupIniFile;
+using test_support::WriteFile;
+
+TEST(PathFunctionsTest, DrivePartAndFileNamePart) {
+  struct Case {
+    const char* path;
+    const char* drive;
+    const char* file;
+  };
+  const Case cases[] = {
+      {"D:\\data\\a.txt", "D:", "a.txt"},
+      {"D:a.txt", "D:", "a.txt"},
+      {"a.txt", "", ""},  // neither separator: no file name
+      {"", "", ""},
+      {"D:\\data\\", "D:", ""},
+      {"D:", "D:", ""},
+      {"\\a\\b", "", "b"},
+      {"x:y:z", "x:", "z"},
+      {"a/b", "", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.drive, DrivePart(c.path)) << c.path;
+    EXPECT_EQ(c.file, FileNamePart(c.path)) << c.path;
+  }
+}
+
+class DeployTest : public test_support::PlatformTest {
+ protected:
+  // Every entry name the walker reports, in its order.
+  static std::vector<std::string> Walk(const std::string& root, bool filesOnly) {
+    std::vector<std::string> names;
+    DirectoryWalker walker;
+    EXPECT_TRUE(walker.Open(root));
+    if (filesOnly) walker.SkipDirectories();
+    while (!walker.AtEnd()) {
+      names.push_back(walker.Current()->cFileName);
+      walker.Advance();
+      if (filesOnly) walker.SkipDirectories();
+    }
+    walker.Close();
+    EXPECT_EQ(0u, walker.depth());
+    EXPECT_EQ("", walker.path());
+    return names;
+  }
+
+  static std::vector<std::string> Sorted(std::vector<std::string> names) {
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  ScratchFolder source;
+  ScratchFolder target;
+};
+
+TEST_F(DeployTest, WalkerReportsEntriesWithoutEnteringFolders) {
+  WriteFile(source.path() + "f1", "1");
+  WriteFile(source.path() + "f2", "2");
+  MakeFolder(source.path() + "S");
+  WriteFile(source.path() + "S\\inner", "3");
+  EXPECT_EQ((std::vector<std::string>{".", "..", "S", "f1", "f2"}), Sorted(Walk(source.path(), false)));
+  EXPECT_EQ((std::vector<std::string>{"f1", "f2"}), Sorted(Walk(source.path(), true)));
+}
+
+TEST_F(DeployTest, WalkerRootWithAnyTrailingBackslashes) {
+  WriteFile(source.path() + "a.txt", "a");
+  const std::string bare = source.path().substr(0, source.path().size() - 1);
+  for (const std::string& root : {bare, bare + "\\", bare + "\\\\\\"}) {
+    DirectoryWalker walker;
+    ASSERT_TRUE(walker.Open(root));
+    EXPECT_EQ(bare, walker.path());
+    walker.SkipDirectories();
+    ASSERT_FALSE(walker.AtEnd()) << root;
+    EXPECT_EQ(bare + "\\a.txt", walker.CurrentPath());
+  }
+}
+
+TEST_F(DeployTest, WalkerOnRootsThatCannotBeListed) {
+  for (const std::string& root : {source.path() + "absent", source.path() + "absent\\deeper"}) {
+    DirectoryWalker walker;
+    EXPECT_TRUE(walker.Open(root));
+    EXPECT_TRUE(walker.AtEnd());
+    EXPECT_EQ(nullptr, walker.Current());
+    EXPECT_EQ("", walker.CurrentPath());
+    walker.Advance();  // harmless at the end
+    EXPECT_TRUE(walker.AtEnd());
+  }
+  WriteFile(source.path() + "file", "x");
+  DirectoryWalker onFile;
+  EXPECT_TRUE(onFile.Open(source.path() + "file"));
+  EXPECT_TRUE(onFile.AtEnd());
+}
+
+TEST_F(DeployTest, WalkerOnAnEmptyFolderSeesOnlyDots) {
+  EXPECT_EQ((std::vector<std::string>{".", ".."}), Sorted(Walk(source.path(), false)));
+  EXPECT_TRUE(Walk(source.path(), true).empty());
+}
+
+TEST_F(DeployTest, EmptyRootListsTheCurrentDrive) {
+  DirectoryWalker walker;
+  EXPECT_TRUE(walker.Open(""));
+  EXPECT_EQ("", walker.path());
+  EXPECT_FALSE(walker.AtEnd());
+  EXPECT_EQ('\\', walker.CurrentPath()[0]);
+}
+
+TEST_F(DeployTest, CopyTakesEveryFileButNoFolder) {
+  WriteFile(source.path() + "setup.exe", "exe");
+  WriteFile(source.path() + "setup.ini", "ini");
+  WriteFile(source.path() + "a.dll", "dll");
+  WriteFile(source.path() + "b.exe", "b");
+  MakeFolder(source.path() + "lang");
+  WriteFile(source.path() + "lang\\de.txt", "de");
+  EXPECT_TRUE(CopyPayload(source.path(), target.path()));
+  EXPECT_EQ((std::vector<std::string>{"a.dll", "b.exe", "setup.exe", "setup.ini"}),
+            Sorted(Walk(target.path(), true)));
+  EXPECT_EQ("dll", ReadFile(target.path() + "a.dll"));
+  EXPECT_FALSE(FolderExists(target.path() + "lang"));
+}
+
+TEST_F(DeployTest, CopyOverwritesWritableAndReadOnlyTargets) {
+  WriteFile(source.path() + "w.txt", "new w");
+  WriteFile(source.path() + "r.txt", "new r");
+  WriteFile(target.path() + "w.txt", "old w");
+  WriteFile(target.path() + "r.txt", "old r");
+  ASSERT_TRUE(SetFileAttributesA((target.path() + "r.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_TRUE(CopyPayload(source.path(), target.path()));
+  EXPECT_EQ("new w", ReadFile(target.path() + "w.txt"));
+  EXPECT_EQ("new r", ReadFile(target.path() + "r.txt"));
+}
+
+TEST_F(DeployTest, TargetThatCannotBeReplacedFailsTheCopyButNotTheOthers) {
+  WriteFile(source.path() + "a.txt", "a");
+  WriteFile(source.path() + "blocked", "b");
+  WriteFile(source.path() + "z.txt", "z");
+  MakeFolder(target.path() + "blocked");  // a folder of the same name: refused twice
+  EXPECT_FALSE(CopyPayload(source.path(), target.path()));
+  EXPECT_EQ("a", ReadFile(target.path() + "a.txt"));
+  EXPECT_EQ("z", ReadFile(target.path() + "z.txt"));
+  EXPECT_TRUE(FolderExists(target.path() + "blocked"));
+}
+
+TEST_F(DeployTest, TargetHeldOpenIsSkipped) {
+  WriteFile(source.path() + "held.txt", "new");
+  WriteFile(source.path() + "other.txt", "other");
+  WriteFile(target.path() + "held.txt", "old");
+  {
+    test_support::ExclusiveHold hold(target.path() + "held.txt");
+    EXPECT_TRUE(CopyPayload(source.path(), target.path()));
+  }
+  EXPECT_EQ("old", ReadFile(target.path() + "held.txt"));
+  EXPECT_EQ("other", ReadFile(target.path() + "other.txt"));
+}
+
+TEST_F(DeployTest, NothingToCopy) {
+  MakeFolder(source.path() + "only-a-folder");
+  EXPECT_TRUE(CopyPayload(source.path(), target.path()));
+  EXPECT_TRUE(CopyPayload(source.path() + "absent\\", target.path()));
+  EXPECT_TRUE(Walk(target.path(), true).empty());
+}
+
+TEST_F(DeployTest, EmptyRootsAreRefused) {
+  WriteFile(source.path() + "a.txt", "a");
+  EXPECT_FALSE(CopyPayload(source.path(), ""));
+  EXPECT_FALSE(CopyPayload("", target.path()));
+  EXPECT_FALSE(FileExists("a.txt"));
+  EXPECT_TRUE(Walk(target.path(), true).empty());
+}
+
+class InstallFolderTest : public test_support::PlatformTest {
+ protected:
+  static std::string ProgramFiles() {
+    char path[MAX_PATH] = {};
+    EXPECT_EQ(S_OK, SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, path));
+    return path;
+  }
+
+  void TearDown() override {
+    for (const auto& folder : made) test_support::RemoveTree(folder);
+  }
+
+  std::vector<std::string> made;
+};
+
+TEST_F(InstallFolderTest, VersionedFolderBelowProgramFiles) {
+  const std::string base = "FanSetupTests" + std::to_string(GetCurrentProcessId());
+  made.push_back(ProgramFiles() + "\\" + base);
+  SetupIniFile ini("[Common]\nInstallPath=" + base + "\\B\n");
+  const std::string expected = ProgramFiles() + "\\" + base + "\\B\\1.0\\";
+  EXPECT_EQ(expected, ResolveInstallFolder("1.0"));
+  EXPECT_TRUE(FolderExists(expected));
+  WriteFile(expected + "kept.txt", "k");
+  EXPECT_EQ(expected, ResolveInstallFolder("1.0"));  // again: same text, folder untouched
+  EXPECT_TRUE(FileExists(expected + "kept.txt"));
+}
+
+TEST_F(InstallFolderTest, WithoutInstallPathTheVersionSitsBelowProgramFiles) {
+  const std::string version = "FanSetupTests" + std::to_string(GetCurrentProcessId()) + "-2.0";
+  made.push_back(ProgramFiles() + "\\" + version);
+  SetupIniFile ini("[Common]\n");
+  EXPECT_EQ(ProgramFiles() + "\\" + version + "\\", ResolveInstallFolder(version));
+}
+
+TEST_F(InstallFolderTest, RefusedPathGivesNothing) {
+  SetupIniFile ini("[Common]\nInstallPath=Bad|Name\n");
+  EXPECT_EQ("", ResolveInstallFolder("1.0"));
+}
+
+}  // namespace
+}  // namespace vantu

@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "registry/reg_reader.h"
+#include "registry/reg_writer.h"
+#include "registry/version_value.h"
+#include "setup/installed_version.h"
+#include "tests/support/scratch.h"
+#include "tests/support/setup_ini.h"
+
+namespace vantu {
+namespace {
+
+using test_support::KeyExists;
+using test_support::ScratchKey;
+using test_support::SetupIniFile;
+
+class RegistryTest : public test_support::PlatformTest {
+ protected:
+  ScratchKey key;
+};
+
+TEST_F(RegistryTest, ReaderOpensExistingKeysOnly) {
+  RegReader reader;
+  EXPECT_FALSE(reader.is_open());
+  EXPECT_TRUE(reader.Open(key.path()));
+  EXPECT_TRUE(reader.is_open());
+
+  RegReader missing;
+  EXPECT_FALSE(missing.Open(key.path() + "\\Absent"));
+  EXPECT_FALSE(missing.is_open());
+  EXPECT_EQ(nullptr, missing.open_key().value_names());
+  EXPECT_EQ(nullptr, missing.open_key().sub_key_names());
+  EXPECT_FALSE(KeyExists(key.path() + "\\Absent"));
+}
+
+TEST_F(RegistryTest, EmptyPathOpensTheRootItself) {
+  RegReader reader;
+  EXPECT_TRUE(reader.Open(""));
+}
+
+TEST_F(RegistryTest, WriterCreatesMissingKeysAndOpensExistingOnes) {
+  const std::string path = key.path() + "\\Vendor\\Fan";
+  {
+    RegWriter writer;
+    ASSERT_TRUE(writer.Create(path));
+    EXPECT_TRUE(writer.is_open());
+  }
+  EXPECT_TRUE(KeyExists(path));
+  key.SetValue("Keep", REG_SZ, std::string("x\0", 2));
+  {
+    RegWriter writer;
+    EXPECT_TRUE(writer.Create(key.path()));  // exists already
+  }
+  EXPECT_TRUE(test_support::QueryValue(key.path(), "Keep").exists);
+}
+
+TEST_F(RegistryTest, NameBuffersAreSizedByTheLongestName) {
+  {
+    RegReader empty;
+    ASSERT_TRUE(empty.Open(key.path()));
+    ASSERT_NE(nullptr, empty.open_key().value_names());
+    EXPECT_EQ(1u, empty.open_key().value_names()->length());
+    EXPECT_NE(nullptr, empty.open_key().value_names()->buffer());
+    EXPECT_EQ(1u, empty.open_key().sub_key_names()->length());
+    EXPECT_EQ(empty.key(), empty.open_key().value_names()->key());
+  }
+  key.SetValue("Version", REG_SZ, std::string("1\0", 2));
+  key.SetValue("A much longer value name", REG_DWORD, std::string(4, '\0'));
+  {
+    RegWriter writer;
+    ASSERT_TRUE(writer.Create(key.path() + "\\Sub\\Deeper"));
+  }
+  RegReader reader;
+  ASSERT_TRUE(reader.Open(key.path()));
+  EXPECT_EQ(25u, reader.open_key().value_names()->length());
+  EXPECT_EQ(4u, reader.open_key().sub_key_names()->length());
+}
+
+// What QueryVersionValue makes of every way "Version" can be stored.
+TEST_F(RegistryTest, VersionValueOfEveryType) {
+  struct Case {
+    const char* name;
+    bool store;
+    DWORD type;
+    std::string bytes;
+    bool read;
+    std::string version;
+  };
+  const Case cases[] = {
+      {"REG_SZ", true, REG_SZ, std::string("2.1.0\0", 6), true, "2.1.0"},
+      {"REG_SZ without terminator", true, REG_SZ, "2.1.0", true, "2.1.0"},
+      {"empty REG_SZ", true, REG_SZ, std::string("\0", 1), true, ""},
+      {"REG_SZ of 0 bytes", true, REG_SZ, "", true, ""},
+      {"REG_EXPAND_SZ unexpanded", true, REG_EXPAND_SZ, std::string("%SystemRoot%\\1.0\0", 18), true,
+       "%SystemRoot%\\1.0"},
+      {"REG_MULTI_SZ: first string", true, REG_MULTI_SZ, std::string("1.0\0" "2.0\0\0", 9), true, "1.0"},
+      {"REG_DWORD", true, REG_DWORD, std::string("\x01\x02\x00\x00", 4), false, "unchanged"},
+      {"REG_BINARY", true, REG_BINARY, "1.0", false, "unchanged"},
+      {"missing", false, REG_NONE, "", false, "unchanged"},
+  };
+  for (const Case& c : cases) {
+    ScratchKey own;
+    if (c.store) own.SetValue("Version", c.type, c.bytes);
+    RegReader reader;
+    ASSERT_TRUE(reader.Open(own.path()));
+    std::string version = "unchanged";
+    EXPECT_EQ(c.read, QueryVersionValue(reader.key(), &version)) << c.name;
+    EXPECT_EQ(c.version, version) << c.name;
+  }
+}
+
+TEST_F(RegistryTest, InstalledVersionFromTheConfiguredKey) {
+  SetupIniFile ini("[Common]\nRegistryKey=" + key.path() + "\n");
+  EXPECT_EQ("", ReadInstalledVersion());  // key without "Version"
+  key.SetValue("Version", REG_SZ, std::string("3.4\0", 4));
+  EXPECT_EQ("3.4", ReadInstalledVersion());
+  ini.Rewrite("[Common]\nRegistryKey=" + key.path() + "\\Absent\n");
+  EXPECT_EQ("", ReadInstalledVersion());
+  EXPECT_FALSE(KeyExists(key.path() + "\\Absent"));
+}
+
+}  // namespace
+}  // namespace vantu

@@ -1,0 +1,193 @@
+#include "setup/setup_run.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/scratch.h"
+#include "tests/support/scripted_operations.h"
+
+namespace vantu {
+namespace {
+
+using test_support::QueryValue;
+using test_support::ScratchKey;
+using test_support::ScriptedOperations;
+
+class SetupRunTest : public test_support::PlatformTest {
+ protected:
+  SetupRunTest() { operations.registryKey = key.path(); }
+
+  ScratchKey key;
+  ScriptedOperations operations;
+};
+
+// Every row of the decision: the gate, the version comparison, the presence
+// check, the copy, the launch and the key, with what must and must not run.
+TEST_F(SetupRunTest, DecisionTable) {
+  struct Row {
+    const char* name;
+    ULONG word;
+    const char* installed;
+    const char* offered;
+    std::vector<bool> service;
+    bool copy;
+    bool launch;
+    bool createKey;
+    int exitCode;
+    std::vector<std::string> calls;
+    bool recorded;
+  };
+  const std::string folder = "C:\\Program Files\\Fan\\2.0\\";
+  const std::string copy = "CopyPayload(C:\\Setup\\," + folder + ")";
+  const std::string launch = "LaunchServiceExecutable(" + folder + ")";
+  const std::vector<std::string> gate = {"AcpiInit", "ReadMbifValues(0)"};
+  auto with = [&gate](std::vector<std::string> rest) {
+    std::vector<std::string> all = gate;
+    all.insert(all.end(), rest.begin(), rest.end());
+    return all;
+  };
+  const Row rows[] = {
+      {"gate closed", 0x1FF, "1.0", "2.0", {false}, true, true, true, -1, with({}), false},
+      {"nothing to do", 0x200, "2.0", "2.0", {true}, true, true, true, 0,
+       with({"ReadSetupVersion", "ReadInstalledVersion", "IsServiceInstalled"}), false},
+      {"copy fails", 0x200, "1.0", "2.0", {true}, false, true, true, -1,
+       with({"ReadSetupVersion", "ReadInstalledVersion", "ResolveInstallFolder(2.0)", "ModuleDirectory", copy}),
+       false},
+      {"launch fails", 0x200, "1.0", "2.0", {false}, true, false, true, 0,
+       with({"ReadSetupVersion", "ReadInstalledVersion", "ResolveInstallFolder(2.0)", "ModuleDirectory", copy,
+             launch, "IsServiceInstalled"}),
+       false},
+      {"key not created", 0x200, "1.0", "2.0", {true}, true, true, false, 0,
+       with({"ReadSetupVersion", "ReadInstalledVersion", "ResolveInstallFolder(2.0)", "ModuleDirectory", copy,
+             launch, "IsServiceInstalled", "ReadRegistryKey", "CreateRegistryKey(KEY)"}),
+       false},
+      {"installed and recorded", 0x200, "1.0", "2.0", {true}, true, true, true, 0,
+       with({"ReadSetupVersion", "ReadInstalledVersion", "ResolveInstallFolder(2.0)", "ModuleDirectory", copy,
+             launch, "IsServiceInstalled", "ReadRegistryKey", "CreateRegistryKey(KEY)"}),
+       true},
+      {"same version, service missing", 0x200, "2.0", "2.0", {false, true}, true, true, true, 0,
+       with({"ReadSetupVersion", "ReadInstalledVersion", "IsServiceInstalled", "ResolveInstallFolder(2.0)",
+             "ModuleDirectory", copy, launch, "IsServiceInstalled", "ReadRegistryKey", "CreateRegistryKey(KEY)"}),
+       true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ScratchKey rowKey;
+    ScriptedOperations ops;
+    ops.firmwareWord = row.word;
+    ops.installedVersion = row.installed;
+    ops.offeredVersion = row.offered;
+    ops.serviceInstalled = row.service;
+    ops.copyResult = row.copy;
+    ops.launchResult = row.launch;
+    ops.createKey = row.createKey;
+    ops.registryKey = rowKey.path();
+    ops.installFolder = folder;
+    std::vector<std::string> expected = row.calls;
+    for (auto& call : expected) {
+      if (call == "CreateRegistryKey(KEY)") call = "CreateRegistryKey(" + rowKey.path() + ")";
+    }
+
+    EXPECT_EQ(row.exitCode, RunSetup(ops));
+    EXPECT_EQ(expected, ops.calls);
+    EXPECT_EQ(row.recorded, QueryValue(rowKey.path(), "Version").exists);
+    EXPECT_EQ(row.recorded, QueryValue(rowKey.path(), "Path").exists);
+  }
+}
+
+TEST_F(SetupRunTest, OnlyBitsEightToFifteenOpenTheGate) {
+  struct Gate {
+    std::optional<ULONG> word;
+    int exitCode;
+  };
+  const Gate gates[] = {
+      {0x1FF, -1},       {0x200, 0},        {0xFF00, 0},      {0x2FF, 0},    {0x100, -1},
+      {0x0, -1},         {0xFFFF01FF, -1},  {0xFFFF00FF, -1}, {0x10000, -1}, {0x00010200, 0},
+      {std::nullopt, -1},  // the probe wrote nothing: the word stays 0
+  };
+  for (const Gate& gate : gates) {
+    ScriptedOperations ops;
+    ops.firmwareWord = gate.word;
+    ops.installedVersion = ops.offeredVersion;  // nothing to do once past the gate
+    EXPECT_EQ(gate.exitCode, RunSetup(ops)) << std::hex << gate.word.value_or(0);
+    EXPECT_EQ(gate.exitCode == 0 ? 1u : 0u, ops.CountOf("ReadSetupVersion"));
+  }
+}
+
+TEST_F(SetupRunTest, RecordHoldsExactTextsWithTheirTerminators) {
+  operations.offeredVersion = "2.1.0";
+  operations.installFolder = "C:\\Program Files (x86)\\Vendor\\Tool\\2.1.0\\";
+  operations.installedVersion = "";
+  ASSERT_EQ(0, RunSetup(operations));
+  const auto version = QueryValue(key.path(), "Version");
+  const auto path = QueryValue(key.path(), "Path");
+  EXPECT_EQ(static_cast<DWORD>(REG_SZ), version.type);
+  EXPECT_EQ(std::string("2.1.0\0", 6), version.bytes);
+  EXPECT_EQ(static_cast<DWORD>(REG_SZ), path.type);
+  EXPECT_EQ(std::string("C:\\Program Files (x86)\\Vendor\\Tool\\2.1.0\\\0", 42), path.bytes);
+}
+
+TEST_F(SetupRunTest, EmptyOfferIsRecordedAsAnEmptyString) {
+  operations.offeredVersion = "";
+  operations.installedVersion = "";
+  operations.serviceInstalled = {false, false};
+  ASSERT_EQ(0, RunSetup(operations));
+  EXPECT_EQ(1u, operations.CountOf("ResolveInstallFolder()"));
+  const auto version = QueryValue(key.path(), "Version");
+  EXPECT_EQ(static_cast<DWORD>(REG_SZ), version.type);
+  EXPECT_EQ(std::string("\0", 1), version.bytes);
+}
+
+TEST_F(SetupRunTest, InstallWithoutRecordAsksForTheServiceOnlyAfterTheLaunch) {
+  operations.installedVersion = "";
+  operations.offeredVersion = "1.0";
+  ASSERT_EQ(0, RunSetup(operations));
+  ASSERT_EQ(1u, operations.CountOf("IsServiceInstalled"));
+  EXPECT_EQ("IsServiceInstalled", operations.calls[operations.calls.size() - 3]);
+  EXPECT_EQ("LaunchServiceExecutable(" + operations.installFolder + ")",
+            operations.calls[operations.calls.size() - 4]);
+}
+
+TEST_F(SetupRunTest, ComparisonDecidesBeforeThePresenceCheck) {
+  struct Versions {
+    const char* installed;
+    const char* offered;
+    bool service;
+    size_t presenceChecks;
+    bool deployed;
+  };
+  const Versions cases[] = {
+      {"1.0.9", "1.0.10", true, 1, false},   // not older as text
+      {"1.2", "1.2.1", true, 1, true},       // older: no question asked first
+      {"1.2.1", "1.2", true, 1, false},
+      {"", "", true, 1, false},              // equal: the service decides
+      {"", "", false, 2, true},
+      {"\xE9", "1", true, 1, true},
+  };
+  for (const auto& c : cases) {
+    ScratchKey rowKey;
+    ScriptedOperations ops;
+    ops.installedVersion = c.installed;
+    ops.offeredVersion = c.offered;
+    ops.serviceInstalled = {c.service, true};
+    ops.registryKey = rowKey.path();
+    EXPECT_EQ(0, RunSetup(ops));
+    EXPECT_EQ(c.presenceChecks, ops.CountOf("IsServiceInstalled")) << c.installed << " vs " << c.offered;
+    EXPECT_EQ(c.deployed ? 1u : 0u, ops.CountOf("CopyPayload")) << c.installed << " vs " << c.offered;
+  }
+}
+
+TEST_F(SetupRunTest, EmptyInstallFolderIsPassedOnUnchecked) {
+  operations.installFolder = "";
+  operations.copyResult = false;
+  EXPECT_EQ(-1, RunSetup(operations));
+  EXPECT_EQ(1u, operations.CountOf("CopyPayload(C:\\Setup\\,)"));
+  EXPECT_EQ(0u, operations.CountOf("LaunchServiceExecutable"));
+}
+
+}  // namespace
+}  // namespace vantu
