@@ -70,6 +70,60 @@ uint64_t ElementCount(const SAFEARRAY* array) {
   return count;
 }
 
+HRESULT ClearVariant(VARIANTARG* variant);
+
+void FreeString(BSTR text) {
+  if (!text || !internal::Closed("bstr", text)) return;
+  std::free(reinterpret_cast<char*>(text) - sizeof(uint32_t));
+}
+
+// SafeArrayDestroy's work, also for VariantClear, outside the call log.
+HRESULT DestroyArray(SAFEARRAY* array) {
+  if (!array) return S_OK;
+  auto it = State().arrays.find(array);
+  if (it == State().arrays.end()) {
+    internal::Misuse("destroying an array that does not exist: " + Ptr(array));
+    return E_INVALIDARG;
+  }
+  if (array->cLocks) return DISP_E_ARRAYISLOCKED;
+  if (it->second == VT_VARIANT || it->second == VT_BSTR) {
+    const uint64_t count = ElementCount(array);
+    for (uint64_t i = 0; i < count; ++i) {
+      if (it->second == VT_VARIANT) {
+        ClearVariant(static_cast<VARIANT*>(array->pvData) + i);
+      } else {
+        FreeString(static_cast<BSTR*>(array->pvData)[i]);
+      }
+    }
+  }
+  State().arrays.erase(it);
+  internal::Closed("array", array);
+  std::free(array->pvData);
+  std::free(array);
+  return S_OK;
+}
+
+// VariantClear's work, outside the call log.
+HRESULT ClearVariant(VARIANTARG* variant) {
+  if (!variant) return E_INVALIDARG;
+  const VARTYPE vt = variant->vt;
+  const auto base = static_cast<VARTYPE>(vt & VT_TYPEMASK);
+  if (!IsValidBaseType(base) || (vt & ~(VT_TYPEMASK | VT_ARRAY | VT_BYREF)) != 0) return DISP_E_BADVARTYPE;
+  if (!(vt & VT_BYREF)) {
+    if (vt & VT_ARRAY) {
+      const HRESULT destroyed = DestroyArray(variant->parray);
+      if (FAILED(destroyed)) return destroyed;
+    } else if (base == VT_BSTR) {
+      FreeString(variant->bstrVal);
+    } else if ((base == VT_DISPATCH || base == VT_UNKNOWN) && variant->punkVal) {
+      variant->punkVal->Release();
+    }
+  }
+  std::memset(variant, 0, sizeof *variant);
+  variant->vt = VT_EMPTY;
+  return S_OK;
+}
+
 }  // namespace
 
 namespace internal {
@@ -87,23 +141,8 @@ void WINAPI VariantInit(VARIANTARG* variant) {
 
 HRESULT WINAPI VariantClear(VARIANTARG* variant) {
   auto fault = Enter("VariantClear", {Ptr(variant), variant ? Hex(variant->vt) : std::string("(null)")});
-  if (!variant) return E_INVALIDARG;
-  const VARTYPE vt = variant->vt;
-  const auto base = static_cast<VARTYPE>(vt & VT_TYPEMASK);
-  if (!IsValidBaseType(base) || (vt & ~(VT_TYPEMASK | VT_ARRAY | VT_BYREF)) != 0) return DISP_E_BADVARTYPE;
-  if (!(vt & VT_BYREF)) {
-    if (vt & VT_ARRAY) {
-      const HRESULT destroyed = SafeArrayDestroy(variant->parray);
-      if (FAILED(destroyed)) return destroyed;
-    } else if (base == VT_BSTR) {
-      SysFreeString(variant->bstrVal);
-    } else if ((base == VT_DISPATCH || base == VT_UNKNOWN) && variant->punkVal) {
-      variant->punkVal->Release();
-    }
-  }
-  std::memset(variant, 0, sizeof *variant);
-  variant->vt = VT_EMPTY;
-  return fault ? static_cast<HRESULT>(*fault) : S_OK;
+  const HRESULT result = ClearVariant(variant);
+  return fault && SUCCEEDED(result) ? static_cast<HRESULT>(*fault) : result;
 }
 
 SAFEARRAY* WINAPI SafeArrayCreate(VARTYPE vt, UINT dims, SAFEARRAYBOUND* bounds) {
@@ -138,28 +177,8 @@ SAFEARRAY* WINAPI SafeArrayCreate(VARTYPE vt, UINT dims, SAFEARRAYBOUND* bounds)
 
 HRESULT WINAPI SafeArrayDestroy(SAFEARRAY* array) {
   auto fault = Enter("SafeArrayDestroy", {Ptr(array)});
-  if (!array) return fault ? static_cast<HRESULT>(*fault) : S_OK;
-  auto it = State().arrays.find(array);
-  if (it == State().arrays.end()) {
-    internal::Misuse("SafeArrayDestroy of an array that does not exist: " + Ptr(array));
-    return E_INVALIDARG;
-  }
-  if (array->cLocks) return DISP_E_ARRAYISLOCKED;
-  if (it->second == VT_VARIANT || it->second == VT_BSTR) {
-    const uint64_t count = ElementCount(array);
-    for (uint64_t i = 0; i < count; ++i) {
-      if (it->second == VT_VARIANT) {
-        VariantClear(static_cast<VARIANT*>(array->pvData) + i);
-      } else {
-        SysFreeString(static_cast<BSTR*>(array->pvData)[i]);
-      }
-    }
-  }
-  State().arrays.erase(it);
-  internal::Closed("array", array);
-  std::free(array->pvData);
-  std::free(array);
-  return fault ? static_cast<HRESULT>(*fault) : S_OK;
+  const HRESULT result = DestroyArray(array);
+  return fault && SUCCEEDED(result) ? static_cast<HRESULT>(*fault) : result;
 }
 
 HRESULT WINAPI SafeArrayAccessData(SAFEARRAY* array, void** data) {
@@ -232,9 +251,7 @@ BSTR WINAPI SysAllocString(const OLECHAR* text) {
 
 void WINAPI SysFreeString(BSTR text) {
   internal::Record("SysFreeString", {Ptr(text)});
-  if (!text) return;
-  if (!internal::Closed("bstr", text)) return;
-  std::free(reinterpret_cast<char*>(text) - sizeof(uint32_t));
+  FreeString(text);
 }
 
 UINT WINAPI SysStringLen(BSTR text) {

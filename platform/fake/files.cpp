@@ -66,7 +66,7 @@ bool Matches(const char* mask, const char* name) {
   return false;
 }
 
-DWORD AttributesOf(const std::string& host) {
+DWORD HostAttributes(const std::string& host) {
   struct stat info {};
   if (::stat(host.c_str(), &info) != 0) return INVALID_FILE_ATTRIBUTES;
   if (S_ISDIR(info.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
@@ -75,7 +75,7 @@ DWORD AttributesOf(const std::string& host) {
 
 WIN32_FIND_DATAA Entry(const std::string& name, const std::string& host) {
   WIN32_FIND_DATAA data{};
-  data.dwFileAttributes = AttributesOf(host);
+  data.dwFileAttributes = HostAttributes(host);
   std::error_code error;
   if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     const auto size = fs::file_size(host, error);
@@ -157,6 +157,12 @@ bool Resolve(const std::string& windowsPath, ResolvedPath* out) {
 
 bool IsHeld(const ResolvedPath& path) { return State().held.count(Upper(path.full)) != 0; }
 
+DWORD AttributesOf(const std::string& windowsPath) {
+  ResolvedPath resolved;
+  if (!Resolve(windowsPath, &resolved)) return INVALID_FILE_ATTRIBUTES;
+  return HostAttributes(resolved.host);
+}
+
 }  // namespace internal
 
 std::string HostPath(const std::string& windowsPath) {
@@ -215,7 +221,7 @@ HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
     mask = pattern;
   }
   internal::ResolvedPath resolved;
-  if (mask.empty() || !internal::Resolve(folder, &resolved) || AttributesOf(resolved.host) != FILE_ATTRIBUTE_DIRECTORY) {
+  if (mask.empty() || !internal::Resolve(folder, &resolved) || HostAttributes(resolved.host) != FILE_ATTRIBUTE_DIRECTORY) {
     SetLastError(mask.empty() ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
@@ -294,18 +300,18 @@ BOOL WINAPI CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfEx
   internal::ResolvedPath target;
   if (!internal::Resolve(existingFileName, &source)) return fail(ERROR_PATH_NOT_FOUND);
   if (!internal::Resolve(newFileName, &target)) return fail(ERROR_PATH_NOT_FOUND);
-  const DWORD sourceAttributes = AttributesOf(source.host);
+  const DWORD sourceAttributes = HostAttributes(source.host);
   if (sourceAttributes == INVALID_FILE_ATTRIBUTES) {
-    return fail(AttributesOf(fs::path(source.host).parent_path().string()) == FILE_ATTRIBUTE_DIRECTORY
+    return fail(HostAttributes(fs::path(source.host).parent_path().string()) == FILE_ATTRIBUTE_DIRECTORY
                     ? ERROR_FILE_NOT_FOUND
                     : ERROR_PATH_NOT_FOUND);
   }
   if (sourceAttributes & FILE_ATTRIBUTE_DIRECTORY) return fail(ERROR_ACCESS_DENIED);
   if (internal::IsHeld(source)) return fail(ERROR_SHARING_VIOLATION);
-  if (AttributesOf(fs::path(target.host).parent_path().string()) != FILE_ATTRIBUTE_DIRECTORY) {
+  if (HostAttributes(fs::path(target.host).parent_path().string()) != FILE_ATTRIBUTE_DIRECTORY) {
     return fail(ERROR_PATH_NOT_FOUND);
   }
-  const DWORD targetAttributes = AttributesOf(target.host);
+  const DWORD targetAttributes = HostAttributes(target.host);
   if (targetAttributes != INVALID_FILE_ATTRIBUTES) {
     if (targetAttributes & FILE_ATTRIBUTE_DIRECTORY) return fail(ERROR_ACCESS_DENIED);
     if (failIfExists) return fail(ERROR_FILE_EXISTS);
@@ -331,7 +337,7 @@ BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return FALSE;
   }
-  const DWORD current = AttributesOf(resolved.host);
+  const DWORD current = HostAttributes(resolved.host);
   if (current == INVALID_FILE_ATTRIBUTES) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return FALSE;
@@ -352,7 +358,7 @@ DWORD WINAPI GetFileAttributesA(LPCSTR fileName) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_FILE_ATTRIBUTES;
   }
-  const DWORD attributes = AttributesOf(resolved.host);
+  const DWORD attributes = HostAttributes(resolved.host);
   if (attributes == INVALID_FILE_ATTRIBUTES) SetLastError(ERROR_FILE_NOT_FOUND);
   return attributes;
 }

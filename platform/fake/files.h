@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "fake_win32/api.h"
+
 namespace fake_win32::internal {
 
 struct ResolvedPath {
@@ -15,5 +17,8 @@ struct ResolvedPath {
 // current folder. False for a path that names nothing (empty, UNC).
 bool Resolve(const std::string& windowsPath, ResolvedPath* out);
 bool IsHeld(const ResolvedPath& path);
+// Attributes of a path, as GetFileAttributesA reports them, without
+// appearing in the call log.
+DWORD AttributesOf(const std::string& windowsPath);
 
 }  // namespace fake_win32::internal

@@ -80,9 +80,9 @@ BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY
     SetLastError(ERROR_FILE_NOT_FOUND);
     return FALSE;
   }
-  DWORD attributes = GetFileAttributesA(path.full.c_str());
+  DWORD attributes = internal::AttributesOf(path.full);
   if (attributes == INVALID_FILE_ATTRIBUTES && program.find('.') == std::string::npos) {
-    attributes = GetFileAttributesA((path.full + ".exe").c_str());
+    attributes = internal::AttributesOf(path.full + ".exe");
   }
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     SetLastError(ERROR_FILE_NOT_FOUND);

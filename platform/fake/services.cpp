@@ -1,6 +1,8 @@
 // Service control manager: a set of service names, case-insensitive.
 #include <map>
 
+#include "fake_win32/control.h"
+
 #include "internal.h"
 
 namespace fake_win32 {
@@ -47,6 +49,8 @@ void ResetServices() {
   State().handles.clear();
 }
 }  // namespace internal
+
+void AddService(const std::string& name, const std::string& binaryPath) { State().services[name] = binaryPath; }
 
 }  // namespace fake_win32
 

@@ -61,7 +61,7 @@ HRESULT WINAPI SHGetFolderPathAndSubDirA(HWND owner, int folder, HANDLE token, D
   if (folder & CSIDL_FLAG_CREATE) {
     result = MakeFolders(full);
     if (FAILED(result)) return result;
-  } else if (GetFileAttributesA(full.c_str()) == INVALID_FILE_ATTRIBUTES) {
+  } else if (internal::AttributesOf(full) == INVALID_FILE_ATTRIBUTES) {
     return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
   }
   std::memcpy(path, full.c_str(), full.size() + 1);

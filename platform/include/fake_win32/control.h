@@ -91,6 +91,12 @@ void LetGo(const std::string& windowsPath);
 void SetProcessRunner(std::function<DWORD(const std::string& commandLine)> runner);
 
 // ---------------------------------------------------------------------------
+// Services: registered as the service control manager would after a
+// CreateServiceA, without a call in the log (for process runners).
+// ---------------------------------------------------------------------------
+void AddService(const std::string& name, const std::string& binaryPath);
+
+// ---------------------------------------------------------------------------
 // Components. A class registered here stands in for a registered server:
 // CLSIDFromProgID finds it by ProgID and CoCreateInstance makes an object
 // with `create` when the requested context includes `context`

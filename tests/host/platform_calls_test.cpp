@@ -1,0 +1,338 @@
+// What each piece asks of the platform, argument by argument, and how it
+// copes when the platform says no.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "deploy/install_folder.h"
+#include "deploy/payload_copy.h"
+#include "fake_win32/control.h"
+#include "registry/reg_reader.h"
+#include "registry/reg_writer.h"
+#include "registry/version_value.h"
+#include "setup/ini_reader.h"
+#include "setup/service.h"
+#include "setup/settings.h"
+#include "tests/support/scratch.h"
+#include "tests/support/service_stand_in.h"
+#include "tests/support/setup_ini.h"
+
+namespace vantu {
+namespace {
+
+using fake_win32::CallCount;
+using fake_win32::CallsTo;
+using fake_win32::CallSequence;
+using test_support::ScratchFolder;
+using test_support::ScratchKey;
+using test_support::SetupIniFile;
+using test_support::WriteFile;
+
+using Args = std::vector<std::string>;
+
+class PlatformCallsTest : public test_support::PlatformTest {};
+
+TEST_F(PlatformCallsTest, IniReaderCallsAndSizes) {
+  struct Case {
+    size_t length;
+    std::vector<std::string> sizes;
+  };
+  const Case cases[] = {{126, {"128"}}, {127, {"128", "256"}}, {300, {"128", "256", "512"}}};
+  ScratchFolder folder;
+  const std::string path = folder.path() + "t.ini";
+  for (const auto& c : cases) {
+    WriteFile(path, "[Common]\nKey=" + std::string(c.length, 'x') + "\n");
+    const int before = CallCount("GetPrivateProfileStringA");
+    {
+      IniReader reader;
+      ASSERT_TRUE(reader.Open(path));
+      std::string value;
+      reader.Read("Key", "error737", &value);
+      EXPECT_EQ(c.length, value.size());
+    }
+    const auto calls = CallsTo("GetPrivateProfileStringA");
+    ASSERT_EQ(before + static_cast<int>(c.sizes.size()), static_cast<int>(calls.size()));
+    for (size_t i = 0; i < c.sizes.size(); ++i) {
+      const auto& args = calls[static_cast<size_t>(before) + i].args;
+      EXPECT_EQ("Common", args[0]);
+      EXPECT_EQ("Key", args[1]);
+      EXPECT_EQ("error737", args[2]);
+      EXPECT_EQ(c.sizes[i], args[4]);
+      EXPECT_EQ(path, args[5]);
+    }
+    EXPECT_EQ((Args{"(null)", "(null)", "(null)", path}), CallsTo("WritePrivateProfileStringA").back().args);
+  }
+}
+
+TEST_F(PlatformCallsTest, ReaderNeverOpenedFlushesNothing) {
+  { IniReader reader; }
+  EXPECT_EQ(0, CallCount("WritePrivateProfileStringA"));
+}
+
+TEST_F(PlatformCallsTest, ModuleDirectoryRules) {
+  struct Case {
+    std::string module;
+    std::string folder;
+    std::string ini;
+    int calls;
+  };
+  const std::string deep = "D:\\" + std::string(180, 'd') + "\\setup.exe";  // 193 characters
+  const Case cases[] = {
+      {"D:\\Tools\\Setup\\setup.exe", "D:\\Tools\\Setup\\", "D:\\Tools\\Setup\\setup.ini", 1},
+      {"D:setup.exe", "D:", "D:setup.ini", 1},
+      {"setup.exe", "", "setup.ini", 1},
+      {deep, "D:\\" + std::string(180, 'd') + "\\", "D:\\" + std::string(180, 'd') + "\\setup.ini", 2},
+      {std::string(127, 'x'), "", "setup.ini", 1},  // fits 128 characters with its terminator
+      {std::string(128, 'x'), "", "setup.ini", 2},  // reported as cut: asked again with 256
+  };
+  for (const auto& c : cases) {
+    fake_win32::SetModuleFileName(c.module);
+    const int before = CallCount("GetModuleFileNameA");
+    EXPECT_EQ(c.folder, ModuleDirectory()) << c.module;
+    EXPECT_EQ(c.calls, CallCount("GetModuleFileNameA") - before) << c.module;
+    EXPECT_EQ(c.ini, SetupIniPath()) << c.module;
+  }
+  fake_win32::FailEveryCall("GetModuleFileNameA", ERROR_ACCESS_DENIED);
+  EXPECT_EQ("", ModuleDirectory());
+  EXPECT_EQ("setup.ini", SetupIniPath());
+}
+
+TEST_F(PlatformCallsTest, SettingMessages) {
+  struct Reader {
+    std::string (*read)();
+    const char* text;
+  };
+  const Reader readers[] = {
+      {ReadServiceName, "Can not read service name from setup.ini"},
+      {ReadInstallPath, "Can not read install path from setup.ini"},
+      {ReadRegistryKey, "Can not read registry key from setup.ini"},
+      {ReadExecution, "Can not read executable file name from setup.ini"},
+      {ReadSetupVersion, "Can not read version from setup.ini"},
+  };
+  SetupIniFile none;
+  for (const auto& reader : readers) {
+    const size_t before = fake_win32::MessageBoxes().size();
+    EXPECT_EQ("", reader.read());
+    EXPECT_EQ("", reader.read());  // asked twice, told twice
+    const auto& boxes = fake_win32::MessageBoxes();
+    ASSERT_EQ(before + 2, boxes.size());
+    for (size_t i = before; i < boxes.size(); ++i) {
+      EXPECT_EQ(nullptr, boxes[i].owner);
+      EXPECT_EQ(reader.text, boxes[i].text);
+      EXPECT_EQ("Fan Contrl Service Setup", boxes[i].caption);
+      EXPECT_EQ(0u, boxes[i].type);
+    }
+  }
+}
+
+TEST_F(PlatformCallsTest, OnlyAMissShowsAMessage) {
+  SetupIniFile ini("[Common]\nversion=\nExecution=Error737\nServiceName=error737\n");
+  EXPECT_EQ("", ReadSetupVersion());
+  EXPECT_EQ("Error737", ReadExecution());
+  EXPECT_TRUE(fake_win32::MessageBoxes().empty());
+  EXPECT_EQ("", ReadServiceName());
+  ASSERT_EQ(1u, fake_win32::MessageBoxes().size());
+  EXPECT_EQ("Can not read service name from setup.ini", fake_win32::MessageBoxes()[0].text);
+}
+
+TEST_F(PlatformCallsTest, RegistryMasksAndOrder) {
+  ScratchKey key;
+  const int closed = CallCount("RegCloseKey");
+  {
+    RegReader reader;
+    ASSERT_TRUE(reader.Open(key.path()));
+    EXPECT_EQ((Args{"0x80000002", key.path(), "0", "0x20019"}), CallsTo("RegOpenKeyExA").back().args);
+    const auto info = CallsTo("RegQueryInfoKeyA");
+    ASSERT_EQ(2u, info.size());
+    EXPECT_NE("(null)", info[0].args[9 - 1]);  // values first: the longest value name asked
+    EXPECT_EQ("(null)", info[0].args[5]);
+    EXPECT_NE("(null)", info[1].args[5]);      // then the longest subkey name
+  }
+  EXPECT_EQ(closed + 1, CallCount("RegCloseKey"));
+  {
+    RegWriter writer;
+    ASSERT_TRUE(writer.Create(key.path() + "\\New"));
+    const auto args = CallsTo("RegCreateKeyExA").back().args;
+    EXPECT_EQ("0x80000002", args[0]);
+    EXPECT_EQ("0", args[2]);
+    EXPECT_EQ("(null)", args[3]);
+    EXPECT_EQ("0", args[4]);
+    EXPECT_EQ("0xF003F", args[5]);
+    EXPECT_EQ("(null)", args[6]);
+  }
+  EXPECT_EQ(closed + 2, CallCount("RegCloseKey"));
+}
+
+struct WideReader : RegReader {
+  REGSAM AccessMask() const override { return KEY_READ | KEY_WOW64_64KEY; }
+};
+
+TEST_F(PlatformCallsTest, OpenAsksForItsMaskThroughTheVirtualSlot) {
+  ScratchKey key;
+  WideReader reader;
+  ASSERT_TRUE(reader.Open(key.path()));
+  EXPECT_EQ("0x20119", CallsTo("RegOpenKeyExA").back().args[3]);
+}
+
+TEST_F(PlatformCallsTest, KeysThatFailToOpenAreNeverClosed) {
+  {
+    RegReader reader;
+    EXPECT_FALSE(reader.Open("Software\\Absent"));
+    RegWriter writer;
+    fake_win32::FailCall("RegCreateKeyExA", 1, ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(writer.Create("Software\\Denied"));
+  }
+  EXPECT_EQ(0, CallCount("RegCloseKey"));
+  EXPECT_EQ(0, CallCount("RegQueryInfoKeyA"));
+}
+
+TEST_F(PlatformCallsTest, UnqueryableKeyStillOpens) {
+  ScratchKey key;
+  fake_win32::FailEveryCall("RegQueryInfoKeyA", ERROR_ACCESS_DENIED);
+  RegReader reader;
+  ASSERT_TRUE(reader.Open(key.path()));
+  EXPECT_EQ(0u, reader.open_key().value_names()->length());
+  EXPECT_EQ(nullptr, reader.open_key().value_names()->buffer());
+  EXPECT_EQ(0u, reader.open_key().sub_key_names()->length());
+}
+
+TEST_F(PlatformCallsTest, VersionValueWhoseSecondQueryFails) {
+  ScratchKey key;
+  key.SetValue("Version", REG_SZ, std::string("1.0\0", 4));
+  RegReader reader;
+  ASSERT_TRUE(reader.Open(key.path()));
+  fake_win32::FailCall("RegQueryValueExA", 2, ERROR_MORE_DATA);
+  std::string version = "kept";
+  EXPECT_FALSE(QueryVersionValue(reader.key(), &version));
+  EXPECT_EQ("kept", version);
+}
+
+TEST_F(PlatformCallsTest, PresenceCheckArguments) {
+  SetupIniFile ini("[Common]\nServiceName=FanSvc\n");
+  EXPECT_FALSE(IsServiceInstalled());
+  EXPECT_EQ((Args{"(null)", "(null)", "0xF003F"}), CallsTo("OpenSCManagerA")[0].args);
+  EXPECT_EQ("FanSvc", CallsTo("OpenServiceA")[0].args[1]);
+  EXPECT_EQ("0x1", CallsTo("OpenServiceA")[0].args[2]);
+  EXPECT_EQ(1, CallCount("CloseServiceHandle"));  // the manager, though no service
+
+  fake_win32::FailEveryCall("OpenSCManagerA", ERROR_ACCESS_DENIED);
+  const int reads = CallCount("GetPrivateProfileStringA");
+  EXPECT_FALSE(IsServiceInstalled());
+  EXPECT_EQ(reads, CallCount("GetPrivateProfileStringA"));  // the setting is not read
+}
+
+TEST_F(PlatformCallsTest, ManagerClosesBeforeTheServiceHandle) {
+  SetupIniFile ini("[Common]\nServiceName=FanSvc\n");
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  SC_HANDLE made = CreateServiceA(manager, "FanSvc", "FanSvc", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                  SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, "C:\\svc.exe", nullptr, nullptr,
+                                  nullptr, nullptr, nullptr);
+  CloseServiceHandle(made);
+  CloseServiceHandle(manager);
+  const size_t before = CallsTo("CloseServiceHandle").size();
+  EXPECT_TRUE(IsServiceInstalled());
+  const auto closes = CallsTo("CloseServiceHandle");
+  ASSERT_EQ(before + 2, closes.size());
+  EXPECT_EQ(CallsTo("OpenSCManagerA").size(), 2u);
+  const std::string managerHandle = closes[before].args[0];
+  const std::string serviceHandle = closes[before + 1].args[0];
+  EXPECT_NE(managerHandle, serviceHandle);
+  const auto open = CallsTo("OpenServiceA").back().args;
+  EXPECT_EQ(managerHandle, open[0]);
+}
+
+TEST_F(PlatformCallsTest, LaunchArgumentsAndHandles) {
+  ScratchFolder folder;
+  SetupIniFile ini("[Common]\nExecution=svc.exe\n");
+  test_support::PlaceServiceStandIn(folder.path() + "svc.exe");
+  ASSERT_TRUE(LaunchServiceExecutable(folder.path()));
+  const auto create = CallsTo("CreateProcessA")[0].args;
+  EXPECT_EQ("(null)", create[0]);
+  EXPECT_EQ("\"" + folder.path() + "svc.exe\" /Service", create[1]);
+  EXPECT_EQ("(null)", create[2]);
+  EXPECT_EQ("(null)", create[3]);
+  EXPECT_EQ("0", create[4]);
+  EXPECT_EQ("0x8000000", create[5]);
+  EXPECT_EQ("(null)", create[6]);
+  EXPECT_EQ("(null)", create[7]);
+  EXPECT_EQ(std::to_string(sizeof(STARTUPINFOA)), create[8]);
+  const auto sequence = CallSequence();
+  const std::vector<std::string> tail(sequence.end() - 4, sequence.end());
+  EXPECT_EQ((std::vector<std::string>{"CreateProcessA", "WaitForSingleObject", "CloseHandle", "CloseHandle"}), tail);
+  EXPECT_EQ("0xFFFFFFFF", CallsTo("WaitForSingleObject")[0].args[1]);
+  const auto closes = CallsTo("CloseHandle");
+  EXPECT_EQ(CallsTo("WaitForSingleObject")[0].args[0], closes[0].args[0]);  // the process first
+}
+
+TEST_F(PlatformCallsTest, CommandLineMustFitItsBuffer) {
+  struct Case {
+    size_t length;  // of the whole command line
+    bool created;
+  };
+  const Case cases[] = {{518, true}, {519, true}, {520, false}, {4000, false}};
+  for (const auto& c : cases) {
+    // "C:\" + name + "\" + "svc.exe", quoted, then " /Service": 22 more
+    // characters than the folder's name.
+    const std::string folder = "C:\\" + std::string(c.length - 22, 'f') + "\\";
+    SetupIniFile ini("[Common]\nExecution=svc.exe\n");
+    const std::string expected = "\"" + folder + "svc.exe\" /Service";
+    ASSERT_EQ(c.length, expected.size());
+    const int before = CallCount("CreateProcessA");
+    EXPECT_FALSE(LaunchServiceExecutable(folder));  // no such program either way
+    EXPECT_EQ(c.created ? 1 : 0, CallCount("CreateProcessA") - before) << c.length;
+    if (c.created) {
+      EXPECT_EQ(expected, CallsTo("CreateProcessA").back().args[1]);
+    }
+  }
+  EXPECT_EQ(0, CallCount("WaitForSingleObject"));
+}
+
+TEST_F(PlatformCallsTest, InstallFolderArgumentsAndResults) {
+  SetupIniFile ini("[Common]\nInstallPath=Vendor\\Tool\n");
+  EXPECT_EQ("C:\\Program Files (x86)\\Vendor\\Tool\\2.1.0\\", ResolveInstallFolder("2.1.0"));
+  const Args args = CallsTo("SHGetFolderPathAndSubDirA")[0].args;
+  EXPECT_EQ((Args{"(null)", "0x8026", "(null)", "0", "Vendor\\Tool\\2.1.0"}), Args(args.begin(), args.begin() + 5));
+  for (uint32_t result : {1u, 0x80004005u, 0x80070005u}) {
+    fake_win32::FailCall("SHGetFolderPathAndSubDirA", CallCount("SHGetFolderPathAndSubDirA") + 1, result);
+    EXPECT_EQ("", ResolveInstallFolder("2.1.0")) << result;
+  }
+}
+
+TEST_F(PlatformCallsTest, CopyRetriesOnlyAfterAccessDenied) {
+  struct Case {
+    const char* name;
+    std::vector<uint32_t> copyErrors;  // of the first file's copies, 0: succeeds
+    bool result;
+    int attributeResets;
+  };
+  const Case cases[] = {
+      {"written", {0}, true, 0},
+      {"denied then written", {ERROR_ACCESS_DENIED, 0}, true, 1},
+      {"denied twice", {ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED}, false, 1},
+      {"denied then shared", {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION}, false, 1},
+      {"sharing violation skipped", {ERROR_SHARING_VIOLATION}, true, 0},
+      {"disk full skipped", {112}, true, 0},
+  };
+  for (const auto& c : cases) {
+    fake_win32::Reset();
+    ScratchFolder source;
+    ScratchFolder target;
+    WriteFile(source.path() + "a", "a");
+    WriteFile(source.path() + "b", "b");
+    for (size_t i = 0; i < c.copyErrors.size(); ++i) {
+      if (c.copyErrors[i]) fake_win32::FailCall("CopyFileA", static_cast<int>(i) + 1, c.copyErrors[i]);
+    }
+    EXPECT_EQ(c.result, CopyPayload(source.path(), target.path())) << c.name;
+    EXPECT_EQ(c.attributeResets, CallCount("SetFileAttributesA")) << c.name;
+    if (c.attributeResets) {
+      EXPECT_EQ((Args{target.path() + "a", "0x80"}), CallsTo("SetFileAttributesA")[0].args) << c.name;
+    }
+    EXPECT_EQ(static_cast<int>(c.copyErrors.size()) + 1, CallCount("CopyFileA")) << c.name;
+    EXPECT_EQ("b", test_support::ReadFile(target.path() + "b")) << c.name;  // the next file still copied
+    for (const auto& call : CallsTo("CopyFileA")) EXPECT_EQ("0", call.args[2]);
+  }
+}
+
+}  // namespace
+}  // namespace vantu

@@ -1,0 +1,58 @@
+#include "tests/support/run_scenario.h"
+
+#ifdef FANSETUP_FAKE_WIN32
+
+#include "fake_win32/control.h"
+#include "tests/support/scratch.h"
+
+namespace test_support {
+
+std::string MbifPackage(ULONG word) {
+  std::string package = Bytes("00000000 03000000");
+  for (ULONG value : {ULONG{1}, ULONG{2}, word}) {
+    package += Bytes("0000 0400");
+    for (int i = 0; i < 4; ++i) package += static_cast<char>((value >> (8 * i)) & 0xFF);
+    package += std::string(4, '\0');
+  }
+  return package;
+}
+
+RunScenario::RunScenario(ULONG firmwareWord, const std::string& version) {
+  settings = {{"ServiceName", kServiceName},
+              {"InstallPath", "Vendor\\FanControl"},
+              {"RegistryKey", kRegistryKey},
+              {"Execution", "fansvc.exe"},
+              {"version", version}};
+  fake_win32::SetModuleFileName(std::string(kProgramFolder) + "setup.exe");
+  MakeFolder(kProgramFolder);
+  WriteFile(std::string(kProgramFolder) + "setup.exe", "MZ setup");
+  WriteFile(std::string(kProgramFolder) + "fansvc.exe", "MZ service");
+  WriteFile(std::string(kProgramFolder) + "fan.dll", "dll");
+  MakeFolder(std::string(kProgramFolder) + "lang");
+  WriteFile(std::string(kProgramFolder) + "lang\\de.txt", "de");
+  WriteSetupIni(settings);
+
+  component.scripts[L"iAcpiMbif"].data = MbifPackage(firmwareWord);
+  RegisterAsBridgeComponent(&component);
+  fake_win32::SetProcessRunner([this](const std::string& commandLine) -> DWORD {
+    launches.push_back(commandLine);
+    fake_win32::AddService(kServiceName, commandLine);
+    return 0;
+  });
+}
+
+RunScenario::~RunScenario() = default;
+
+std::string RunScenario::InstallFolder() const {
+  return "C:\\Program Files (x86)\\Vendor\\FanControl\\" + settings.at("version") + "\\";
+}
+
+void RunScenario::WriteSetupIni(const std::map<std::string, std::string>& values) const {
+  std::string text = "[Common]\r\n";
+  for (const auto& [key, value] : values) text += key + "=" + value + "\r\n";
+  WriteFile(std::string(kProgramFolder) + "setup.ini", text);
+}
+
+}  // namespace test_support
+
+#endif  // FANSETUP_FAKE_WIN32

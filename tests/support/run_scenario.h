@@ -1,0 +1,37 @@
+// A whole setup run on the in-memory platform: a program folder with
+// setup.exe, setup.ini, a service executable and payload, a component that
+// answers the firmware probe, and a service executable whose run registers
+// the service.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/support/scripted_component.h"
+
+namespace test_support {
+
+// The package "iAcpiMbif" returns: three short elements, the third holding
+// `word`.
+std::string MbifPackage(ULONG word);
+
+class RunScenario {
+ public:
+  static constexpr const char* kProgramFolder = "C:\\Fan\\Setup\\";
+  static constexpr const char* kServiceName = "FanControl";
+  static constexpr const char* kRegistryKey = "SOFTWARE\\Vendor\\FanControl";
+
+  // Sets the platform up (after its reset): folder, files, component.
+  explicit RunScenario(ULONG firmwareWord = 0x200, const std::string& version = "2.1.0");
+  ~RunScenario();
+
+  std::string InstallFolder() const;
+  void WriteSetupIni(const std::map<std::string, std::string>& settings) const;
+  std::map<std::string, std::string> settings;
+  ScriptedComponent component;
+  // Command lines the service executable was run with.
+  std::vector<std::string> launches;
+};
+
+}  // namespace test_support
