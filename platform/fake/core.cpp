@@ -31,17 +31,20 @@ CoreState& State() {
 }
 
 thread_local DWORD lastError = 0;
+thread_local int offTheRecord = 0;
 
 }  // namespace
 
 namespace internal {
 
 void Record(const char* function, std::initializer_list<std::string> args) {
+  if (offTheRecord) return;
   State().calls.push_back(Call{function, std::vector<std::string>(args)});
 }
 
 std::optional<uint32_t> Enter(const char* function, std::initializer_list<std::string> args) {
   auto& state = State();
+  if (offTheRecord) return std::nullopt;
   Record(function, args);
   const int occurrence = ++state.counts[function];
   auto range = state.faults.equal_range(function);
@@ -107,6 +110,9 @@ bool LessNoCase::operator()(const std::string& a, const std::string& b) const {
 
 }  // namespace internal
 
+OffTheRecord::OffTheRecord() { ++offTheRecord; }
+OffTheRecord::~OffTheRecord() { --offTheRecord; }
+
 void Reset() {
   auto& state = State();
   state.calls.clear();
@@ -138,6 +144,11 @@ void FailEveryCall(const std::string& function, uint32_t error) {
 }
 
 const std::vector<Call>& Calls() { return State().calls; }
+
+void ClearCalls() {
+  State().calls.clear();
+  State().counts.clear();
+}
 
 std::vector<Call> CallsTo(const std::string& function) {
   std::vector<Call> out;

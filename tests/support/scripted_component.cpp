@@ -82,7 +82,16 @@ HRESULT ScriptedComponent::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
   return E_NOTIMPL;
 }
 
+// The component is another process: its own platform calls are not the
+// caller's.
+#ifdef FANSETUP_FAKE_WIN32
+#define COMPONENT_OFF_THE_RECORD fake_win32::OffTheRecord offTheRecord
+#else
+#define COMPONENT_OFF_THE_RECORD
+#endif
+
 HRESULT ScriptedComponent::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) {
+  COMPONENT_OFF_THE_RECORD;
   lookups.push_back(SeenLookup{names[0], count, lcid});
   for (const auto& [method, script] : scripts) {
     if (SameName(method, names[0]) && script.unknownName) {
@@ -103,6 +112,7 @@ HRESULT ScriptedComponent::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LC
 
 HRESULT ScriptedComponent::Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
                                   EXCEPINFO* exception, UINT* argumentError) {
+  COMPONENT_OFF_THE_RECORD;
   if (id < 1 || static_cast<size_t>(id) > names_.size()) return DISP_E_MEMBERNOTFOUND;
   SeenCall call;
   call.method = names_[static_cast<size_t>(id) - 1];

@@ -45,8 +45,21 @@ struct Call {
 const std::vector<Call>& Calls();
 std::vector<Call> CallsTo(const std::string& function);
 int CallCount(const std::string& function);
+// Forgets the calls logged so far, and their counts (faults count from here).
+void ClearCalls();
 // The functions called, in order, without their arguments.
 std::vector<std::string> CallSequence();
+
+// While one lives, the calling thread's API calls are neither logged nor
+// counted nor failed: for code that stands in for another process, such as
+// a test's component.
+class OffTheRecord {
+ public:
+  OffTheRecord();
+  ~OffTheRecord();
+  OffTheRecord(const OffTheRecord&) = delete;
+  OffTheRecord& operator=(const OffTheRecord&) = delete;
+};
 
 // ---------------------------------------------------------------------------
 // The resource ledger: handles, keys, searches, processes, arrays and strings

@@ -1,0 +1,244 @@
+// Every platform call of a whole fresh install, failed one at a time with
+// the errors the platform really gives there. Each run must end the way the
+// run's rules say for that failure, with every handle, key, search,
+// process, instance and array closed exactly once.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "fake_win32/control.h"
+#include "setup/production_operations.h"
+#include "setup/setup_run.h"
+#include "tests/support/run_scenario.h"
+#include "tests/support/scratch.h"
+
+namespace vantu {
+namespace {
+
+using fake_win32::Call;
+using test_support::QueryValue;
+using test_support::RunScenario;
+
+// Errors each function is failed with, as the platform reports them.
+const std::map<std::string, std::vector<uint32_t>>& ErrorsByFunction() {
+  static const std::map<std::string, std::vector<uint32_t>> errors = {
+      {"CoInitialize", {static_cast<uint32_t>(E_OUTOFMEMORY)}},
+      {"CLSIDFromProgID", {static_cast<uint32_t>(CO_E_CLASSSTRING)}},
+      {"CoCreateInstance", {static_cast<uint32_t>(REGDB_E_CLASSNOTREG), static_cast<uint32_t>(E_OUTOFMEMORY)}},
+      {"SafeArrayCreate", {0}},
+      {"SafeArrayAccessData", {static_cast<uint32_t>(E_UNEXPECTED)}},
+      {"SafeArrayUnaccessData", {static_cast<uint32_t>(E_UNEXPECTED)}},
+      {"SafeArrayGetLBound", {0x8002000Bu}},
+      {"SafeArrayGetUBound", {0x8002000Bu}},
+      {"VariantClear", {static_cast<uint32_t>(DISP_E_BADVARTYPE)}},
+      {"GetModuleFileNameA", {ERROR_NOT_ENOUGH_MEMORY}},
+      {"GetPrivateProfileStringA", {ERROR_FILE_NOT_FOUND}},
+      {"WritePrivateProfileStringA", {ERROR_ACCESS_DENIED}},
+      {"MessageBoxA", {ERROR_NOT_ENOUGH_MEMORY}},
+      {"RegOpenKeyExA", {ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND}},
+      {"RegCreateKeyExA", {ERROR_ACCESS_DENIED}},
+      {"RegQueryInfoKeyA", {ERROR_ACCESS_DENIED}},
+      {"RegQueryValueExA", {ERROR_FILE_NOT_FOUND, ERROR_MORE_DATA}},
+      {"RegSetValueExA", {ERROR_ACCESS_DENIED}},
+      {"RegCloseKey", {ERROR_INVALID_HANDLE}},
+      {"OpenSCManagerA", {ERROR_ACCESS_DENIED}},
+      {"OpenServiceA", {ERROR_ACCESS_DENIED}},
+      {"CloseServiceHandle", {ERROR_INVALID_HANDLE}},
+      {"SHGetFolderPathAndSubDirA", {static_cast<uint32_t>(E_FAIL), 1u, 0x80070005u}},
+      {"FindFirstFileA", {ERROR_ACCESS_DENIED, ERROR_PATH_NOT_FOUND}},
+      {"FindNextFileA", {ERROR_NO_MORE_FILES, ERROR_ACCESS_DENIED}},
+      {"FindClose", {ERROR_INVALID_HANDLE}},
+      {"CopyFileA", {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_FILE_NOT_FOUND}},
+      {"SetFileAttributesA", {ERROR_ACCESS_DENIED}},
+      {"CreateProcessA", {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED}},
+      {"WaitForSingleObject", {ERROR_INVALID_HANDLE}},
+      {"CloseHandle", {ERROR_INVALID_HANDLE}},
+  };
+  return errors;
+}
+
+// The two runs the matrix disturbs: a fresh install, and an update over an
+// older record whose install folder holds a read-only file, which is copied
+// again only after its attributes are reset.
+enum class Scenario { kFreshInstall, kUpdateOverReadOnly };
+
+void Prepare(Scenario scenario) {
+  if (scenario != Scenario::kUpdateOverReadOnly) return;
+  HKEY key = nullptr;
+  RegCreateKeyExA(HKEY_LOCAL_MACHINE, RunScenario::kRegistryKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                  nullptr);
+  RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("2.0.0"), 6);
+  RegCloseKey(key);
+  const std::string folder = "C:\\Program Files (x86)\\Vendor\\FanControl\\2.1.0\\";
+  test_support::MakeFolder(folder);
+  test_support::WriteFile(folder + "fan.dll", "old");
+  SetFileAttributesA((folder + "fan.dll").c_str(), FILE_ATTRIBUTE_READONLY);
+}
+
+// What the run must come to.
+struct Outcome {
+  int exitCode = 0;
+  bool launched = true;
+  bool version = true;  // "Version" recorded
+  bool path = true;     // "Path" recorded
+};
+
+std::string Describe(const Outcome& o) {
+  char text[96];
+  std::snprintf(text, sizeof text, "exit %d, %s, Version %s, Path %s", o.exitCode,
+                o.launched ? "launched" : "not launched", o.version ? "recorded" : "absent",
+                o.path ? "recorded" : "absent");
+  return text;
+}
+
+// The outcome the run's rules prescribe when the call at `index` of the
+// undisturbed run fails with `error`. The undisturbed run is a fresh install
+// of 2.1.0 with every setting present: it records both values.
+Outcome Expected(const std::vector<Call>& calls, size_t index, uint32_t error) {
+  // A copy whose source and target were tried before is the retry.
+  auto isRetry = [&] {
+    for (size_t i = 0; i < index; ++i) {
+      if (calls[i].function == "CopyFileA" && calls[i].args == calls[index].args) return true;
+    }
+    return false;
+  };
+  const Call& failed = calls[index];
+  const std::string& f = failed.function;
+  auto before = [&](const std::string& function) {
+    int n = 0;
+    for (size_t i = 0; i < index; ++i) n += calls[i].function == function;
+    return n;
+  };
+  const Outcome installed;  // nothing changes
+  Outcome gatedOut{-1, false, false, false};
+  Outcome notLaunched{0, false, false, false};
+  Outcome copyFailed{-1, false, false, false};
+
+  // The bridge's two calls: the first (iAcpiInit) may fail without effect;
+  // the second (iAcpiMbif) must fetch the package or the gate closes.
+  const int bridgeCalls = before("CLSIDFromProgID") + (f == "CLSIDFromProgID" ? 1 : 0);
+  const bool inProbe = bridgeCalls == 2 && before("GetModuleFileNameA") == 0;
+  if (f == "CoInitialize") return gatedOut;  // no instance can be made then
+  if (inProbe) {
+    if (f == "CLSIDFromProgID" || f == "CoCreateInstance" || f == "SafeArrayCreate") return gatedOut;
+    if (f == "SafeArrayAccessData" || f == "SafeArrayGetLBound" || f == "SafeArrayGetUBound") return gatedOut;
+    // The array's clearing decides the export's result; the result VARIANT's
+    // does not (it is the first clear of the call).
+    if (f == "VariantClear" && before("VariantClear") == 2) return gatedOut;
+    return installed;
+  }
+
+  // Which setting a profile read serves: the read at or after the failed call.
+  auto settingRead = [&]() -> std::string {
+    for (size_t i = index; i < calls.size(); ++i) {
+      if (calls[i].function == "GetPrivateProfileStringA") return calls[i].args[1];
+      if (calls[i].function == "FindFirstFileA") return "";  // the program folder, for the copy
+    }
+    return "";
+  };
+  if (f == "GetModuleFileNameA" || f == "GetPrivateProfileStringA") {
+    const std::string setting = settingRead();
+    const int versionReads = before("GetPrivateProfileStringA");
+    if (setting.empty()) return copyFailed;  // no program folder: nothing to copy from
+    if (setting == "version") return installed;     // deployed as "", recorded as ""
+    if (setting == "InstallPath") return installed;  // deployed below the program-files folder
+    if (setting == "Execution") return notLaunched;
+    if (setting == "RegistryKey" && versionReads > 2) return installed;  // recorded below the root
+    return installed;  // the installed version or the second presence check
+  }
+  if (f == "SHGetFolderPathAndSubDirA") return copyFailed;  // no install folder
+  if (f == "FindFirstFileA") return notLaunched;            // nothing copied, nothing to run
+  if (f == "FindNextFileA") {
+    // The walk ends early: was the service executable copied already?
+    for (size_t i = 0; i < index; ++i) {
+      if (calls[i].function == "CopyFileA" && calls[i].args[0].find("fansvc.exe") != std::string::npos) {
+        return installed;
+      }
+    }
+    return notLaunched;
+  }
+  if (f == "SetFileAttributesA") return copyFailed;  // still read-only: the retry fails too
+  if (f == "CopyFileA") {
+    if (isRetry()) return copyFailed;
+    if (error == ERROR_ACCESS_DENIED) return installed;  // retried after resetting attributes
+    return failed.args[0].find("fansvc.exe") != std::string::npos ? notLaunched : installed;
+  }
+  if (f == "CreateProcessA") return notLaunched;
+  if (f == "RegCreateKeyExA") return Outcome{0, true, false, false};
+  if (f == "RegSetValueExA") return before("RegSetValueExA") == 0 ? Outcome{0, true, false, true}
+                                                                  : Outcome{0, true, true, false};
+  // Everything else is released or merely asked: the run goes on unchanged.
+  return installed;
+}
+
+class FaultMatrixTest : public ::testing::TestWithParam<Scenario> {};
+
+TEST_P(FaultMatrixTest, EveryCallSiteFailedOnce) {
+  std::vector<Call> baseline;
+  {
+    fake_win32::Reset();
+    RunScenario scenario;
+    Prepare(GetParam());
+    fake_win32::ClearCalls();
+    ProductionOperations operations;
+    ASSERT_EQ(0, RunSetup(operations));
+    baseline = fake_win32::Calls();
+    ASSERT_TRUE(QueryValue(RunScenario::kRegistryKey, "Path").exists);
+    ASSERT_TRUE(fake_win32::OpenResources().empty());
+  }
+  const std::set<std::string> unfailable = {"SysFreeString", "CoUninitialize"};
+  std::map<std::string, int> occurrences;
+  int injected = 0;
+  std::set<std::string> functions;
+  for (size_t index = 0; index < baseline.size(); ++index) {
+    const std::string function = baseline[index].function;
+    const int occurrence = ++occurrences[function];
+    if (unfailable.count(function)) continue;
+    const auto errors = ErrorsByFunction().find(function);
+    ASSERT_NE(ErrorsByFunction().end(), errors) << "no errors listed for " << function;
+    for (const uint32_t error : errors->second) {
+      SCOPED_TRACE(function + " #" + std::to_string(occurrence) + " failing with " + std::to_string(error));
+      fake_win32::Reset();
+      Outcome seen;
+      {
+        RunScenario scenario;
+        Prepare(GetParam());
+        fake_win32::ClearCalls();
+        fake_win32::FailCall(function, occurrence, error);
+        ProductionOperations operations;
+        seen.exitCode = RunSetup(operations);
+        seen.launched = !scenario.launches.empty();
+        // Written by this run: present, and not the older record.
+        const auto version = QueryValue(RunScenario::kRegistryKey, "Version");
+        seen.version = (version.exists && version.bytes != std::string("2.0.0\0", 6)) ||
+                       QueryValue("", "Version").exists;
+        seen.path = QueryValue(RunScenario::kRegistryKey, "Path").exists || QueryValue("", "Path").exists;
+        EXPECT_EQ(1u, scenario.component.references()) << "component instance not released once";
+        EXPECT_EQ(0, scenario.component.over_releases());
+      }
+      const Outcome expected = Expected(baseline, index, error);
+      EXPECT_EQ(Describe(expected), Describe(seen));
+      EXPECT_TRUE(fake_win32::OpenResources().empty()) << ::testing::PrintToString(fake_win32::OpenResources());
+      EXPECT_TRUE(fake_win32::Misuses().empty()) << ::testing::PrintToString(fake_win32::Misuses());
+      ++injected;
+      functions.insert(function);
+    }
+  }
+  std::printf("fault matrix: %d faults injected at %zu call sites of %zu functions\n", injected, baseline.size(),
+              functions.size());
+  EXPECT_GT(injected, 60);
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, FaultMatrixTest,
+                         ::testing::Values(Scenario::kFreshInstall, Scenario::kUpdateOverReadOnly),
+                         [](const auto& test) {
+                           return test.param == Scenario::kFreshInstall ? std::string("FreshInstall")
+                                                                        : std::string("UpdateOverReadOnly");
+                         });
+
+}  // namespace
+}  // namespace vantu
