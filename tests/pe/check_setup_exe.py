@@ -1,0 +1,163 @@
+#!/usr/bin/env python3
+"""Reads setup.exe as a PE file and checks what other programs and Windows
+rely on: a 32-bit console program, the export table of the ACPI bridge
+(names, ordinals, module name), imports from Windows' own DLLs only, base
+relocations (so that another program can load it), and a manifest that
+asks for administrator rights.
+
+Usage: check_setup_exe.py SETUP.EXE [--junit REPORT.xml]
+"""
+import argparse
+import os
+import struct
+import sys
+import xml.etree.ElementTree as ET
+
+EXPORTS = [
+    "_AcpiCallMethod@12",
+    "_AcpiGGrp@12",
+    "_AcpiGetItem@8",
+    "_AcpiGetItemBuffer@16",
+    "_AcpiGetItemEx@12",
+    "_AcpiInit@0",
+    "_AcpiMbif@8",
+    "_AcpiSetItem@12",
+    "_AcpiSetItemBuffer@16",
+]
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "ole32.dll", "oleaut32.dll", "shell32.dll",
+               "msvcrt.dll"}
+
+
+class PeFile:
+    def __init__(self, data):
+        self.data = data
+        if data[:2] != b"MZ":
+            raise ValueError("no MZ header")
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        if data[pe:pe + 4] != b"PE\0\0":
+            raise ValueError("no PE signature")
+        (self.machine, sections, _, _, _, optional_size, self.characteristics) = struct.unpack_from(
+            "<HHIIIHH", data, pe + 4)
+        optional = pe + 24
+        self.magic = struct.unpack_from("<H", data, optional)[0]
+        self.image_base = struct.unpack_from("<I", data, optional + 28)[0]
+        self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, optional + 68)
+        count = struct.unpack_from("<I", data, optional + 92)[0]
+        self.directories = [struct.unpack_from("<II", data, optional + 96 + 8 * i) for i in range(count)]
+        self.sections = []
+        table = optional + optional_size
+        for i in range(sections):
+            name, vsize, vaddr, rsize, raddr = struct.unpack_from("<8sIIII", data, table + 40 * i)
+            self.sections.append((name.rstrip(b"\0"), vaddr, max(vsize, rsize), raddr, rsize))
+
+    def offset(self, rva):
+        for _, vaddr, size, raddr, rsize in self.sections:
+            if vaddr <= rva < vaddr + size:
+                if rva - vaddr >= rsize:
+                    raise ValueError(f"RVA {rva:#x} lies in uninitialised data")
+                return raddr + rva - vaddr
+        raise ValueError(f"RVA {rva:#x} lies in no section")
+
+    def u16(self, rva):
+        return struct.unpack_from("<H", self.data, self.offset(rva))[0]
+
+    def u32(self, rva):
+        return struct.unpack_from("<I", self.data, self.offset(rva))[0]
+
+    def string(self, rva):
+        start = self.offset(rva)
+        return self.data[start:self.data.index(b"\0", start)].decode("ascii")
+
+    def exports(self):
+        rva, size = self.directories[0]
+        if not rva:
+            return None
+        (_, _, _, _, name, base, functions, names, functions_rva, names_rva, ordinals_rva) = struct.unpack_from(
+            "<IIHHIIIIIII", self.data, self.offset(rva))
+        table = {}
+        for i in range(names):
+            symbol = self.string(self.u32(names_rva + 4 * i))
+            table[symbol] = base + self.u16(ordinals_rva + 2 * i)
+        ordered = [self.string(self.u32(names_rva + 4 * i)) for i in range(names)]
+        return {"module": self.string(name), "base": base, "functions": functions, "names": ordered,
+                "ordinals": table}
+
+    def imports(self):
+        rva, _ = self.directories[1]
+        dlls = []
+        while rva:
+            _, _, _, name, thunk = struct.unpack_from("<IIIII", self.data, self.offset(rva))
+            if not name and not thunk:
+                break
+            dlls.append(self.string(name))
+            rva += 20
+        return dlls
+
+    def resource(self, kind, ident):
+        root, _ = self.directories[2]
+        if not root:
+            return None
+
+        def entries(directory):
+            named, numbered = struct.unpack_from("<HH", self.data, self.offset(directory) + 12)
+            for i in range(named + numbered):
+                yield struct.unpack_from("<II", self.data, self.offset(directory) + 16 + 8 * i)
+
+        for name, target in entries(root):
+            if name != kind or not target & 0x80000000:
+                continue
+            for name2, target2 in entries(root + (target & 0x7FFFFFFF)):
+                if name2 != ident or not target2 & 0x80000000:
+                    continue
+                for _, leaf in entries(root + (target2 & 0x7FFFFFFF)):
+                    data_rva, size = struct.unpack_from("<II", self.data, self.offset(root + leaf))
+                    start = self.offset(data_rva)
+                    return self.data[start:start + size]
+        return None
+
+
+def checks(pe):
+    exports = pe.exports()
+    manifest = pe.resource(24, 1) or b""
+    imports = [dll.lower() for dll in pe.imports()]
+    yield "PE32 for i386", pe.magic == 0x10B and pe.machine == 0x14C, f"magic {pe.magic:#x}, machine {pe.machine:#x}"
+    yield "console subsystem", pe.subsystem == 3, f"subsystem {pe.subsystem}"
+    yield "export table present", exports is not None, "no export directory"
+    if exports:
+        yield "module name setup.exe", exports["module"] == "setup.exe", exports["module"]
+        yield "exactly the nine names", exports["names"] == EXPORTS, exports["names"]
+        yield "ordinals 1 to 9 in name order", \
+            [exports["ordinals"].get(n) for n in EXPORTS] == list(range(1, 10)) and exports["base"] == 1, \
+            exports["ordinals"]
+        yield "nine functions", exports["functions"] == 9, exports["functions"]
+    unexpected = sorted(set(imports) - SYSTEM_DLLS)
+    yield "imports only Windows system DLLs", not unexpected and imports, imports
+    reloc_rva, reloc_size = pe.directories[5]
+    yield "base relocations present", reloc_size > 0, "no .reloc directory"
+    yield "manifest requires administrator rights", \
+        b'level="requireAdministrator"' in manifest and b"requestedExecutionLevel" in manifest, manifest[:200]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("exe")
+    parser.add_argument("--junit")
+    args = parser.parse_args()
+    with open(args.exe, "rb") as f:
+        pe = PeFile(f.read())
+    suite = ET.Element("testsuite", name="setup.exe")
+    failed = 0
+    for name, ok, detail in checks(pe):
+        case = ET.SubElement(suite, "testcase", name=name, classname="SetupExe")
+        print(f"{'PASS' if ok else 'FAIL'} {name}" + ("" if ok else f": {detail}"))
+        if not ok:
+            failed += 1
+            ET.SubElement(case, "failure", message=str(detail)[:500])
+    if args.junit:
+        os.makedirs(os.path.dirname(os.path.abspath(args.junit)), exist_ok=True)
+        ET.ElementTree(suite).write(args.junit, encoding="utf-8", xml_declaration=True)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
