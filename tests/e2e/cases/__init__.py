@@ -1,0 +1,1 @@
+"""End-to-end cases, one module per group; see ../README.md."""

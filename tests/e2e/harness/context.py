@@ -1,0 +1,300 @@
+"""What a case works with: its own prefix, setup.exe in a program folder, and
+helpers to run programs, read the registry and the program-files folders,
+and drive the stand-ins."""
+
+from __future__ import annotations
+
+import hashlib
+import json
+import shutil
+from dataclasses import dataclass, field
+from pathlib import Path, PureWindowsPath
+
+from . import regfile
+from .wine import Prefix, WineError
+
+CAPTION = "Fan Contrl Service Setup"
+
+SETUP_DIR = r"C:\Fan\Setup"
+TOOLS_DIR = r"C:\e2e"
+COMPONENT_DIR = r"C:\StandIn"
+PROGRAM_FILES = r"C:\Program Files (x86)"  # what a 32-bit program gets in a 64-bit prefix
+PROGRAM_FILES_64 = r"C:\Program Files"
+
+# The settings of a complete setup.ini; a case overrides single keys.
+DEFAULT_SETTINGS = {
+    "ServiceName": "FanCtlTest",
+    "InstallPath": r"Fan\Service",
+    "RegistryKey": r"Software\FanCtl\Service",
+    "Execution": "standin_service.exe",
+    "version": "1.0",
+}
+
+# Keys below HKEY_LOCAL_MACHINE that Wine's display driver rewrites each
+# time a prefix starts (driver dates, monitor properties); changes there are
+# not the work of the program under test.
+REGISTRY_NOISE = (
+    "System\\CurrentControlSet\\Control\\Class\\{4D36E968-E325-11CE-BFC1-08002BE10318}",
+    "System\\CurrentControlSet\\Control\\Class\\{4D36E96E-E325-11CE-BFC1-08002BE10318}",
+    "System\\CurrentControlSet\\Enum\\DISPLAY",
+)
+
+
+class CaseFailure(AssertionError):
+    pass
+
+
+class CaseSkip(Exception):
+    pass
+
+
+def check(condition: object, message: str) -> None:
+    if not condition:
+        raise CaseFailure(message)
+
+
+def check_equal(actual: object, expected: object, what: str) -> None:
+    if actual != expected:
+        raise CaseFailure(f"{what}: expected {expected!r}, got {actual!r}")
+
+
+@dataclass
+class Box:
+    caption: str
+    text: str
+    buttons: list[str]
+    icon: bool
+
+
+@dataclass
+class RunResult:
+    exit_code: int  # unsigned 32-bit: -1 is 0xFFFFFFFF
+    boxes: list[Box]
+    timed_out: bool
+
+    def texts(self) -> list[str]:
+        return [box.text for box in self.boxes]
+
+
+@dataclass
+class Tools:
+    """The Windows programs a session works with (Linux paths)."""
+
+    setup: Path
+    runner: Path
+    regdump: Path
+    standin_service: Path
+    standin_component: Path | None  # None: the stand-in does not exist yet
+
+
+def win_join(*parts: str) -> str:
+    return str(PureWindowsPath(*parts))
+
+
+@dataclass
+class Context:
+    name: str
+    prefix: Prefix
+    tools: Tools
+    _results: int = field(default=0)
+
+    # -- paths ---------------------------------------------------------------
+
+    def host_path(self, windows_path: str) -> Path:
+        """The Linux path of a C:\\ path inside the prefix."""
+        path = PureWindowsPath(windows_path)
+        if path.drive.upper() != "C:":
+            raise ValueError(f"not on drive C: {windows_path}")
+        return self.prefix.drive_c.joinpath(*path.parts[1:])
+
+    @property
+    def setup_dir(self) -> Path:
+        return self.host_path(SETUP_DIR)
+
+    def install_dir(self, version: str = DEFAULT_SETTINGS["version"],
+                    install_path: str = DEFAULT_SETTINGS["InstallPath"]) -> str:
+        """The install folder that setup.exe should make, with its trailing backslash."""
+        return win_join(PROGRAM_FILES, install_path, version) + "\\"
+
+    # -- the program folder --------------------------------------------------
+
+    def put_setup(self, files: dict[str, bytes] | None = None, service: bool = True,
+                  settings: dict[str, str | None] | None = None) -> None:
+        """Fills the program folder: setup.exe, the stand-in service
+        executable (unless service is False), `files` (names may hold
+        backslashes for sub-folders) and, when `settings` is given, setup.ini
+        (see write_setup_ini)."""
+        self.setup_dir.mkdir(parents=True, exist_ok=True)
+        shutil.copy2(self.tools.setup, self.setup_dir / "setup.exe")
+        if service:
+            shutil.copy2(self.tools.standin_service, self.setup_dir / "standin_service.exe")
+        for name, data in (files or {}).items():
+            target = self.setup_dir.joinpath(*PureWindowsPath(name).parts)
+            target.parent.mkdir(parents=True, exist_ok=True)
+            target.write_bytes(data)
+        if settings is not None:
+            self.write_setup_ini(**settings)
+
+    def write_setup_ini(self, **overrides: str | None) -> None:
+        """setup.ini with the default settings; a key given as None is left out."""
+        settings = dict(DEFAULT_SETTINGS)
+        settings.update(overrides)
+        write_ini(self.setup_dir / "setup.ini",
+                  {"Common": {k: v for k, v in settings.items() if v is not None}})
+
+    def payload_names(self) -> set[str]:
+        """The files directly in the program folder (what a deploy copies)."""
+        return {p.name for p in self.setup_dir.iterdir() if p.is_file()}
+
+    # -- running programs ----------------------------------------------------
+
+    def _ensure_tools(self) -> Path:
+        folder = self.host_path(TOOLS_DIR)
+        if not folder.exists():
+            folder.mkdir(parents=True)
+            shutil.copy2(self.tools.runner, folder / "runner.exe")
+            shutil.copy2(self.tools.regdump, folder / "regdump.exe")
+        return folder
+
+    def run(self, program: str, args: list[str] | None = None, timeout_ms: int = 30000) -> RunResult:
+        """Runs a program (C:\\ path) through runner.exe, which answers its message boxes."""
+        folder = self._ensure_tools()
+        self._results += 1
+        result_name = f"result-{self._results}.json"
+        (folder / result_name).unlink(missing_ok=True)
+        command = [win_join(TOOLS_DIR, "runner.exe"), "--timeout-ms", str(timeout_ms),
+                   "--result", win_join(TOOLS_DIR, result_name), program, *(args or [])]
+        completed = self.prefix.wine(command, timeout=timeout_ms / 1000 + 60)
+        result_file = folder / result_name
+        if completed.returncode != 0 or not result_file.exists():
+            raise WineError(f"runner.exe failed ({completed.returncode}): {completed.stderr.strip()[-1000:]}")
+        raw = json.loads(result_file.read_text(encoding="latin-1"))
+        return RunResult(exit_code=raw["exitCode"], timed_out=raw["timedOut"],
+                         boxes=[Box(b["caption"], b["text"], b["buttons"], b["icon"]) for b in raw["boxes"]])
+
+    def run_setup(self, timeout_ms: int = 30000) -> RunResult:
+        return self.run(win_join(SETUP_DIR, "setup.exe"), timeout_ms=timeout_ms)
+
+    # -- registry ------------------------------------------------------------
+
+    def regdump(self, key: str, root: str = "HKLM", view: str | None = None) -> dict | None:
+        """The key tree as regdump.exe prints it, or None when the key is missing."""
+        self._ensure_tools()
+        args = [win_join(TOOLS_DIR, "regdump.exe"), root, key] + ([view] if view else [])
+        completed = self.prefix.wine(args)
+        if completed.returncode == 2:
+            return None
+        if completed.returncode != 0:
+            raise WineError(f"regdump {root}\\{key} failed ({completed.returncode}): {completed.stderr.strip()}")
+        return json.loads(completed.stdout)
+
+    def reg_add(self, key: str, name: str, data: str, kind: str = "REG_SZ") -> None:
+        """Sets a value below HKLM in the view of a 32-bit program (32-bit reg.exe)."""
+        completed = self.prefix.wine([r"C:\windows\syswow64\reg.exe", "add", "HKLM\\" + key, "/v", name,
+                                      "/t", kind, "/d", data, "/f"])
+        if completed.returncode != 0:
+            raise WineError(f"reg add {key} {name} failed: {completed.stdout}{completed.stderr}")
+
+    def registry(self) -> regfile.Snapshot:
+        """Everything below HKEY_LOCAL_MACHINE as the prefix saved it. Stops
+        the prefix's processes first (the server writes system.reg on exit);
+        the next wine call starts it again."""
+        if not self.prefix.started:
+            # A copy's first start still rewrites a few of Wine's own keys;
+            # let that happen before the snapshot.
+            self.regdump("Software\\E2eNoSuchKey")
+        self.prefix.stop()
+        snapshot = regfile.parse(self.prefix.path / "system.reg")
+        return {k: v for k, v in snapshot.items() if not k.startswith(REGISTRY_NOISE)}
+
+    # -- program-files folders -----------------------------------------------
+
+    def files(self) -> dict[str, str]:
+        """Every folder and file below both program-files folders: path -> kind and content hash."""
+        out = {}
+        for top in (PROGRAM_FILES, PROGRAM_FILES_64):
+            root = self.host_path(top)
+            for path in sorted(root.rglob("*")):
+                key = win_join(top, *path.relative_to(root).parts)
+                if path.is_symlink():
+                    out[key] = "link " + str(path.readlink())
+                elif path.is_dir():
+                    out[key] = "dir"
+                else:
+                    out[key] = "file " + hashlib.sha256(path.read_bytes()).hexdigest()
+        return out
+
+    def listing(self, folder: str) -> dict[str, bytes | None]:
+        """Entries directly in a C:\\ folder: file name -> content, folder name -> None."""
+        root = self.host_path(folder)
+        return {p.name: (None if p.is_dir() else p.read_bytes()) for p in root.iterdir()}
+
+    # -- the stand-in service --------------------------------------------------
+
+    def service_runs(self, folder: str) -> list[dict]:
+        """The runs that standin_service.exe logged in a C:\\ folder (empty when none)."""
+        log = self.host_path(folder) / "service_runs.log"
+        if not log.exists():
+            return []
+        lines = [json.loads(line) for line in log.read_text(encoding="latin-1").splitlines() if line.strip()]
+        return [line for line in lines if "commandLine" in line]
+
+    def service_registrations(self, folder: str) -> list[dict]:
+        log = self.host_path(folder) / "service_runs.log"
+        if not log.exists():
+            return []
+        lines = [json.loads(line) for line in log.read_text(encoding="latin-1").splitlines() if line.strip()]
+        return [line for line in lines if "registered" in line]
+
+    def register_service(self, name: str) -> None:
+        """Registers a service of that name, as an earlier install would have."""
+        folder = r"C:\PreService"
+        host = self.host_path(folder)
+        host.mkdir(parents=True, exist_ok=True)
+        shutil.copy2(self.tools.standin_service, host / "standin_service.exe")
+        write_ini(host / "standin_service.ini", {"Service": {"Name": name}})
+        completed = self.prefix.wine([win_join(folder, "standin_service.exe"), "/Service"])
+        registrations = self.service_registrations(folder)
+        if completed.returncode != 0 or not registrations or registrations[-1]["error"] != 0:
+            raise WineError(f"could not register the service {name}: {registrations}")
+        check(self.service_exists(name), f"service {name} not present after registering it")
+
+    def service_exists(self, name: str) -> bool:
+        return self.regdump("System\\CurrentControlSet\\Services\\" + name) is not None
+
+    # -- the stand-in automation component -----------------------------------
+
+    def install_component(self, scenario: dict[str, dict[str, str]] | None = None) -> None:
+        """Copies standin_component.exe to C:\\StandIn, writes its scenario and registers it."""
+        if self.tools.standin_component is None:
+            raise CaseSkip("tools/standin_component/ does not exist yet")
+        host = self.host_path(COMPONENT_DIR)
+        host.mkdir(parents=True, exist_ok=True)
+        shutil.copy2(self.tools.standin_component, host / "standin_component.exe")
+        self.set_scenario(scenario or {})
+        completed = self.prefix.wine([win_join(COMPONENT_DIR, "standin_component.exe"), "/RegServer"])
+        if completed.returncode != 0:
+            raise WineError(f"standin_component /RegServer failed ({completed.returncode}): {completed.stderr}")
+
+    def set_scenario(self, scenario: dict[str, dict[str, str]]) -> None:
+        write_ini(self.host_path(COMPONENT_DIR) / "scenario.ini", scenario)
+
+    def component_calls(self) -> list[dict]:
+        """The component's logged events ({"event": "invoke", "method": ...} and others)."""
+        log = self.host_path(COMPONENT_DIR) / "calls.log"
+        if not log.exists():
+            return []
+        return [json.loads(line) for line in log.read_text(encoding="latin-1").splitlines() if line.strip()]
+
+    def invoked_methods(self) -> list[str]:
+        return [e.get("method") for e in self.component_calls() if e.get("event") == "invoke"]
+
+
+def write_ini(path: Path, sections: dict[str, dict[str, str]]) -> None:
+    lines = []
+    for section, keys in sections.items():
+        lines.append(f"[{section}]")
+        lines.extend(f"{key}={value}" for key, value in keys.items())
+        lines.append("")
+    path.parent.mkdir(parents=True, exist_ok=True)
+    path.write_bytes("\r\n".join(lines).encode("latin-1"))

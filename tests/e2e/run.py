@@ -1,0 +1,162 @@
+#!/usr/bin/env python3
+"""Runs the end-to-end cases: the real setup.exe under Wine, one fresh prefix per case.
+
+    xvfb-run -a python3 tests/e2e/run.py --build build/win32 [-j N] [-k substring] [--keep]
+
+Prints one line per case and ends with "e2e: N passed, N failed, N skipped";
+the exit code is 0 only when no case failed. See README.md beside this file.
+"""
+
+from __future__ import annotations
+
+import argparse
+import importlib
+import os
+import shutil
+import sys
+import threading
+import time
+import traceback
+from concurrent.futures import ThreadPoolExecutor
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+SOURCE_ROOT = HERE.parent.parent
+sys.path.insert(0, str(HERE))
+
+from harness.cases import REGISTRY, CaseEntry  # noqa: E402
+from harness.context import CaseFailure, CaseSkip, Context, Tools  # noqa: E402
+from harness.wine import Template, WineError  # noqa: E402
+
+
+def discover() -> list[CaseEntry]:
+    for path in sorted((HERE / "cases").glob("*.py")):
+        if not path.name.startswith("_"):
+            importlib.import_module(f"cases.{path.stem}")
+    return list(REGISTRY)
+
+
+def find_tools(build: Path) -> tuple[Tools | None, list[str]]:
+    def exe(relative: str) -> Path:
+        return build / relative
+
+    required = {
+        "setup": exe("setup/setup.exe"),
+        "runner": exe("tools/runner.exe"),
+        "regdump": exe("tools/regdump.exe"),
+        "standin_service": exe("tools/standin_service.exe"),
+    }
+    missing = [str(p) for p in required.values() if not p.is_file()]
+    component = None
+    if (SOURCE_ROOT / "tools" / "standin_component").is_dir():
+        # It exists in the source tree, so a missing build is an error of the build.
+        component = exe("tools/standin_component.exe")
+    if missing:
+        return None, missing
+    return Tools(standin_component=component, **required), []
+
+
+class Outcome:
+    def __init__(self, name: str, status: str, detail: str, seconds: float):
+        self.name, self.status, self.detail, self.seconds = name, status, detail, seconds
+
+
+def run_case(entry: CaseEntry, tools: Tools, template: Template, runs_dir: Path, keep: bool) -> Outcome:
+    started = time.monotonic()
+    if entry.needs_component and tools.standin_component is None:
+        return Outcome(entry.name, "SKIP", "needs the stand-in component; tools/standin_component/ does not exist yet",
+                       0.0)
+    if entry.needs_component and not tools.standin_component.is_file():
+        return Outcome(entry.name, "FAIL", f"{tools.standin_component} is not built", 0.0)
+    safe = "".join(c if c.isalnum() or c in "._-" else "_" for c in entry.name)
+    prefix = template.copy_to(runs_dir / safe)
+    ctx = Context(name=entry.name, prefix=prefix, tools=tools)
+    status, detail = "PASS", ""
+    try:
+        entry.func(ctx, **entry.kwargs)
+    except CaseSkip as skip:
+        status, detail = "SKIP", str(skip)
+    except CaseFailure as failure:
+        status, detail = "FAIL", str(failure)
+    except WineError as error:
+        status, detail = "FAIL", f"harness: {error}"
+    except Exception:  # a fault of the case itself is a failure too
+        status, detail = "FAIL", "error in the case:\n" + traceback.format_exc()
+    finally:
+        try:
+            prefix.stop()
+        except Exception as error:  # noqa: BLE001
+            status, detail = "FAIL", f"{detail}; could not stop the prefix: {error}"
+        if keep:
+            detail = (detail + "; " if detail else "") + f"prefix kept at {prefix.path}"
+        else:
+            shutil.rmtree(prefix.path, ignore_errors=True)
+    return Outcome(entry.name, status, detail, time.monotonic() - started)
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build", required=True, type=Path, help="the win32 build tree")
+    parser.add_argument("-j", type=int, default=os.cpu_count() or 2, help="cases run at once")
+    parser.add_argument("-k", dest="pattern", default="", help="run only cases whose name holds this text")
+    parser.add_argument("--keep", action="store_true", help="keep each case's prefix")
+    args = parser.parse_args()
+
+    if not os.environ.get("DISPLAY"):
+        print("e2e: no X display (DISPLAY is not set). setup.exe's message boxes need one: "
+              "run under `xvfb-run -a python3 tests/e2e/run.py ...`", file=sys.stderr)
+        return 2
+    if shutil.which("wine") is None or shutil.which("wineserver") is None:
+        print("e2e: wine and wineserver must be on PATH", file=sys.stderr)
+        return 2
+    build = args.build.resolve()
+    tools, missing = find_tools(build)
+    if tools is None:
+        print("e2e: not built: " + ", ".join(missing) + f" (build {build} first)", file=sys.stderr)
+        return 2
+
+    cases = [c for c in discover() if args.pattern in c.name]
+    if not cases:
+        print(f"e2e: no case matches {args.pattern!r}", file=sys.stderr)
+        return 2
+
+    started = time.monotonic()
+    template = Template(build / "e2e" / "template")
+    try:
+        template.ensure()
+    except WineError as error:
+        print(f"e2e: cannot make the template prefix: {error}", file=sys.stderr)
+        return 2
+    runs_dir = build / "e2e" / "runs" / f"{os.getpid()}"
+    runs_dir.mkdir(parents=True)
+
+    lock = threading.Lock()
+    outcomes: list[Outcome] = []
+
+    def one(entry: CaseEntry) -> None:
+        outcome = run_case(entry, tools, template, runs_dir, args.keep)
+        with lock:
+            outcomes.append(outcome)
+            line = f"{outcome.status} {outcome.name} ({outcome.seconds:.1f} s)"
+            if outcome.detail:
+                line += ": " + outcome.detail
+            print(line, flush=True)
+
+    with ThreadPoolExecutor(max_workers=max(1, args.j)) as pool:
+        list(pool.map(one, cases))
+
+    if not args.keep:
+        shutil.rmtree(runs_dir, ignore_errors=True)
+    # A case that wrote into the template through a hard link shows here.
+    damaged = template.problem()
+    counts = {s: sum(o.status == s for o in outcomes) for s in ("PASS", "FAIL", "SKIP")}
+    if damaged:
+        print(f"FAIL harness: the template prefix was changed by this run ({damaged})")
+        counts["FAIL"] += 1
+    print(f"e2e: {counts['PASS']} passed, {counts['FAIL']} failed, {counts['SKIP']} skipped "
+          f"in {time.monotonic() - started:.1f} s")
+    return 0 if counts["FAIL"] == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

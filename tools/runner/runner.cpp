@@ -1,0 +1,274 @@
+// runner.exe: runs a program, answers its message boxes like a person would
+// and reports what happened, for the end-to-end tests.
+//
+//   runner.exe [--timeout-ms N] [--result <file>] <program> [args...]
+//
+// While the program runs, every top-level dialog window (class "#32770") that
+// belongs to its process is read (caption, message text, buttons, icon) and
+// dismissed by clicking its OK button (BM_CLICK); a box without OK gets
+// Cancel, then WM_CLOSE. When the program ends, a JSON result goes to the
+// --result file (or stdout):
+//   {"exitCode": 4294967295, "boxes": [{"caption": "...", "text": "...",
+//    "buttons": ["OK"], "icon": false}], "timedOut": false}
+// On time-out (default: none) the program is terminated and "timedOut" is
+// true. Text bytes of 0x80 and above are written as \u00XX.
+// Exit code: 0 the program ran (also after a time-out), 1 usage,
+// 2 the program could not be started, 3 the result could not be written.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Box {
+  std::string caption;
+  std::string text;
+  std::vector<std::string> buttons;
+  bool icon = false;
+};
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c < 0x20 || c >= 0x80) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\u%04x", static_cast<unsigned>(c));
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+// One argument quoted so that the C runtime's parser gives it back unchanged.
+std::string QuoteArgument(const std::string& arg) {
+  if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
+  std::string out = "\"";
+  size_t backslashes = 0;
+  for (char c : arg) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == '"') {
+      out.append(backslashes * 2 + 1, '\\');
+    } else {
+      out.append(backslashes, '\\');
+    }
+    backslashes = 0;
+    out += c;
+  }
+  out.append(backslashes * 2, '\\');
+  return out + "\"";
+}
+
+std::string WindowText(HWND window) {
+  char buffer[4096];
+  int length = GetWindowTextA(window, buffer, static_cast<int>(sizeof buffer));
+  return std::string(buffer, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+std::string ClassName(HWND window) {
+  char buffer[256];
+  int length = GetClassNameA(window, buffer, static_cast<int>(sizeof buffer));
+  return std::string(buffer, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+std::string WithoutMnemonics(const std::string& label) {
+  std::string out;
+  for (size_t i = 0; i < label.size(); ++i) {
+    if (label[i] == '&' && i + 1 < label.size()) ++i;
+    out += label[i];
+  }
+  return out;
+}
+
+struct Children {
+  std::vector<std::string> buttons;
+  HWND ok = nullptr;
+  HWND cancel = nullptr;
+  bool icon = false;
+};
+
+BOOL CALLBACK CollectChild(HWND child, LPARAM param) {
+  auto* children = reinterpret_cast<Children*>(param);
+  if (!IsWindowVisible(child)) return TRUE;
+  const std::string cls = ClassName(child);
+  const LONG style = GetWindowLongA(child, GWL_STYLE);
+  if (lstrcmpiA(cls.c_str(), "Button") == 0) {
+    children->buttons.push_back(WithoutMnemonics(WindowText(child)));
+    const int id = GetDlgCtrlID(child);
+    if (id == IDOK) children->ok = child;
+    if (id == IDCANCEL) children->cancel = child;
+  } else if (lstrcmpiA(cls.c_str(), "Static") == 0 && (style & SS_TYPEMASK) == SS_ICON) {
+    if (SendMessageA(child, STM_GETICON, 0, 0) != 0) children->icon = true;
+  }
+  return TRUE;
+}
+
+struct Search {
+  DWORD processId;
+  std::vector<HWND> dialogs;
+};
+
+BOOL CALLBACK CollectDialog(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<Search*>(param);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner == search->processId && IsWindowVisible(window) && ClassName(window) == "#32770") {
+    search->dialogs.push_back(window);
+  }
+  return TRUE;
+}
+
+class BoxWatcher {
+ public:
+  explicit BoxWatcher(DWORD processId) : processId_(processId) {}
+
+  // Reads and dismisses every box of the process that is not yet answered.
+  void Poll() {
+    Search search{processId_, {}};
+    EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&search));
+    std::set<HWND> present(search.dialogs.begin(), search.dialogs.end());
+    // A box that has gone may hand its handle value on to a later one.
+    for (auto it = answered_.begin(); it != answered_.end();) {
+      it = present.count(*it) ? std::next(it) : answered_.erase(it);
+    }
+    for (HWND dialog : search.dialogs) {
+      if (answered_.count(dialog)) continue;
+      Box box;
+      box.caption = WindowText(dialog);
+      char text[8192];
+      UINT length = GetDlgItemTextA(dialog, 0xFFFF, text, static_cast<int>(sizeof text));
+      box.text.assign(text, length);
+      Children children;
+      EnumChildWindows(dialog, CollectChild, reinterpret_cast<LPARAM>(&children));
+      box.buttons = children.buttons;
+      box.icon = children.icon;
+      boxes_.push_back(box);
+      answered_.insert(dialog);
+      Dismiss(dialog, children);
+    }
+  }
+
+  const std::vector<Box>& boxes() const { return boxes_; }
+
+ private:
+  static void Dismiss(HWND dialog, const Children& children) {
+    HWND button = children.ok ? children.ok : children.cancel;
+    if (button) {
+      PostMessageA(button, BM_CLICK, 0, 0);
+    } else {
+      PostMessageA(dialog, WM_CLOSE, 0, 0);
+    }
+  }
+
+  DWORD processId_;
+  std::set<HWND> answered_;
+  std::vector<Box> boxes_;
+};
+
+std::string ResultJson(DWORD exitCode, const std::vector<Box>& boxes, bool timedOut) {
+  std::string out = "{\"exitCode\": " + std::to_string(exitCode) + ", \"boxes\": [";
+  for (size_t i = 0; i < boxes.size(); ++i) {
+    const Box& box = boxes[i];
+    if (i) out += ", ";
+    out += "{\"caption\": " + JsonString(box.caption) + ", \"text\": " + JsonString(box.text) +
+           ", \"buttons\": [";
+    for (size_t b = 0; b < box.buttons.size(); ++b) {
+      if (b) out += ", ";
+      out += JsonString(box.buttons[b]);
+    }
+    out += std::string("], \"icon\": ") + (box.icon ? "true" : "false") + "}";
+  }
+  out += std::string("], \"timedOut\": ") + (timedOut ? "true" : "false") + "}\n";
+  return out;
+}
+
+int Usage() {
+  std::fprintf(stderr, "usage: runner.exe [--timeout-ms N] [--result <file>] <program> [args...]\n");
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  DWORD timeoutMs = INFINITE;
+  std::string resultFile;
+  int i = 1;
+  for (; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--timeout-ms" && i + 1 < argc) {
+      timeoutMs = static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10));
+    } else if (arg == "--result" && i + 1 < argc) {
+      resultFile = argv[++i];
+    } else {
+      break;
+    }
+  }
+  if (i >= argc) return Usage();
+
+  std::string commandLine;
+  for (int a = i; a < argc; ++a) {
+    if (a > i) commandLine += ' ';
+    commandLine += QuoteArgument(argv[a]);
+  }
+  std::vector<char> buffer(commandLine.begin(), commandLine.end());
+  buffer.push_back('\0');
+
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    std::fprintf(stderr, "runner: cannot start %s (error %lu)\n", commandLine.c_str(), GetLastError());
+    return 2;
+  }
+
+  BoxWatcher watcher(process.dwProcessId);
+  const ULONGLONG started = GetTickCount64();
+  bool timedOut = false;
+  for (;;) {
+    const DWORD wait = WaitForSingleObject(process.hProcess, 50);
+    if (wait != WAIT_TIMEOUT) break;
+    watcher.Poll();
+    if (timeoutMs != INFINITE && GetTickCount64() - started >= timeoutMs) {
+      timedOut = true;
+      TerminateProcess(process.hProcess, 0xDEAD);
+      WaitForSingleObject(process.hProcess, 5000);
+      break;
+    }
+  }
+  DWORD exitCode = 0;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+
+  const std::string json = ResultJson(exitCode, watcher.boxes(), timedOut);
+  if (resultFile.empty()) {
+    std::fputs(json.c_str(), stdout);
+    return 0;
+  }
+  FILE* file = std::fopen(resultFile.c_str(), "wb");
+  if (!file) {
+    std::fprintf(stderr, "runner: cannot write %s\n", resultFile.c_str());
+    return 3;
+  }
+  std::fputs(json.c_str(), file);
+  std::fclose(file);
+  return 0;
+}
