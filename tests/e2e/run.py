@@ -47,13 +47,14 @@ def find_tools(build: Path) -> tuple[Tools | None, list[str]]:
         "standin_service": exe("tools/standin_service.exe"),
     }
     missing = [str(p) for p in required.values() if not p.is_file()]
-    component = None
-    if (SOURCE_ROOT / "tools" / "standin_component").is_dir():
-        # It exists in the source tree, so a missing build is an error of the build.
-        component = exe("tools/standin_component.exe")
+    # A tool that exists in the source tree must be built: a missing build is
+    # an error of the build. One that does not exist yet skips its cases.
+    optional = {}
+    for name in ("standin_component", "export_client", "file_holder"):
+        optional[name] = exe(f"tools/{name}.exe") if (SOURCE_ROOT / "tools" / name).is_dir() else None
     if missing:
         return None, missing
-    return Tools(standin_component=component, **required), []
+    return Tools(**optional, **required), []
 
 
 class Outcome:
@@ -74,6 +75,8 @@ def run_case(entry: CaseEntry, tools: Tools, template: Template, runs_dir: Path,
     status, detail = "PASS", ""
     try:
         entry.func(ctx, **entry.kwargs)
+        if ctx.notes:
+            detail = "; ".join(ctx.notes)
     except CaseSkip as skip:
         status, detail = "SKIP", str(skip)
     except CaseFailure as failure:

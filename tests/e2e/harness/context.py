@@ -7,6 +7,9 @@ from __future__ import annotations
 import hashlib
 import json
 import shutil
+import subprocess
+import time
+from contextlib import contextmanager
 from dataclasses import dataclass, field
 from pathlib import Path, PureWindowsPath
 
@@ -85,6 +88,17 @@ class Tools:
     regdump: Path
     standin_service: Path
     standin_component: Path | None  # None: the stand-in does not exist yet
+    export_client: Path | None = None  # None: tools/export_client/ does not exist
+    file_holder: Path | None = None  # None: tools/file_holder/ does not exist
+
+
+@dataclass
+class ExportRun:
+    """One run of export_client.exe: its exit code and one JSON object per call."""
+
+    exit_code: int
+    calls: list[dict]
+    stderr: str
 
 
 def win_join(*parts: str) -> str:
@@ -97,6 +111,11 @@ class Context:
     prefix: Prefix
     tools: Tools
     _results: int = field(default=0)
+    notes: list[str] = field(default_factory=list)
+
+    def note(self, text: str) -> None:
+        """A remark printed with the case's result line (timings and the like)."""
+        self.notes.append(text)
 
     # -- paths ---------------------------------------------------------------
 
@@ -156,15 +175,19 @@ class Context:
             shutil.copy2(self.tools.regdump, folder / "regdump.exe")
         return folder
 
-    def run(self, program: str, args: list[str] | None = None, timeout_ms: int = 30000) -> RunResult:
-        """Runs a program (C:\\ path) through runner.exe, which answers its message boxes."""
+    def run(self, program: str, args: list[str] | None = None, timeout_ms: int = 30000,
+            cwd: str | None = None) -> RunResult:
+        """Runs a program (C:\\ path) through runner.exe, which answers its message boxes.
+        `cwd` (a C:\\ folder) is the current folder it inherits; by default
+        it is a Z:\\ folder, wherever the harness was started."""
         folder = self._ensure_tools()
         self._results += 1
         result_name = f"result-{self._results}.json"
         (folder / result_name).unlink(missing_ok=True)
         command = [win_join(TOOLS_DIR, "runner.exe"), "--timeout-ms", str(timeout_ms),
                    "--result", win_join(TOOLS_DIR, result_name), program, *(args or [])]
-        completed = self.prefix.wine(command, timeout=timeout_ms / 1000 + 60)
+        completed = self.prefix.wine(command, timeout=timeout_ms / 1000 + 60,
+                                     cwd=self.host_path(cwd) if cwd else None)
         result_file = folder / result_name
         if completed.returncode != 0 or not result_file.exists():
             raise WineError(f"runner.exe failed ({completed.returncode}): {completed.stderr.strip()[-1000:]}")
@@ -172,8 +195,28 @@ class Context:
         return RunResult(exit_code=raw["exitCode"], timed_out=raw["timedOut"],
                          boxes=[Box(b["caption"], b["text"], b["buttons"], b["icon"]) for b in raw["boxes"]])
 
-    def run_setup(self, timeout_ms: int = 30000) -> RunResult:
-        return self.run(win_join(SETUP_DIR, "setup.exe"), timeout_ms=timeout_ms)
+    def run_setup(self, timeout_ms: int = 30000, cwd: str | None = None, folder: str = SETUP_DIR) -> RunResult:
+        return self.run(win_join(folder, "setup.exe"), timeout_ms=timeout_ms, cwd=cwd)
+
+    # -- the exports, through export_client.exe ------------------------------
+
+    def call_exports(self, *calls: str, timeout: float = 60) -> ExportRun:
+        """Loads a copy of setup.exe into export_client.exe and makes the calls
+        (export_client's syntax, e.g. "GetItemEx:5:7:0", "GGrp:6:0001:4/0")."""
+        if self.tools.export_client is None:
+            raise CaseSkip("tools/export_client/ does not exist")
+        if not self.tools.export_client.is_file():
+            raise CaseFailure(f"{self.tools.export_client} is not built")
+        folder = self._ensure_tools()
+        bridge = folder / "bridge"
+        if not bridge.exists():
+            bridge.mkdir()
+            shutil.copy2(self.tools.export_client, bridge / "export_client.exe")
+            shutil.copy2(self.tools.setup, bridge / "setup.exe")
+        completed = self.prefix.wine([win_join(TOOLS_DIR, "bridge", "export_client.exe"),
+                                      win_join(TOOLS_DIR, "bridge", "setup.exe"), *calls], timeout=timeout)
+        lines = [json.loads(line) for line in completed.stdout.splitlines() if line.startswith("{")]
+        return ExportRun(completed.returncode, lines, completed.stderr)
 
     # -- registry ------------------------------------------------------------
 
@@ -224,10 +267,75 @@ class Context:
                     out[key] = "file " + hashlib.sha256(path.read_bytes()).hexdigest()
         return out
 
+    def drive_files(self, leave_out: tuple[str, ...] = ("windows",)) -> dict[str, tuple]:
+        """Every folder and file on drive C: (path relative to C:\\ -> kind,
+        size, modification time), without the top-level folders in `leave_out`
+        (Wine's own C:\\windows by default), the harness's own C:\\e2e and the
+        stand-in component's call log."""
+        root = self.prefix.drive_c
+        skipped = {name.lower() for name in leave_out} | {TOOLS_DIR[3:].lower()}
+        call_log = (COMPONENT_DIR[3:] + "\\calls.log").lower()
+        out = {}
+        for path in root.rglob("*"):
+            relative = path.relative_to(root)
+            key = "\\".join(relative.parts)
+            if relative.parts[0].lower() in skipped or key.lower() == call_log or path.is_symlink():
+                continue
+            if path.is_dir():
+                out[key] = ("dir",)
+            else:
+                st = path.stat()
+                out[key] = ("file", st.st_size, st.st_mtime_ns)
+        return out
+
     def listing(self, folder: str) -> dict[str, bytes | None]:
         """Entries directly in a C:\\ folder: file name -> content, folder name -> None."""
         root = self.host_path(folder)
         return {p.name: (None if p.is_dir() else p.read_bytes()) for p in root.iterdir()}
+
+    # -- a file held open by another process ----------------------------------
+
+    @contextmanager
+    def file_held(self, windows_path: str, timeout_ms: int = 60000):
+        """While the block runs, file_holder.exe keeps the file open without
+        sharing (every other open fails with a sharing violation)."""
+        if self.tools.file_holder is None:
+            raise CaseSkip("tools/file_holder/ does not exist")
+        if not self.tools.file_holder.is_file():
+            raise CaseFailure(f"{self.tools.file_holder} is not built")
+        folder = self._ensure_tools()
+        holder = folder / "file_holder.exe"
+        if not holder.exists():
+            shutil.copy2(self.tools.file_holder, holder)
+        self._results += 1
+        ready, release = f"held-{self._results}.ready", f"held-{self._results}.release"
+        output = folder / f"held-{self._results}.log"
+        self.prefix.started = True
+        with open(output, "wb") as log:
+            process = subprocess.Popen(
+                ["wine", win_join(TOOLS_DIR, "file_holder.exe"), windows_path, win_join(TOOLS_DIR, ready),
+                 win_join(TOOLS_DIR, release), str(timeout_ms)],
+                env=self.prefix.env(), stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+        try:
+            deadline = time.monotonic() + 30
+            while not (folder / ready).exists():
+                if process.poll() is not None:
+                    raise WineError(f"file_holder.exe ended ({process.returncode}) without holding {windows_path}: "
+                                    + output.read_text(encoding="latin-1").strip())
+                if time.monotonic() > deadline:
+                    raise WineError(f"file_holder.exe did not hold {windows_path} within 30 s")
+                time.sleep(0.05)
+            yield
+        finally:
+            (folder / release).write_bytes(b"")
+            try:
+                code = process.wait(timeout=timeout_ms / 1000 + 30)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+                raise WineError("file_holder.exe did not end after its release")
+        if code != 0:
+            raise WineError(f"file_holder.exe ended with {code} (2: it was never released)")
 
     # -- the stand-in service --------------------------------------------------
 
@@ -264,6 +372,11 @@ class Context:
 
     # -- the stand-in automation component -----------------------------------
 
+    def unregister_component(self) -> None:
+        completed = self.prefix.wine([win_join(COMPONENT_DIR, "standin_component.exe"), "/UnregServer"])
+        if completed.returncode != 0:
+            raise WineError(f"standin_component /UnregServer failed ({completed.returncode}): {completed.stderr}")
+
     def install_component(self, scenario: dict[str, dict[str, str]] | None = None) -> None:
         """Copies standin_component.exe to C:\\StandIn, writes its scenario and registers it."""
         if self.tools.standin_component is None:
@@ -277,7 +390,15 @@ class Context:
             raise WineError(f"standin_component /RegServer failed ({completed.returncode}): {completed.stderr}")
 
     def set_scenario(self, scenario: dict[str, dict[str, str]]) -> None:
-        write_ini(self.host_path(COMPONENT_DIR) / "scenario.ini", scenario)
+        """Writes the component's scenario.ini. Unless the scenario says
+        otherwise, the server stays up for a minute after its last object:
+        a case's calls then find it warm, and never one that is just ending
+        (a loaded machine can stretch the pause between two calls past the
+        stand-in's default idle time)."""
+        sections = {"Server": {"IdleTimeoutMs": "60000"}}
+        for section, keys in scenario.items():
+            sections.setdefault(section, {}).update(keys)
+        write_ini(self.host_path(COMPONENT_DIR) / "scenario.ini", sections)
 
     def component_calls(self) -> list[dict]:
         """The component's logged events ({"event": "invoke", "method": ...} and others)."""
