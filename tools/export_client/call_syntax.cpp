@@ -61,7 +61,7 @@ bool Value(const std::string& text, Call& call, std::string& error) {
 }
 
 // <buffer>[:<capacity>[/<length>] | :nulllen] from fields[first] on.
-bool Buffer(const std::vector<std::string>& fields, size_t first, BufferSpec& buffer, std::string& error) {
+bool Buffer(const std::vector<std::string>& fields, size_t first, BufferLayout& buffer, std::string& error) {
   if (fields.size() < first + 1 || fields.size() > first + 2) {
     error = "expected <buffer>[:<capacity>[/<length>]]";
     return false;

@@ -44,7 +44,7 @@ enum class Function {
   kSleep,
 };
 
-struct BufferSpec {
+struct BufferLayout {
   bool nullBuffer = false;
   bool nullLength = false;
   std::vector<BYTE> start;  // the bytes the buffer starts with
@@ -60,7 +60,7 @@ struct Call {
   ULONG value = 0;  // GetItem, GetItemEx
   bool nullSelector = false;
   std::array<BYTE, 4> selector{};  // CallMethod
-  BufferSpec buffer;
+  BufferLayout buffer;
 };
 
 // The largest buffer the client makes.

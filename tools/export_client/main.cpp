@@ -135,25 +135,25 @@ class Stopwatch {
 // The caller's buffer: <capacity> bytes, then the canary.
 class CallerBuffer {
  public:
-  explicit CallerBuffer(const BufferSpec& spec)
-      : spec_(spec), bytes_(spec.capacity + kCanaryBytes, kFiller), length_(spec.length) {
-    std::copy(spec.start.begin(), spec.start.end(), bytes_.begin());
-    std::fill(bytes_.begin() + spec.capacity, bytes_.end(), kCanary);
+  explicit CallerBuffer(const BufferLayout& layout)
+      : layout_(layout), bytes_(layout.capacity + kCanaryBytes, kFiller), length_(layout.length) {
+    std::copy(layout.start.begin(), layout.start.end(), bytes_.begin());
+    std::fill(bytes_.begin() + layout.capacity, bytes_.end(), kCanary);
   }
-  BYTE* buffer() { return spec_.nullBuffer ? nullptr : bytes_.data(); }
-  ULONG* length() { return spec_.nullLength ? nullptr : &length_; }
+  BYTE* buffer() { return layout_.nullBuffer ? nullptr : bytes_.data(); }
+  ULONG* length() { return layout_.nullLength ? nullptr : &length_; }
 
   std::string Json() const {
-    std::string json = ",\"length\":" + (spec_.nullLength ? std::string("null") : std::to_string(length_));
-    if (spec_.nullBuffer) return json + ",\"buffer\":null";
-    json += ",\"buffer\":\"" + Hex(bytes_.data(), spec_.capacity) + "\"";
+    std::string json = ",\"length\":" + (layout_.nullLength ? std::string("null") : std::to_string(length_));
+    if (layout_.nullBuffer) return json + ",\"buffer\":null";
+    json += ",\"buffer\":\"" + Hex(bytes_.data(), layout_.capacity) + "\"";
     bool intact = true;
-    for (size_t i = spec_.capacity; i < bytes_.size(); ++i) intact = intact && bytes_[i] == kCanary;
+    for (size_t i = layout_.capacity; i < bytes_.size(); ++i) intact = intact && bytes_[i] == kCanary;
     return json + ",\"canaryIntact\":" + (intact ? "true" : "false");
   }
 
  private:
-  const BufferSpec& spec_;
+  const BufferLayout& layout_;
   std::vector<BYTE> bytes_;
   ULONG length_;
 };
