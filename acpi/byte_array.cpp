@@ -8,7 +8,11 @@ namespace vantu {
 namespace {
 
 // The array's size in bytes: its element size times the elements of every
-// dimension, as its bounds give them; 0 when they cannot be read.
+// dimension; 0 when its bounds cannot be read. A dimension's count is taken
+// from its bounds in unsigned 32-bit arithmetic: the upper bound is lower
+// bound + count - 1 computed as a LONG, which wraps for an array that sits
+// at the ends of the LONG range (an empty array with lower bound -2^31 has
+// upper bound 2^31 - 1), and the difference wraps back to the count.
 uint64_t ArrayBytes(SAFEARRAY* array) {
   const UINT dimensions = SafeArrayGetDim(array);
   if (dimensions == 0) return 0;
@@ -17,9 +21,8 @@ uint64_t ArrayBytes(SAFEARRAY* array) {
     LONG lower = 0;
     LONG upper = -1;
     if (FAILED(SafeArrayGetLBound(array, d, &lower)) || FAILED(SafeArrayGetUBound(array, d, &upper))) return 0;
-    const int64_t count = static_cast<int64_t>(upper) - static_cast<int64_t>(lower) + 1;
-    if (count <= 0) return 0;
-    bytes = std::min<uint64_t>(bytes * static_cast<uint64_t>(count), UINT32_MAX);
+    const uint32_t count = static_cast<uint32_t>(upper) - static_cast<uint32_t>(lower) + 1u;
+    bytes = std::min<uint64_t>(bytes * count, UINT32_MAX);
   }
   return bytes;
 }

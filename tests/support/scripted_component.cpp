@@ -20,10 +20,10 @@ bool SameName(const std::wstring& a, const wchar_t* b) {
   return b[i] == 0;
 }
 
-SAFEARRAY* MakeArray(VARTYPE vt, const std::string& bytes) {
+SAFEARRAY* MakeArray(VARTYPE vt, const std::string& bytes, LONG lowerBound) {
   SAFEARRAYBOUND bound;
   bound.cElements = static_cast<ULONG>(bytes.size());
-  bound.lLbound = 0;
+  bound.lLbound = lowerBound;
   SAFEARRAY* array = SafeArrayCreate(vt, 1, &bound);
   void* data = nullptr;
   if (array && SUCCEEDED(SafeArrayAccessData(array, &data))) {
@@ -177,7 +177,8 @@ void ScriptedComponent::Perform(const MethodScript& script, DISPPARAMS* params) 
       case MethodScript::Leave::kUi1Array:
         VariantClear(held);
         held->vt = VT_ARRAY | (script.leave == MethodScript::Leave::kNewArray ? VT_I1 : VT_UI1);
-        V_ARRAY(held) = MakeArray(script.leave == MethodScript::Leave::kNewArray ? VT_I1 : VT_UI1, bytes);
+        V_ARRAY(held) =
+            MakeArray(script.leave == MethodScript::Leave::kNewArray ? VT_I1 : VT_UI1, bytes, script.lowerBound);
         break;
       case MethodScript::Leave::kI4:
         VariantClear(held);

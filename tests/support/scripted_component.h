@@ -24,6 +24,7 @@ struct MethodScript {
   std::optional<std::string> data;      // bytes left in the array
   std::optional<ULONG> length;          // left in the length argument
   Leave leave = Leave::kSameArray;
+  LONG lowerBound = 0;                  // of a new array
 };
 
 // One argument as the component received it.

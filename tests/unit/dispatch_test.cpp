@@ -155,6 +155,42 @@ TEST_F(DispatchTest, CopyBackStaysInsideTheCapacityAndTheArray) {
   }
 }
 
+// An array at the ends of the LONG range: its upper bound wraps, its size
+// must not.
+TEST_F(DispatchTest, CopyBackOfArraysAtTheEndsOfTheBoundRange) {
+  struct Case {
+    const char* name;
+    LONG lowerBound;
+    std::string data;
+    ULONG copied;
+  };
+  const Case cases[] = {
+      {"empty array at -2^31", static_cast<LONG>(0x80000000u), "", 0},
+      {"three bytes at 2^31 - 1", 0x7FFFFFFF, "xyz", 3},
+      {"three bytes at -2^31", static_cast<LONG>(0x80000000u), "xyz", 3},
+      {"two bytes at -1", -1, "ab", 2},
+  };
+  for (const Case& c : cases) {
+    BYTE buffer[8] = {0x10, 0x20, 0x30, 0x40, 0xA5, 0xA5, 0xA5, 0xA5};
+    ULONG length = 4;
+    ByteArray array;
+    ASSERT_TRUE(array.Create(length));
+    ASSERT_TRUE(array.Fill(buffer, length, false));
+    auto& script = component.scripts[L"iAcpiMbif"];
+    script.leave = MethodScript::Leave::kNewArray;
+    script.data = c.data;
+    script.lowerBound = c.lowerBound;
+    script.length = 64;  // more than the caller's capacity and the array
+    const VARIANT arguments[] = {VariantReference(array.variant()), UnsignedReference(&length)};
+    CallMethod(&component, L"iAcpiMbif", 2, arguments);
+    EXPECT_EQ(c.copied, array.CopyBack(buffer, 4, length)) << c.name;
+    EXPECT_EQ(Hex(c.data + std::string("\x10\x20\x30\x40", 4).substr(c.data.size()) + "\xA5\xA5\xA5\xA5"),
+              Hex(std::string(reinterpret_cast<char*>(buffer), 8)))
+        << c.name;
+    EXPECT_EQ(S_OK, array.Clear()) << c.name;
+  }
+}
+
 TEST_F(DispatchTest, GroupMarkerNeedsRoom) {
   BYTE buffer[2] = {0x00, 0x55};
   ByteArray array;
