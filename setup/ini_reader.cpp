@@ -8,6 +8,12 @@ namespace {
 
 constexpr uint32_t kInitialBufferSize = 128;
 constexpr char kSection[] = "Common";
+// The platform cuts a value that does not fit to bufferSize - 1 characters
+// (a key list to bufferSize - 2) and reports that count. A value in quotes,
+// which the platform returns without them, is cut one character shorter when
+// it would just fill the buffer: to bufferSize - 2. So a count that reaches
+// bufferSize - 2 is taken as cut, even when the value fitted.
+constexpr uint32_t kCutMargin = 2;
 
 }  // namespace
 
@@ -27,10 +33,6 @@ bool IniReader::Open(const std::string& path) {
 }
 
 void IniReader::Read(const char* key, const std::string& defaultText, std::string* value) {
-  // The platform cuts a value that does not fit to bufferSize - 1 characters
-  // (a key list to bufferSize - 2) and reports that count, so a count that
-  // reaches it is taken as cut even when the value fitted exactly.
-  const uint32_t margin = key ? 1 : 2;
   if (!buffer_) {
     *value = defaultText;  // not open: nothing to read from
     return;
@@ -38,7 +40,7 @@ void IniReader::Read(const char* key, const std::string& defaultText, std::strin
   for (;;) {
     const DWORD count = GetPrivateProfileStringA(kSection, key, defaultText.c_str(), buffer_.get(),
                                                  bufferSize_, path_.c_str());
-    if (static_cast<uint64_t>(count) + margin < bufferSize_) break;
+    if (static_cast<uint64_t>(count) + kCutMargin < bufferSize_) break;
     if (bufferSize_ > std::numeric_limits<uint32_t>::max() / 2) throw std::bad_alloc();
     // The larger buffer is made before the old one goes, so that running out
     // of memory leaves the reader as it was.

@@ -24,7 +24,7 @@ class IniReader {
   // Replaces `*value` with the value of `key` in section "Common", or with
   // `defaultText` when the file, the section or the key is missing. A null
   // key reads the section's key names. The buffer doubles until the value
-  // fits; its size is kept for later reads.
+  // fits with two characters to spare; its size is kept for later reads.
   void Read(const char* key, const std::string& defaultText, std::string* value);
 
   // Flushes the platform's cached copy of the file and releases the buffer.

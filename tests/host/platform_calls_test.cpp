@@ -38,7 +38,7 @@ TEST_F(PlatformCallsTest, IniReaderCallsAndSizes) {
     size_t length;
     std::vector<std::string> sizes;
   };
-  const Case cases[] = {{126, {"128"}}, {127, {"128", "256"}}, {300, {"128", "256", "512"}}};
+  const Case cases[] = {{125, {"128"}}, {126, {"128", "256"}}, {127, {"128", "256"}}, {300, {"128", "256", "512"}}};
   ScratchFolder folder;
   const std::string path = folder.path() + "t.ini";
   for (const auto& c : cases) {

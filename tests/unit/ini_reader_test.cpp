@@ -24,14 +24,15 @@ class IniReaderTest : public test_support::PlatformTest {
 };
 
 // The buffer starts at 128 characters and doubles while the platform's count
-// says the value was cut; the size reached stays for later reads.
+// may mean a cut value (size - 2 or more); the size reached stays for later
+// reads.
 TEST_F(IniReaderTest, BufferGrowsUntilTheValueFits) {
   struct Growth {
     size_t length;
     uint32_t bufferSize;
   };
-  const Growth cases[] = {{0, 128}, {126, 128}, {127, 256}, {128, 256}, {254, 256}, {255, 512}, {300, 512},
-                          {1000, 1024}, {5000, 8192}};
+  const Growth cases[] = {{0, 128},   {125, 128},  {126, 256},  {127, 256},   {128, 256}, {253, 256},
+                          {254, 512}, {255, 512},  {300, 512},  {1000, 1024}, {5000, 8192}};
   for (const auto& c : cases) {
     const std::string value(c.length, 'v');
     IniReader reader;
@@ -40,6 +41,22 @@ TEST_F(IniReaderTest, BufferGrowsUntilTheValueFits) {
     reader.Read("Key", "error737", &read);
     EXPECT_EQ(value, read) << c.length;
     EXPECT_EQ(c.bufferSize, reader.buffer_size()) << c.length;
+  }
+}
+
+// The platform cuts a quoted value that just fills the buffer one character
+// short and reports that as a complete read; the reader must not stop there.
+TEST_F(IniReaderTest, QuotedValuesAreReadWhole) {
+  for (size_t length : {125u, 126u, 127u, 128u, 253u, 254u, 255u, 256u, 509u, 510u, 511u}) {
+    for (const char quote : {'"', '\''}) {
+      const std::string value(length, 'q');
+      IniReader reader;
+      ASSERT_TRUE(reader.Open(Write("[Common]\nKey=" + std::string(1, quote) + value + quote + "\n")));
+      std::string read;
+      reader.Read("Key", "error737", &read);
+      EXPECT_EQ(length, read.size()) << quote << length;
+      EXPECT_TRUE(read == value) << quote << length;
+    }
   }
 }
 
