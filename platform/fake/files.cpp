@@ -55,15 +55,29 @@ std::string Upper(std::string text) {
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 // Windows wildcard match, ignoring case. "*.*" matches names without a dot.
+// Greedy, going back only to the last '*': at most (mask length) x (name
+// length) steps, also for a mask full of '*'.
 bool Matches(const char* mask, const char* name) {
-  if (std::strcmp(mask, "*.*") == 0) return true;
-  if (*mask == '\0') return *name == '\0';
-  if (*mask == '*') return Matches(mask + 1, name) || (*name && Matches(mask, name + 1));
-  if (!*name) return false;
-  if (*mask == '?' || std::tolower(static_cast<unsigned char>(*mask)) == std::tolower(static_cast<unsigned char>(*name))) {
-    return Matches(mask + 1, name + 1);
+  const char* star = nullptr;
+  const char* resume = nullptr;
+  for (;;) {
+    if (std::strcmp(mask, "*.*") == 0) return true;
+    if (*mask == '*') {
+      star = mask++;
+      resume = name;
+      continue;
+    }
+    if (*name && (*mask == '?' || (*mask && std::tolower(static_cast<unsigned char>(*mask)) ==
+                                                std::tolower(static_cast<unsigned char>(*name))))) {
+      ++mask;
+      ++name;
+      continue;
+    }
+    if (!*name && !*mask) return true;
+    if (!star || !*resume) return false;
+    mask = star + 1;
+    name = ++resume;
   }
-  return false;
 }
 
 DWORD HostAttributes(const std::string& host) {

@@ -1,0 +1,116 @@
+// The service executable's command line.
+//
+// ServiceCommandLine on arbitrary folder / executable splits: the joined path,
+// in double quotes when it is at least 2 bytes long and neither begins nor
+// ends with one, then " /Service"; nothing else added or changed.
+//
+// LaunchServiceExecutable with the Execution value of setup.ini and the
+// install folder taken from the input: the 520-byte buffer is never written
+// past (AddressSanitizer); a process is created only when the command line
+// and its terminator fit, and then with exactly that command line; true
+// exactly when the process was created, which was then waited for; no
+// handle is left open.
+//
+// Input: the folder and the executable name, each ended by a backslash and
+// another character (a doubled backslash stands for one), then the rest of
+// setup.ini after the Execution line, or (option bit 1) the whole of it; the
+// options byte is the input's last byte.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdint>
+#include <string>
+
+#include "setup/service.h"
+#include "setup/settings.h"
+#include "tests/fuzz/fuzz_support.h"
+
+namespace {
+
+using fuzz_support::Shown;
+
+constexpr char kSuffix[] = " /Service";
+constexpr size_t kSuffixLength = sizeof kSuffix - 1;
+
+bool WantsQuotes(const std::string& path) { return path.size() >= 2 && path.front() != '"' && path.back() != '"'; }
+
+void CheckCommandLine(const std::string& folder, const std::string& executable) {
+  const std::string line = vantu::ServiceCommandLine(folder, executable);
+  const std::string path = folder + executable;
+  const std::string what = "folder " + Shown(folder) + ", executable " + Shown(executable) + " -> " + Shown(line);
+  CHECK(line.size() >= kSuffixLength && line.compare(line.size() - kSuffixLength, kSuffixLength, kSuffix) == 0,
+        "no \" /Service\" at the end: " + what);
+  const std::string head = line.substr(0, line.size() - kSuffixLength);
+  if (WantsQuotes(path)) {
+    CHECK(head == '"' + path + '"', "the path should be quoted: " + what);
+  } else {
+    CHECK(head == path, "the path should stay as it is: " + what);
+  }
+}
+
+void CheckLaunch(const std::string& folder, const std::string& iniText, bool makeProgram) {
+  fake_win32::Reset();
+  const std::string iniPath = vantu::SetupIniPath();
+  CHECK(fuzz_support::WriteWindowsFile(iniPath, iniText), "cannot write setup.ini");
+  const std::string setting = fuzz_support::WholeValue(iniPath, "Execution", vantu::kMissMarker, iniText.size());
+  const bool missing = setting == vantu::kMissMarker;
+  const std::string execution = missing ? std::string() : setting;
+  const std::string path = folder + execution;
+  const std::string expected = (WantsQuotes(path) ? '"' + path + '"' : path) + kSuffix;
+  // A program to start, where the command line's path can name one.
+  if (makeProgram && path.find('\0') == std::string::npos && path.size() < 400 &&
+      fake_win32::HostPath(path) != fake_win32::HostPath(iniPath)) {
+    fuzz_support::WriteWindowsFile(path, "MZ");
+  }
+  int started = 0;
+  std::string startedWith;
+  fake_win32::SetProcessRunner([&](const std::string& commandLine) -> DWORD {
+    ++started;
+    startedWith = commandLine;
+    return 3;
+  });
+  const int callsBefore = fake_win32::CallCount("CreateProcessA");
+
+  const bool launched = vantu::LaunchServiceExecutable(folder);
+
+  const int creations = fake_win32::CallCount("CreateProcessA") - callsBefore;
+  const std::string what = "folder " + Shown(folder) + ", Execution " + Shown(execution) + ", command line " +
+                           Shown(expected) + " (" + std::to_string(expected.size()) + " bytes)";
+  if (expected.size() + 1 > vantu::kCommandLineBufferSize) {
+    CHECK(creations == 0, "a command line that does not fit was used: " + what);
+    CHECK(!launched, "reported a launch without creating a process: " + what);
+  } else {
+    CHECK(creations == 1, "a command line that fits was not used: " + what);
+    const auto args = fake_win32::CallsTo("CreateProcessA").back().args;
+    // The platform sees the buffer as a C string.
+    CHECK(args.at(1) == expected.c_str(), "CreateProcessA got " + Shown(args.at(1)) + ": " + what);
+    CHECK(args.at(0) == "(null)", "an application name was passed: " + what);
+    CHECK(args.at(5) == "0x8000000", "creation flags " + args.at(5) + ": " + what);
+  }
+  CHECK(launched == (started == 1), "result " + std::to_string(launched) + " but processes started " +
+                                        std::to_string(started) + ": " + what);
+  if (launched) {
+    CHECK(startedWith == expected.c_str(), "the process got " + Shown(startedWith) + ": " + what);
+    const auto waits = fake_win32::CallsTo("WaitForSingleObject");
+    CHECK(waits.size() == 1 && waits[0].args.at(1) == "0xFFFFFFFF", "not waited for without time-out: " + what);
+    CHECK(fake_win32::CallCount("CloseHandle") == 2, "process and thread handle not closed: " + what);
+  }
+  CHECK(fake_win32::MessageBoxes().size() == (missing ? 1u : 0u), "message boxes: " + what);
+  fuzz_support::CheckLedgerClean("LaunchServiceExecutable");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzedDataProvider input(data, size);
+  const uint8_t options = input.ConsumeIntegral<uint8_t>();
+  const std::string folder = input.ConsumeRandomLengthString(1024);
+  const std::string executable = input.ConsumeRandomLengthString(1024);
+  const std::string rest = input.ConsumeRemainingBytesAsString();
+
+  CheckCommandLine(folder, executable);
+  CheckCommandLine(executable, folder);
+
+  const std::string iniText = (options & 2) ? rest : "[Common]\r\nExecution=" + executable + "\r\n" + rest;
+  CheckLaunch(folder, iniText, (options & 1) != 0);
+  return 0;
+}

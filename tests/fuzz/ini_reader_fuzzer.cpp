@@ -1,0 +1,222 @@
+// IniReader and the setting readers on arbitrary files: binary garbage, NULs,
+// CR-only lines, byte-order marks, megabyte lines.
+//
+// IniReader: every value read equals what one GetPrivateProfileStringA call
+// with a buffer larger than the file returns; the buffer is 128 times a
+// power of two, never shrinks between reads of one reader, grows by doubling
+// with one platform call per size, and grows only while the platform's count
+// says the value was cut. Closing flushes the file once.
+//
+// Setting readers (the input as setup.ini beside the module): each returns
+// the platform's value or, when the key is missing (the platform hands back
+// the marker), the empty string with one message box; never the marker;
+// InstallPath ends in a backslash unless empty.
+//
+// Input: byte 0 selects options (bit 0: a 300-byte default text; bit 1: no
+// setup.ini at all; high nibble 0xF: a value line of 8 KiB to 1 MiB, by bits
+// 1 to 3, is put in front), the rest is the file.
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "setup/ini_reader.h"
+#include "setup/settings.h"
+#include "tests/fuzz/fuzz_support.h"
+
+namespace {
+
+using fuzz_support::Shown;
+
+constexpr char kSection[] = "Common";
+constexpr char kMarker[] = "error737";
+constexpr uint32_t kFirstBufferSize = 128;
+
+std::string KeyName(const char* key) { return key ? Shown(key) : std::string("(key list)"); }
+
+// The platform's answer for `key` with a buffer of `size` characters.
+struct Answer {
+  DWORD count = 0;
+  std::string text;  // up to the first NUL
+};
+
+Answer Ask(const std::string& path, const char* key, const std::string& defaultText, size_t size) {
+  std::unique_ptr<char[]> buffer(new char[size]);
+  Answer answer;
+  answer.count = GetPrivateProfileStringA(kSection, key, defaultText.c_str(), buffer.get(),
+                                          static_cast<DWORD>(size), path.c_str());
+  answer.text = std::string(buffer.get());
+  return answer;
+}
+
+bool IsBufferSize(uint32_t size) {
+  if (size < kFirstBufferSize || size % kFirstBufferSize != 0) return false;
+  const uint32_t multiple = size / kFirstBufferSize;
+  return (multiple & (multiple - 1)) == 0;
+}
+
+void CheckReads(const std::string& path, const std::vector<const char*>& keys, const std::string& defaultText,
+                size_t fileSize) {
+  vantu::IniReader reader;
+  CHECK(reader.buffer_size() == 0, "a new reader has a buffer");
+  CHECK(reader.Open(path), "Open failed");
+  CHECK(reader.buffer_size() == kFirstBufferSize, "Open gives " + std::to_string(reader.buffer_size()));
+
+  for (const char* key : keys) {
+    const uint32_t before = reader.buffer_size();
+    const int callsBefore = fake_win32::CallCount("GetPrivateProfileStringA");
+    std::string value = "stale";
+    reader.Read(key, defaultText, &value);
+    const uint32_t after = reader.buffer_size();
+    const auto calls = fake_win32::CallsTo("GetPrivateProfileStringA");
+    const std::string what = "key " + KeyName(key) + ", buffer " + std::to_string(before) + " -> " +
+                             std::to_string(after);
+
+    CHECK(IsBufferSize(after), "not 128 times a power of two: " + what);
+    CHECK(after >= before, "the buffer shrank: " + what);
+    // One call per size tried: before, 2 * before, ..., after.
+    std::vector<std::string> sizes;
+    for (size_t i = static_cast<size_t>(callsBefore); i < calls.size(); ++i) sizes.push_back(calls[i].args.at(4));
+    std::vector<std::string> expectedSizes;
+    for (uint64_t s = before; s <= after; s *= 2) expectedSizes.push_back(std::to_string(s));
+    CHECK(sizes == expectedSizes, "sizes asked " + fuzz_support::Joined(sizes) + ": " + what);
+    for (size_t i = static_cast<size_t>(callsBefore); i < calls.size(); ++i) {
+      CHECK(calls[i].args.at(0) == kSection && calls[i].args.at(5) == path, "wrong section or file: " + what);
+    }
+
+    const std::string whole = fuzz_support::WholeValue(path, key, defaultText, fileSize);
+    CHECK(value == whole, "read " + Shown(value) + " but the whole value is " + Shown(whole) + ": " + what);
+
+    // Grown only while the platform's count may mean a cut value (size - 2
+    // or more: a quoted value is cut to size - 2), and stopped as soon as it
+    // could not.
+    const uint64_t margin = 2;
+    CHECK(Ask(path, key, defaultText, after).count + margin < after, "stopped on a cut value: " + what);
+    if (after > before) {
+      CHECK(Ask(path, key, defaultText, after / 2).count + margin >= after / 2, "grew past a whole value: " + what);
+    }
+  }
+
+  const int flushesBefore = fake_win32::CallCount("WritePrivateProfileStringA");
+  reader.Close();
+  CHECK(reader.buffer_size() == 0, "Close kept the buffer");
+  const auto flushes = fake_win32::CallsTo("WritePrivateProfileStringA");
+  CHECK(flushes.size() == static_cast<size_t>(flushesBefore) + 1, "Close did not flush exactly once");
+  const auto& flush = flushes.back().args;
+  CHECK(flush.at(0) == "(null)" && flush.at(1) == "(null)" && flush.at(2) == "(null)" && flush.at(3) == path,
+        "the flush is not the null form for the file: " + fuzz_support::Joined(flush));
+  reader.Close();
+  CHECK(fake_win32::CallCount("WritePrivateProfileStringA") == flushesBefore + 1, "a closed reader flushed again");
+}
+
+struct Setting {
+  const char* key;
+  std::function<std::string()> read;
+  bool isFolder;
+};
+
+void CheckSettings(const std::string& path, size_t fileSize) {
+  const Setting settings[] = {
+      {"ServiceName", vantu::ReadServiceName, false}, {"InstallPath", vantu::ReadInstallPath, true},
+      {"RegistryKey", vantu::ReadRegistryKey, false}, {"Execution", vantu::ReadExecution, false},
+      {"version", vantu::ReadSetupVersion, false},
+  };
+  for (const Setting& setting : settings) {
+    const size_t boxesBefore = fake_win32::MessageBoxes().size();
+    const int flushesBefore = fake_win32::CallCount("WritePrivateProfileStringA");
+    const std::string got = setting.read();
+    const std::string platform = fuzz_support::WholeValue(path, setting.key, kMarker, fileSize);
+    const bool missing = platform == kMarker;
+    std::string expected = missing ? std::string() : platform;
+    if (setting.isFolder && !expected.empty() && expected.back() != '\\') expected += '\\';
+    const std::string what = std::string(setting.key) + ": got " + Shown(got) + ", the file holds " + Shown(platform);
+
+    CHECK(got != kMarker, "the marker came back: " + what);
+    CHECK(got == expected, what);
+    if (setting.isFolder) CHECK(got.empty() || got.back() == '\\', "a folder without its backslash: " + what);
+    const auto& boxes = fake_win32::MessageBoxes();
+    CHECK(boxes.size() == boxesBefore + (missing ? 1 : 0), "message boxes shown: " +
+                                                               std::to_string(boxes.size() - boxesBefore) + "; " + what);
+    if (missing) {
+      const auto& box = boxes.back();
+      CHECK(box.owner == nullptr && box.type == MB_OK && box.caption == vantu::kMessageCaption &&
+                box.text.find("setup.ini") != std::string::npos,
+            "message box " + Shown(box.text) + " / " + Shown(box.caption));
+    }
+    CHECK(fake_win32::CallCount("WritePrivateProfileStringA") == flushesBefore + 1, "no flush: " + what);
+  }
+}
+
+// Keys as the file spells them: the text before '=' on each line (or the
+// whole line), as far as a C string goes.
+std::vector<std::string> KeysOf(const std::string& text, size_t limit) {
+  std::vector<std::string> keys;
+  std::set<std::string> seen;
+  size_t start = 0;
+  while (start < text.size() && keys.size() < limit) {
+    size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    line = line.substr(0, line.find('='));
+    line = line.substr(0, line.find('\0'));
+    if (seen.insert(line).second) keys.push_back(line);
+    start = end + 1;
+  }
+  return keys;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  const uint8_t options = data[0];
+  const std::string rest(reinterpret_cast<const char*>(data) + 1, size - 1);
+
+  fake_win32::Reset();
+  const std::string path = vantu::SetupIniPath();
+  CHECK(fuzz_support::MakeWindowsFolder(vantu::ModuleDirectory()), "cannot make the module folder");
+
+  std::string contents = rest;
+  const bool huge = (options & 0xF0) == 0xF0;
+  if (huge) {
+    std::string chunk = rest.empty() ? std::string("v") : rest;
+    for (char& c : chunk) {
+      if (c == '\r' || c == '\n') c = 'x';
+      if (c == '\0') c = 'y';
+    }
+    const size_t target = size_t{8 * 1024} << ((options >> 1) & 7);  // 8 KiB to 1 MiB
+    std::string line = "[Common]\nBig=";
+    while (line.size() < target) line += chunk;
+    contents = line + "\n" + rest;
+  }
+  const bool noFile = (options & 2) != 0 && !huge;
+  if (!noFile) CHECK(fuzz_support::WriteWindowsFile(path, contents), "cannot write " + path);
+
+  std::string defaultText = kMarker;
+  if (options & 1) {
+    defaultText.clear();
+    for (size_t i = 0; defaultText.size() < 300; ++i) {
+      const char c = rest.empty() ? 'd' : rest[i % rest.size()];
+      defaultText += c == '\0' ? 'd' : c;
+    }
+  }
+
+  // Every read parses the whole file again: with a huge line, few reads.
+  const std::vector<std::string> fileKeys = KeysOf(rest, huge ? 0 : 8);
+  std::vector<const char*> keys = {"version"};
+  if (huge) {
+    keys.push_back("Big");
+  } else {
+    keys.insert(keys.end(), {"ServiceName", "InstallPath", "RegistryKey", "Execution", ""});
+  }
+  for (const auto& key : fileKeys) keys.push_back(key.c_str());
+  keys.push_back(nullptr);  // the key list
+
+  CheckReads(path, keys, defaultText, contents.size());
+  if (!huge) CheckSettings(path, contents.size());
+  fuzz_support::CheckLedgerClean("ini_reader");
+  return 0;
+}
