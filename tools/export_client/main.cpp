@@ -45,6 +45,8 @@
 #include "call_syntax.h"
 #include "image_loader.h"
 
+#include "common/json_text.h"
+
 namespace export_client {
 namespace {
 
@@ -67,33 +69,6 @@ Target As(FARPROC address) {
   return reinterpret_cast<Target>(reinterpret_cast<void (*)()>(address));
 }
 
-std::string Hex(const BYTE* bytes, size_t count) {
-  static const char digits[] = "0123456789abcdef";
-  std::string text;
-  for (size_t i = 0; i < count; ++i) {
-    text += digits[bytes[i] >> 4];
-    text += digits[bytes[i] & 0x0F];
-  }
-  return text;
-}
-
-std::string JsonString(const std::string& text) {
-  std::string json = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
-      json += '\\';
-      json += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
-      json += escaped;
-    } else {
-      json += c;
-    }
-  }
-  return json + "\"";
-}
-
 void PrintLine(const std::string& line) {
   std::fputs(line.c_str(), stdout);
   std::fputc('\n', stdout);
@@ -109,8 +84,8 @@ LONG WINAPI ReportCrash(EXCEPTION_POINTERS* exception) {
                 static_cast<unsigned long>(exception->ExceptionRecord->ExceptionCode),
                 static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(exception->ExceptionRecord->ExceptionAddress)));
   std::string line = "{\"call\":";
-  line += JsonString(g_currentCall ? FunctionName(g_currentCall->function) : "");
-  line += ",\"input\":" + JsonString(g_currentCall ? g_currentCall->text : "") + details;
+  line += tools::JsonString(g_currentCall ? FunctionName(g_currentCall->function) : "");
+  line += ",\"input\":" + tools::JsonString(g_currentCall ? g_currentCall->text : "") + details;
   PrintLine(line);
   return EXCEPTION_EXECUTE_HANDLER;
 }
@@ -146,7 +121,7 @@ class CallerBuffer {
   std::string Json() const {
     std::string json = ",\"length\":" + (layout_.nullLength ? std::string("null") : std::to_string(length_));
     if (layout_.nullBuffer) return json + ",\"buffer\":null";
-    json += ",\"buffer\":\"" + Hex(bytes_.data(), layout_.capacity) + "\"";
+    json += ",\"buffer\":\"" + tools::HexBytes(bytes_.data(), layout_.capacity) + "\"";
     bool intact = true;
     for (size_t i = layout_.capacity; i < bytes_.size(); ++i) intact = intact && bytes_[i] == kCanary;
     return json + ",\"canaryIntact\":" + (intact ? "true" : "false");
@@ -202,15 +177,15 @@ std::string MakeCall(const Call& call, const std::map<Function, FARPROC>& export
       result = As<CallMethodFunction>(address)(call.nullSelector ? nullptr : selector.data(), buffer.buffer(),
                                                buffer.length());
       details = buffer.Json() + ",\"selector\":" +
-                (call.nullSelector ? std::string("null") : "\"" + Hex(selector.data(), selector.size()) + "\"");
+                (call.nullSelector ? std::string("null") : "\"" + tools::HexBytes(selector.data(), selector.size()) + "\"");
       break;
     case Function::kSleep:
       Sleep(call.numbers[0]);
-      return "{\"call\":\"Sleep\",\"input\":" + JsonString(call.text) + ",\"ms\":" + std::to_string(call.numbers[0]) +
+      return "{\"call\":\"Sleep\",\"input\":" + tools::JsonString(call.text) + ",\"ms\":" + std::to_string(call.numbers[0]) +
              "}";
   }
   const long long elapsed = watch.Microseconds();
-  return "{\"call\":" + JsonString(FunctionName(call.function)) + ",\"input\":" + JsonString(call.text) +
+  return "{\"call\":" + tools::JsonString(FunctionName(call.function)) + ",\"input\":" + tools::JsonString(call.text) +
          ",\"ret\":" + std::to_string(result) + details + ",\"us\":" + std::to_string(elapsed) + "}";
 }
 

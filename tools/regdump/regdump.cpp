@@ -16,35 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "common/json_text.h"
+
 namespace {
-
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20 || c >= 0x80) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\u%04x", static_cast<unsigned>(c));
-      out += hex;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
-std::string Hex(const BYTE* data, DWORD size) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(size * 2);
-  for (DWORD i = 0; i < size; ++i) {
-    out += digits[data[i] >> 4];
-    out += digits[data[i] & 15];
-  }
-  return out;
-}
 
 // Appends the JSON object of one open key ("values" and "subkeys") to out.
 bool DumpKey(HKEY key, REGSAM view, std::string& out) {
@@ -70,9 +44,9 @@ bool DumpKey(HKEY key, REGSAM view, std::string& out) {
     }
     if (status != ERROR_SUCCESS) return false;
     if (i) out += ", ";
-    out += "{\"name\": " + JsonString(std::string(name.data(), nameLength)) +
+    out += "{\"name\": " + tools::JsonString(std::string(name.data(), nameLength)) +
            ", \"type\": " + std::to_string(type) + ", \"size\": " + std::to_string(dataLength) +
-           ", \"data\": \"" + Hex(data.data(), dataLength) + "\"}";
+           ", \"data\": \"" + tools::HexBytes(data.data(), dataLength) + "\"}";
   }
   out += "], \"subkeys\": {";
   std::vector<char> subkeyName(maxSubkeyLength + 2);
@@ -85,7 +59,7 @@ bool DumpKey(HKEY key, REGSAM view, std::string& out) {
     HKEY child = nullptr;
     if (RegOpenKeyExA(key, childName.c_str(), 0, KEY_READ | view, &child) != ERROR_SUCCESS) return false;
     if (i) out += ", ";
-    out += JsonString(childName) + ": ";
+    out += tools::JsonString(childName) + ": ";
     const bool ok = DumpKey(child, view, out);
     RegCloseKey(child);
     if (!ok) return false;

@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "common/json_text.h"
+
 namespace {
 
 struct Box {
@@ -30,29 +32,6 @@ struct Box {
   std::vector<std::string> buttons;
   bool icon = false;
 };
-
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (c < 0x20 || c >= 0x80) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\u%04x", static_cast<unsigned>(c));
-      out += hex;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
 
 // One argument quoted so that the C runtime's parser gives it back unchanged.
 std::string QuoteArgument(const std::string& arg) {
@@ -187,11 +166,11 @@ std::string ResultJson(DWORD exitCode, const std::vector<Box>& boxes, bool timed
   for (size_t i = 0; i < boxes.size(); ++i) {
     const Box& box = boxes[i];
     if (i) out += ", ";
-    out += "{\"caption\": " + JsonString(box.caption) + ", \"text\": " + JsonString(box.text) +
+    out += "{\"caption\": " + tools::JsonString(box.caption) + ", \"text\": " + tools::JsonString(box.text) +
            ", \"buttons\": [";
     for (size_t b = 0; b < box.buttons.size(); ++b) {
       if (b) out += ", ";
-      out += JsonString(box.buttons[b]);
+      out += tools::JsonString(box.buttons[b]);
     }
     out += std::string("], \"icon\": ") + (box.icon ? "true" : "false") + "}";
   }

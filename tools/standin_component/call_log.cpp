@@ -5,6 +5,8 @@
 #include "module_folder.h"
 #include "sync.h"
 
+#include "common/json_text.h"
+
 namespace standin {
 namespace {
 
@@ -37,17 +39,6 @@ class FileHandle {
   HANDLE handle_;
 };
 
-std::string Hex(const BYTE* bytes, size_t count) {
-  static const char digits[] = "0123456789abcdef";
-  std::string text;
-  text.reserve(count * 2);
-  for (size_t i = 0; i < count; ++i) {
-    text += digits[bytes[i] >> 4];
-    text += digits[bytes[i] & 0x0F];
-  }
-  return text;
-}
-
 std::string ArrayJson(SAFEARRAY* array, JsonObject object) {
   if (!array) return object.AddNull("array").Text();
   const UINT dimensions = SafeArrayGetDim(array);
@@ -72,7 +63,7 @@ std::string ArrayJson(SAFEARRAY* array, JsonObject object) {
   const size_t logged = bytes > kMaxLoggedBytes ? kMaxLoggedBytes : static_cast<size_t>(bytes);
   void* data = nullptr;
   if (FAILED(SafeArrayAccessData(array, &data))) return object.AddBool("locked", false).Text();
-  object.Add("hex", data ? Hex(static_cast<const BYTE*>(data), logged) : std::string());
+  object.Add("hex", data ? tools::HexBytes(static_cast<const BYTE*>(data), logged) : std::string());
   SafeArrayUnaccessData(array);
   if (logged < bytes) object.AddBool("truncated", true);
   return object.Text();
@@ -166,39 +157,6 @@ JsonObject& JsonObject::AddRaw(const char* key, const std::string& json) {
   Key(key);
   text_ += json;
   return *this;
-}
-
-std::string JsonString(const std::string& text) {
-  std::string json = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    switch (c) {
-      case '"':
-        json += "\\\"";
-        break;
-      case '\\':
-        json += "\\\\";
-        break;
-      case '\n':
-        json += "\\n";
-        break;
-      case '\r':
-        json += "\\r";
-        break;
-      case '\t':
-        json += "\\t";
-        break;
-      default:
-        if (byte < 0x20) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-          json += escaped;
-        } else {
-          json += c;
-        }
-    }
-  }
-  return json + "\"";
 }
 
 std::string HexHresult(HRESULT hr) {

@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "common/json_text.h"
+
 namespace standin {
 
 // Builds one JSON object, field by field.
@@ -32,7 +34,7 @@ class JsonObject {
   std::string text_ = "{";
 };
 
-std::string JsonString(const std::string& text);
+using tools::JsonString;
 
 // "0x%08lx"
 std::string HexHresult(HRESULT hr);

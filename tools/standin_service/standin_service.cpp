@@ -25,24 +25,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "common/json_text.h"
 
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20 || c >= 0x80) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\u%04x", static_cast<unsigned>(c));
-      out += hex;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
+namespace {
 
 std::string OwnPath() {
   std::vector<char> buffer(MAX_PATH);
@@ -115,7 +100,7 @@ int main() {
   const std::string exePath = OwnPath();
   const std::string folder = FolderOf(exePath);
   const std::string logFile = folder + "service_runs.log";
-  AppendLine(logFile, "{\"commandLine\": " + JsonString(commandLine) + ", \"exePath\": " + JsonString(exePath) + "}");
+  AppendLine(logFile, "{\"commandLine\": " + tools::JsonString(commandLine) + ", \"exePath\": " + tools::JsonString(exePath) + "}");
 
   const std::string iniFile = folder + "standin_service.ini";
   std::string name = ProfileString(iniFile, "Service", "Name");
@@ -126,7 +111,7 @@ int main() {
 
   if (doRegister) {
     const DWORD error = name.empty() ? ERROR_INVALID_NAME : RegisterService(name, exePath);
-    AppendLine(logFile, "{\"registered\": " + JsonString(name) + ", \"error\": " + std::to_string(error) + "}");
+    AppendLine(logFile, "{\"registered\": " + tools::JsonString(name) + ", \"error\": " + std::to_string(error) + "}");
   }
   if (hang) {
     for (;;) Sleep(INFINITE);
