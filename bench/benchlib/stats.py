@@ -1,0 +1,53 @@
+"""Medians, ratios and the order in which subject and floor runs alternate."""
+
+from __future__ import annotations
+
+import math
+import statistics
+from dataclasses import dataclass, field
+
+
+def alternating(names: list[str], rounds: int) -> list[str]:
+    """`rounds` runs of each name, in blocks that alternate direction
+    (A B, B A, A B, ... or A B C, C B A, ...), so that a steady drift of the
+    machine's speed falls on every name alike."""
+    order: list[str] = []
+    for r in range(rounds):
+        order.extend(names if r % 2 == 0 else list(reversed(names)))
+    return order
+
+
+@dataclass
+class Series:
+    """One value per run (seconds, microseconds, ... as the caller decides)."""
+
+    values: list[float] = field(default_factory=list)
+
+    def add(self, value: float) -> None:
+        self.values.append(value)
+
+    @property
+    def median(self) -> float:
+        return statistics.median(self.values) if self.values else math.nan
+
+    @property
+    def low(self) -> float:
+        return min(self.values) if self.values else math.nan
+
+    @property
+    def high(self) -> float:
+        return max(self.values) if self.values else math.nan
+
+    def __len__(self) -> int:
+        return len(self.values)
+
+
+def ratio(subject: Series, floor: Series) -> float:
+    if not len(subject) or not len(floor) or floor.median == 0:
+        return math.nan
+    return subject.median / floor.median
+
+
+def paired_ratios(subject: Series, floor: Series) -> list[float]:
+    """Subject run i over floor run i: the runs were made next to each other."""
+    return [s / f for s, f in zip(subject.values, floor.values) if f]

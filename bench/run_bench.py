@@ -1,0 +1,572 @@
+#!/usr/bin/env python3
+"""Benchmarks of setup.exe under Wine, each against a floor program that makes
+only the platform calls the same work must make (tools/bench_baseline).
+
+    xvfb-run -a python3 bench/run_bench.py --build build/bench [--out bench/results.md]
+
+scripts/bench builds the release tree and runs this. Everything is measured
+in one run, in one fresh Wine prefix, with subject and floor runs alternating
+(A B, B A, ...) so that drift of the machine's speed falls on both alike:
+
+  bridge      one AcpiGetItem call through setup.exe's export
+              (tools/export_client) against bridge_floor.exe; many calls per
+              process, per-call medians, the component kept warm
+  no-op run   setup.exe with the version installed and the service present,
+              against noop_floor.exe; whole processes timed by
+              launch_timer.exe from CreateProcess to their end
+  deployment  a fresh install run of setup.exe against copy_floor.exe (one
+              CopyFileA per file); the copy is timed from outside by inotify
+              on the target folder, first file created to last file closed;
+              the whole processes are timed too
+  size        setup.exe as built, with a link map of what takes the space
+
+and the no-op run and the deployment again for each payload size, to show
+how they grow. Writes the results as Markdown. These are measurements, not
+tests: nothing here passes or fails on a time.
+"""
+
+from __future__ import annotations
+
+import argparse
+import datetime
+import json
+import os
+import platform
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from dataclasses import dataclass, field
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+SOURCE_ROOT = HERE.parent
+sys.path.insert(0, str(SOURCE_ROOT / "tests" / "e2e"))  # the harness, used as a library
+sys.path.insert(0, str(HERE))
+
+from benchlib import linkmap, report  # noqa: E402
+from benchlib.inotify import FolderWatch, copy_profile  # noqa: E402
+from benchlib.logwatch import LogWatch  # noqa: E402
+from benchlib.stats import Series, alternating  # noqa: E402
+from harness.context import COMPONENT_DIR, Context, Tools, write_ini  # noqa: E402
+from harness.firmware import simple_package  # noqa: E402
+from harness.wine import Prefix, Template, WineError  # noqa: E402
+
+TOOLS_DIR = r"C:\Bench\Tools"
+NOOP_DIR = r"C:\Bench\NoOp"
+DEPLOY_DIR = r"C:\Bench\Deploy"
+POOL_DIR = r"C:\Bench\Pool"
+# The no-op floor once more, in a folder of its own that holds nothing else
+# but setup.ini: shows what the size of the program folder costs.
+NOOP_CLEAN_DIR = r"C:\Bench\NoOpClean"
+
+NOOP_SETTINGS = {
+    "ServiceName": "FanCtlBenchNoOp",
+    "InstallPath": r"Fan\BenchNoOp",
+    "RegistryKey": r"Software\FanCtlBench\NoOp",
+    "Execution": "standin_service.exe",
+    "version": "1.0",
+}
+# The service is never registered, so every run of setup.exe here finds it
+# missing and deploys again, the same way each time.
+DEPLOY_SETTINGS = {
+    "ServiceName": "FanCtlBenchDeploy",
+    "InstallPath": r"Fan\BenchDeploy",
+    "RegistryKey": r"Software\FanCtlBench\Deploy",
+    "Execution": "standin_service.exe",
+    "version": "1.0",
+}
+DEPLOY_TARGET = r"C:\Program Files (x86)\Fan\BenchDeploy\1.0"
+
+GET_ITEM = 7
+GET_ITEM_VALUE = 0x1234
+FIRMWARE_WORD = 0x0300
+
+# How long one timed run may take before the launcher ends it as hung.
+BRIDGE_TIMEOUT = 90
+NOOP_TIMEOUT = 30
+# A component log that stands still this long in the middle of a call (between
+# the creation of an instance and its release, normally milliseconds) is
+# taken as a hung client.
+WEDGE_SECONDS = 5
+DEPLOY_TIMEOUT_BASE = 60
+DEPLOY_TIMEOUT_PER_FILE = 0.02
+
+BENCH_TOOLS = ("launch_timer", "bridge_floor", "noop_floor", "noop_floor_linked", "noop_floor_admin", "copy_floor",
+               "copy_floor_admin")
+
+
+class BenchError(RuntimeError):
+    pass
+
+
+STARTED = time.monotonic()
+
+
+def log(text: str) -> None:
+    print(f"bench [{time.monotonic() - STARTED:5.0f} s]: {text}", flush=True)
+
+
+@dataclass
+class Figure:
+    """Subject and floor values of one figure at one payload size."""
+
+    subject: Series = field(default_factory=Series)
+    floor: Series = field(default_factory=Series)
+    extra: dict[str, Series] = field(default_factory=dict)
+
+
+@dataclass
+class Results:
+    started: datetime.datetime
+    args: argparse.Namespace
+    bridge: Figure = field(default_factory=Figure)
+    bridge_steps: dict[str, float] = field(default_factory=dict)
+    bridge_calls: int = 0
+    bridge_item: int = GET_ITEM
+    noop: dict[int, Figure] = field(default_factory=dict)
+    noop_steps: dict[str, float] = field(default_factory=dict)
+    copy: dict[int, Figure] = field(default_factory=dict)
+    whole: dict[int, Figure] = field(default_factory=dict)
+    payload_bytes: dict[int, int] = field(default_factory=dict)
+    copied_files: dict[int, int] = field(default_factory=dict)
+    size: dict = field(default_factory=dict)
+    hung: list[str] = field(default_factory=list)
+    load_before: tuple = ()
+    load_after: tuple = ()
+    seconds: float = 0.0
+    machine: dict = field(default_factory=dict)
+
+
+class Bench:
+    def __init__(self, args: argparse.Namespace, build: Path):
+        self.args = args
+        self.build = build
+        self.tools_host = build / "tools"
+        self.prefix: Prefix | None = None
+        self.ctx: Context | None = None
+        self.hung: list[str] = []  # runs that had to be ended and made again
+
+    # -- the prefix --------------------------------------------------------
+
+    def host(self, windows_path: str) -> Path:
+        return self.ctx.host_path(windows_path)
+
+    def make_prefix(self) -> None:
+        work = self.args.work.resolve()
+        template = Template(work / "template")
+        template.ensure(log=lambda text: log(text.removeprefix("e2e: ")))
+        run = work / "run"
+        if run.exists():  # left by an interrupted run
+            Prefix(run).stop()
+            shutil.rmtree(run)
+        self.prefix = template.copy_to(run)
+        tools = Tools(setup=self.build / "setup" / "setup.exe", runner=self.tools_host / "runner.exe",
+                      regdump=self.tools_host / "regdump.exe",
+                      standin_service=self.tools_host / "standin_service.exe",
+                      standin_component=self.tools_host / "standin_component.exe")
+        self.ctx = Context(name="bench", prefix=self.prefix, tools=tools)
+
+    def lay_out(self) -> None:
+        """The stand-in component, the programs and both program folders."""
+        scenario = {
+            # Kept warm for the whole run: a cold activation costs about a second.
+            "Server": {"IdleTimeoutMs": "3600000", "OrphanTimeoutMs": "0"},
+            "iAcpiGetItem": {"Value": hex(GET_ITEM_VALUE)},
+            "iAcpiMbif": {"Data": simple_package(FIRMWARE_WORD).hex()},
+        }
+        self.ctx.install_component(scenario)
+        tools = self.host(TOOLS_DIR)
+        tools.mkdir(parents=True)
+        shutil.copy2(self.build / "setup" / "setup.exe", tools / "setup.exe")
+        for name in ("export_client", *BENCH_TOOLS):
+            shutil.copy2(self.tools_host / f"{name}.exe", tools / f"{name}.exe")
+
+        noop = self.host(NOOP_DIR)
+        noop.mkdir(parents=True)
+        shutil.copy2(self.build / "setup" / "setup.exe", noop / "setup.exe")
+        shutil.copy2(self.tools_host / "standin_service.exe", noop / "standin_service.exe")
+        for name in ("noop_floor", "noop_floor_linked", "noop_floor_admin"):  # they read setup.ini beside themselves
+            shutil.copy2(self.tools_host / f"{name}.exe", noop / f"{name}.exe")
+        write_ini(noop / "setup.ini", {"Common": NOOP_SETTINGS})
+        clean = self.host(NOOP_CLEAN_DIR)
+        clean.mkdir(parents=True)
+        shutil.copy2(self.tools_host / "noop_floor.exe", clean / "noop_floor.exe")
+        write_ini(clean / "setup.ini", {"Common": NOOP_SETTINGS})
+        self.ctx.reg_add(NOOP_SETTINGS["RegistryKey"], "Version", NOOP_SETTINGS["version"])
+        self.ctx.register_service(NOOP_SETTINGS["ServiceName"])
+
+        deploy = self.host(DEPLOY_DIR)
+        deploy.mkdir(parents=True)
+        shutil.copy2(self.build / "setup" / "setup.exe", deploy / "setup.exe")
+        shutil.copy2(self.tools_host / "standin_service.exe", deploy / "standin_service.exe")
+        write_ini(deploy / "setup.ini", {"Common": DEPLOY_SETTINGS})
+        write_ini(deploy / "standin_service.ini", {"Service": {"Register": "0"}})
+        self.host(DEPLOY_TARGET).mkdir(parents=True, exist_ok=True)
+
+    def make_pool(self, count: int, file_bytes: int) -> None:
+        """`count` payload files of `file_bytes` each, different content per
+        file, in a folder of their own; the program folders get hard links."""
+        pool = self.host(POOL_DIR)
+        pool.mkdir(parents=True)
+        block = os.urandom(file_bytes + 4096)
+        for i in range(count):
+            shift = (i * 7) % 4096
+            (pool / f"payload{i:05d}.bin").write_bytes(block[shift:shift + file_bytes])
+        os.sync()
+
+    def set_payload(self, count: int) -> int:
+        """Both program folders hold the first `count` pool files (hard
+        links); returns the payload's size in bytes."""
+        pool = self.host(POOL_DIR)
+        names = [f"payload{i:05d}.bin" for i in range(count)]
+        total = 0
+        for folder in (self.host(NOOP_DIR), self.host(DEPLOY_DIR)):
+            for old in folder.glob("payload*.bin"):
+                old.unlink()
+            for name in names:
+                os.link(pool / name, folder / name)
+        for name in names:
+            total += (pool / name).stat().st_size
+        return total
+
+    def stop(self) -> None:
+        if self.prefix is not None:
+            self.prefix.stop()
+            if not self.args.keep:
+                shutil.rmtree(self.prefix.path, ignore_errors=True)
+            else:
+                log(f"prefix kept at {self.prefix.path}")
+
+    # -- timed runs -----------------------------------------------------------
+
+    def launch(self, program: str, args: list[str] | None = None, timeout_s: float = 60,
+               prepare=None) -> tuple[float, int, str]:
+        """Runs a program through launch_timer.exe: (seconds, exit code, what
+        it printed). `prepare`, when given, is called before every attempt.
+
+        Under Wine a client of the component now and then hangs in the middle
+        of a call (seen: after the component made the instance, and after the
+        method had returned): the call never completes, and from then on
+        every new client hangs the same way. Ending the component's process does not
+        help (Wine's COM keeps its stale class registration and new clients
+        fail at once); ending every process of the prefix does. Such a run is
+        seen by the component's log standing still mid-call (or, as a last
+        resort, ended by the launcher after `timeout_s`); the prefix's
+        processes are then ended, the component started again and the run
+        made again (at most twice more). Each such run is recorded in
+        self.hung, for the results."""
+        command = ["wine", rf"{TOOLS_DIR}\launch_timer.exe", "--timeout-ms", str(int(timeout_s * 1000)), program,
+                   *(args or [])]
+        for _attempt in range(3):
+            if prepare:
+                prepare()
+            wedged = False
+            with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+                process = subprocess.Popen(command, env=self.prefix.env(), stdin=subprocess.DEVNULL, stdout=out,
+                                           stderr=err)
+                watch = LogWatch(self.host(COMPONENT_DIR) / "calls.log")
+                deadline = time.monotonic() + timeout_s + 120
+                while process.poll() is None:
+                    time.sleep(0.2)
+                    if watch.stuck_mid_call(WEDGE_SECONDS):
+                        wedged = True
+                        log(f"{program}: the component stopped answering; ending the prefix's processes")
+                        self.prefix.stop()
+                        process.wait()
+                        break
+                    if time.monotonic() > deadline:
+                        process.kill()
+                        process.wait()
+                        raise BenchError(f"{program}: the launcher did not end")
+                out.seek(0)
+                err.seek(0)
+                stdout = out.read().decode("latin-1")
+                stderr = err.read().decode("latin-1")
+            if not wedged:
+                if process.returncode != 0:
+                    raise BenchError(f"{program}: launch_timer exited with {process.returncode}: {stderr[-800:]}")
+                lines = stdout.strip().splitlines()
+                result = json.loads(lines[-1])
+                if not result["timedOut"]:
+                    return result["us"] / 1e6, result["exitCode"], "\n".join(lines[:-1])
+                log(f"{program} did not end within {timeout_s:.0f} s; ending the prefix's processes")
+                self.prefix.stop()
+            self.hung.append(program.rsplit("\\", 1)[-1])
+            self.warm_component()
+        raise BenchError(f"{program} hung three times in a row")
+
+    def warm_component(self) -> None:
+        """One call, so that the component's server runs before anything is
+        timed (a cold activation costs about a second). A new server process
+        that gets the ids of an earlier one cannot be reached under Wine:
+        then every process of the prefix is ended and it is tried again."""
+        for _attempt in range(5):
+            try:
+                completed = self.prefix.wine([rf"{TOOLS_DIR}\bridge_floor.exe", "1", str(GET_ITEM), "0"],
+                                             timeout=60)
+                if completed.returncode == 0 and f'"value":{GET_ITEM_VALUE}' in completed.stdout:
+                    return
+            except WineError:
+                pass
+            self.prefix.stop()
+        raise BenchError("the component does not start")
+
+    def bridge(self, results: Results) -> None:
+        calls = self.args.bridge_calls
+        subject_args = [rf"{TOOLS_DIR}\export_client.exe", rf"{TOOLS_DIR}\setup.exe",
+                        *[f"GetItem:{GET_ITEM}:0"] * calls]
+        floor_args = [rf"{TOOLS_DIR}\bridge_floor.exe", str(calls), str(GET_ITEM), "0"]
+
+        def per_call(args: list[str], expected: int = calls) -> list[float]:
+            _seconds, code, out = self.launch(args[0], args[1:], timeout_s=BRIDGE_TIMEOUT)
+            rows = [json.loads(line) for line in out.splitlines() if line.startswith("{")]
+            if code != 0 or len(rows) != expected or any(r["ret"] != 1 or r["value"] != GET_ITEM_VALUE for r in rows):
+                raise BenchError(f"{args[0]}: unexpected results: {out[-500:]}")
+            return [r["us"] for r in rows]
+
+        self.warm_component()
+        for side in alternating(["subject", "floor"], self.args.bridge_runs):
+            times = per_call(subject_args if side == "subject" else floor_args)
+            getattr(results.bridge, side).add(statistics.median(times))
+            log(f"bridge {side}: median {statistics.median(times):.0f} us per call over {calls} calls")
+        results.bridge_calls = calls
+        _seconds, _code, out = self.launch(rf"{TOOLS_DIR}\bridge_floor.exe",
+                                           ["--steps", str(self.args.breakdown_calls), str(GET_ITEM), "0"],
+                                           timeout_s=BRIDGE_TIMEOUT)
+        rows = [json.loads(line) for line in out.splitlines() if line.startswith("{")]
+        for key in ("progIdUs", "createUs", "lookupUs", "invokeUs", "releaseUs", "us"):
+            results.bridge_steps[key] = statistics.median(r[key] for r in rows)
+
+    def noop(self, results: Results, count: int) -> None:
+        programs = {
+            "subject": rf"{NOOP_DIR}\setup.exe",
+            "floor": rf"{NOOP_DIR}\noop_floor.exe",
+            "clean": rf"{NOOP_CLEAN_DIR}\noop_floor.exe",
+        }
+        if count == self.args.main_files:  # the layers between the floor and setup.exe
+            programs["linked"] = rf"{NOOP_DIR}\noop_floor_linked.exe"
+            programs["admin"] = rf"{NOOP_DIR}\noop_floor_admin.exe"
+        figure = Figure(extra={name: Series() for name in programs if name not in ("subject", "floor")})
+        for name, program in programs.items():  # one untimed run each
+            self.checked_launch(program, name)
+        runs = self.args.noop_runs_main if count == self.args.main_files else self.args.noop_runs
+        for name in alternating(list(programs), runs):
+            seconds = self.checked_launch(programs[name], name)
+            series = figure.extra[name] if name in figure.extra else getattr(figure, name)
+            series.add(seconds)
+        results.noop[count] = figure
+        log(f"no-op run, {count} files: setup.exe {figure.subject.median * 1e3:.1f} ms, "
+            f"floor {figure.floor.median * 1e3:.1f} ms")
+        if count == self.args.main_files:
+            steps: dict[str, list[float]] = {}
+            for _ in range(self.args.noop_runs):
+                seconds, code, out = self.launch(programs["floor"], ["--steps"], timeout_s=NOOP_TIMEOUT)
+                row = json.loads(out.strip().splitlines()[-1])
+                row["totalUs"] = seconds * 1e6
+                row["restUs"] = row["totalUs"] - sum(v for k, v in row.items() if k.endswith("Us") and k != "totalUs")
+                for key, value in row.items():
+                    if key.endswith("Us"):
+                        steps.setdefault(key, []).append(value)
+            results.noop_steps = {k: statistics.median(v) for k, v in steps.items()}
+
+    def checked_launch(self, program: str, name: str) -> float:
+        seconds, code, _ = self.launch(program, timeout_s=NOOP_TIMEOUT)
+        if code != 0:
+            raise BenchError(f"no-op run: {name} ({program}) exited with {code:#x}, not 0: "
+                             "the run was not one with nothing to do")
+        return seconds
+
+    def deployment(self, results: Results, count: int, first: bool) -> None:
+        target = self.host(DEPLOY_TARGET)
+        source = self.host(DEPLOY_DIR)
+        copied = {p.name for p in source.iterdir() if p.is_file()}
+        programs = {
+            "subject": (rf"{DEPLOY_DIR}\setup.exe", []),
+            "floor": (rf"{TOOLS_DIR}\copy_floor.exe", [DEPLOY_DIR, DEPLOY_TARGET]),
+        }
+        if count == self.args.main_files:  # the floor elevated like setup.exe
+            programs["admin"] = (rf"{TOOLS_DIR}\copy_floor_admin.exe", [DEPLOY_DIR, DEPLOY_TARGET])
+        copy = Figure()
+        whole = Figure()
+        watch = FolderWatch(target)
+        try:
+            def empty() -> None:
+                for old in target.iterdir():
+                    old.unlink()
+                os.sync()  # no write-back of earlier runs during this one
+                watch.take()
+
+            def one(name: str):
+                program, args = programs[name]
+                seconds, code, _ = self.launch(program, args, prepare=empty,
+                                               timeout_s=DEPLOY_TIMEOUT_BASE + DEPLOY_TIMEOUT_PER_FILE * count)
+                profile = copy_profile(watch.take(), copied)
+                if code != 0 or profile.files != len(copied):
+                    raise BenchError(f"deployment: {name} exited with {code:#x} after writing "
+                                     f"{profile.files} of {len(copied)} files")
+                return profile, seconds
+
+            # Untimed first, at the first payload size only: one run of each
+            # (the registry record setup.exe leaves, the install folder).
+            # The payload is in the page cache from making it.
+            if first:
+                for name in programs:
+                    one(name)
+            runs = self.args.copy_runs if count <= self.args.main_files else self.args.copy_runs_large
+            for name in alternating(list(programs), runs):
+                profile, seconds = one(name)
+                if name == "admin":
+                    copy.extra.setdefault("admin", Series()).add(profile.span)
+                    whole.extra.setdefault("admin", Series()).add(seconds)
+                else:
+                    getattr(copy, name).add(profile.span)
+                    getattr(whole, name).add(seconds)
+                copy.extra.setdefault(f"{name} first tenth", Series()).add(profile.first_tenth)
+                copy.extra.setdefault(f"{name} last tenth", Series()).add(profile.last_tenth)
+        finally:
+            watch.close()
+            for old in target.iterdir():
+                old.unlink()
+        results.copy[count] = copy
+        results.whole[count] = whole
+        results.copied_files[count] = len(copied)
+        log(f"deployment, {count} files: copy {copy.subject.median:.3f} s vs {copy.floor.median:.3f} s; "
+            f"whole run {whole.subject.median:.3f} s vs {whole.floor.median:.3f} s")
+
+    def size(self, results: Results) -> None:
+        built = self.build / "setup" / "setup.exe"
+        exe, map_path = linkmap.relink_with_map(self.build, self.build / "bench-size")
+        if exe.stat().st_size != built.stat().st_size:
+            raise BenchError(f"the relinked setup.exe ({exe.stat().st_size} bytes) differs in size from the "
+                             f"built one ({built.stat().st_size} bytes)")
+        contributions = linkmap.read(map_path)
+        sections = linkmap.section_table(built)
+        in_file = {name for name, _virtual, raw in sections if raw}
+        # Map section names are whole, PE names are cut to 8 characters.
+        file_sections = {c.section for c in contributions if c.section[:8] in in_file}
+        results.size = {
+            "bytes": built.stat().st_size,
+            "sections": sections,
+            "groups": linkmap.by_group(contributions, file_sections),
+            "owners": linkmap.by_owner(contributions, file_sections),
+            "map_sections": linkmap.by_section(contributions),
+            "map": map_path,
+        }
+
+
+def machine_facts() -> dict:
+    model = "unknown"
+    try:
+        for line in Path("/proc/cpuinfo").read_text().splitlines():
+            if line.startswith("model name"):
+                model = line.split(":", 1)[1].strip()
+                break
+    except OSError:
+        pass
+
+    def version(command: list[str]) -> str:
+        try:
+            return subprocess.run(command, capture_output=True, text=True).stdout.strip().splitlines()[0]
+        except (OSError, IndexError):
+            return "unknown"
+
+    return {
+        "nproc": os.cpu_count(),
+        "cpu": model,
+        "kernel": platform.release(),
+        "wine": version(["wine", "--version"]),
+        "compiler": version(["i686-w64-mingw32-g++-posix", "--version"]),
+        "memory_gib": os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES") / 2**30,
+    }
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build", type=Path, default=SOURCE_ROOT / "build" / "bench", help="the release build tree")
+    parser.add_argument("--out", type=Path, default=HERE / "results.md")
+    parser.add_argument("--work", type=Path, default=None, help="where the prefixes go (default <build>/bench-wine)")
+    parser.add_argument("--payloads", default="100,1000,10000", help="payload sizes in files, for the growth table")
+    parser.add_argument("--main-files", type=int, default=1000, help="the payload of the main table, in files")
+    parser.add_argument("--file-bytes", type=int, default=200_000, help="bytes per payload file")
+    parser.add_argument("--bridge-calls", type=int, default=200, help="AcpiGetItem calls per process")
+    parser.add_argument("--bridge-runs", type=int, default=6, help="processes per side")
+    parser.add_argument("--breakdown-calls", type=int, default=50, help="calls of the per-step breakdown")
+    parser.add_argument("--noop-runs", type=int, default=12, help="no-op runs per program, growth payloads")
+    parser.add_argument("--noop-runs-main", type=int, default=24,
+                        help="no-op runs per program at the main payload (with the layered floors)")
+    parser.add_argument("--copy-runs", type=int, default=8,
+                        help="deployment runs per side, payloads up to the main one")
+    parser.add_argument("--copy-runs-large", type=int, default=3,
+                        help="deployment runs per side, payloads above the main one (growth rows only)")
+    parser.add_argument("--parts", default="size,bridge,noop,deploy",
+                        help="what to measure; results.md is written only when all are")
+    parser.add_argument("--keep", action="store_true", help="keep the prefix")
+    parser.add_argument("--command", default="scripts/bench", help="the command to name in the results")
+    parser.add_argument("--build-seconds", type=float, default=None, help="how long bootstrap and build took")
+    args = parser.parse_args()
+    args.work = args.work or args.build / "bench-wine"
+    payloads = sorted({int(p) for p in args.payloads.split(",")} | {args.main_files})
+    if min(args.bridge_runs, args.noop_runs, args.noop_runs_main, args.copy_runs) < 5:
+        parser.error("at least 5 runs per side")
+    if args.copy_runs_large < 3:
+        parser.error("at least 3 runs per side for the large payloads")
+
+    if not os.environ.get("DISPLAY"):
+        print("bench: no X display; run under xvfb-run -a", file=sys.stderr)
+        return 2
+    build = args.build.resolve()
+    missing = [p for p in [build / "setup" / "setup.exe"] + [build / "tools" / f"{t}.exe" for t in
+               ("export_client", "standin_component", "standin_service", "runner", "regdump", *BENCH_TOOLS)]
+               if not p.is_file()]
+    if missing:
+        print("bench: not built: " + ", ".join(map(str, missing)), file=sys.stderr)
+        return 2
+
+    started = time.monotonic()
+    results = Results(started=datetime.datetime.now(datetime.timezone.utc), args=args)
+    results.machine = machine_facts()
+    results.load_before = os.getloadavg()
+    bench = Bench(args, build)
+    parts = set(args.parts.split(","))
+    try:
+        if "size" in parts:
+            log("size of setup.exe")
+            bench.size(results)
+        log("fresh prefix")
+        bench.make_prefix()
+        bench.lay_out()
+        log(f"payload pool: {max(payloads)} files of {args.file_bytes} bytes")
+        bench.make_pool(max(payloads), args.file_bytes)
+        if "bridge" in parts:
+            log("bridge")
+            bench.bridge(results)
+        for count in payloads:
+            results.payload_bytes[count] = bench.set_payload(count)
+            if "noop" in parts:
+                bench.noop(results, count)
+            if "deploy" in parts:
+                bench.deployment(results, count, first=count == payloads[0])
+    except (BenchError, WineError) as error:
+        print(f"bench: {error}", file=sys.stderr)
+        return 1
+    finally:
+        bench.stop()
+    results.hung = bench.hung
+    results.load_after = os.getloadavg()
+    results.seconds = time.monotonic() - started
+    if parts != {"size", "bridge", "noop", "deploy"}:
+        log(f"only {args.parts} measured ({results.seconds:.0f} s); {args.out} left as it was")
+        print(report.raw(results), flush=True)
+        return 0
+    text = report.render(results, payloads)
+    args.out.write_text(text)
+    log(f"results in {args.out} ({results.seconds:.0f} s)")
+    print(report.summary(results), flush=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
