@@ -562,7 +562,8 @@ def main() -> int:
         print(report.raw(results), flush=True)
         return 0
     text = report.render(results, payloads)
-    args.out.write_text(text)
+    fuzzing = report.fuzz_section(SOURCE_ROOT)
+    args.out.write_text(text + ("\n" + fuzzing if fuzzing else ""))
     log(f"results in {args.out} ({results.seconds:.0f} s)")
     print(report.summary(results), flush=True)
     return 0

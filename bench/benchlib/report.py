@@ -4,6 +4,7 @@ from the run; the text around the numbers says what was measured."""
 from __future__ import annotations
 
 import math
+from pathlib import Path
 
 from .stats import Series, paired_ratios, ratio
 
@@ -383,6 +384,18 @@ def render(results, payloads: list[int]) -> str:
       "and the import tables (breakdown above).")
     w("")
     return "\n".join(out) + "\n"
+
+
+def fuzz_section(source_root: Path) -> str:
+    """The long fuzzing campaign as scripts/fuzz recorded it in
+    tests/fuzz/RESULTS.md, so that this file holds every figure."""
+    recorded = source_root / "tests" / "fuzz" / "RESULTS.md"
+    if not recorded.exists():
+        return ""
+    body = recorded.read_text().split("\n", 1)[1].lstrip("\n")
+    return ("## Fuzzing: the long campaign\n\n"
+            "Copied from `tests/fuzz/RESULTS.md`, which `scripts/fuzz` runs produce "
+            "(`scripts/test` runs every target for a few seconds only).\n\n" + body)
 
 
 def summary(results) -> str:
