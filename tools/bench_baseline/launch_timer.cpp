@@ -23,25 +23,11 @@
 #include <cstring>
 #include <string>
 
+#include "common/command_line.h"
+
 namespace {
 
-// One argument quoted so that the C runtime's parser gives it back unchanged.
-std::string QuoteArgument(const std::string& arg) {
-  if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
-  std::string out = "\"";
-  size_t backslashes = 0;
-  for (char c : arg) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-    backslashes = 0;
-    out += c;
-  }
-  out.append(backslashes * 2, '\\');
-  return out + "\"";
-}
+using tools::QuoteArgument;
 
 int Usage() {
   std::fprintf(stderr, "usage: launch_timer.exe [--timeout-ms N] <program> [args...]\n");

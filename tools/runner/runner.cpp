@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "common/command_line.h"
 #include "common/json_text.h"
 
 namespace {
@@ -33,27 +34,7 @@ struct Box {
   bool icon = false;
 };
 
-// One argument quoted so that the C runtime's parser gives it back unchanged.
-std::string QuoteArgument(const std::string& arg) {
-  if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
-  std::string out = "\"";
-  size_t backslashes = 0;
-  for (char c : arg) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    if (c == '"') {
-      out.append(backslashes * 2 + 1, '\\');
-    } else {
-      out.append(backslashes, '\\');
-    }
-    backslashes = 0;
-    out += c;
-  }
-  out.append(backslashes * 2, '\\');
-  return out + "\"";
-}
+using tools::QuoteArgument;
 
 std::string WindowText(HWND window) {
   char buffer[4096];

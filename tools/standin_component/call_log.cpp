@@ -5,6 +5,7 @@
 #include "module_folder.h"
 #include "sync.h"
 
+#include "common/file_handle.h"
 #include "common/json_text.h"
 
 namespace standin {
@@ -24,20 +25,7 @@ CriticalSection& TheLogLock() {
   return *lock;
 }
 
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE handle) : handle_(handle) {}
-  ~FileHandle() {
-    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  HANDLE get() const { return handle_; }
-  explicit operator bool() const { return handle_ != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE handle_;
-};
+using tools::FileHandle;
 
 std::string ArrayJson(SAFEARRAY* array, JsonObject object) {
   if (!array) return object.AddNull("array").Text();

@@ -1,0 +1,11 @@
+// Command lines for the processes the test tools start.
+#pragma once
+
+#include <string>
+
+namespace tools {
+
+// One argument quoted so that the C runtime's parser gives it back unchanged.
+std::string QuoteArgument(const std::string& arg);
+
+}  // namespace tools
