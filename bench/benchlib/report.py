@@ -394,7 +394,7 @@ def fuzz_section(source_root: Path) -> str:
         return ""
     body = recorded.read_text().split("\n", 1)[1].lstrip("\n")
     return ("## Fuzzing: the long campaign\n\n"
-            "Copied from `tests/fuzz/RESULTS.md`, which `scripts/fuzz` runs produce "
+            "Copied from `tests/fuzz/RESULTS.md`, recorded from a long `scripts/fuzz` run "
             "(`scripts/test` runs every target for a few seconds only).\n\n" + body)
 
 
