@@ -387,8 +387,8 @@ def render(results, payloads: list[int]) -> str:
 
 
 def fuzz_section(source_root: Path) -> str:
-    """The long fuzzing campaign as scripts/fuzz recorded it in
-    tests/fuzz/RESULTS.md, so that this file holds every figure."""
+    """The long fuzzing campaign as tests/fuzz/RESULTS.md records it (from a
+    long scripts/fuzz run), so that this file holds every figure."""
     recorded = source_root / "tests" / "fuzz" / "RESULTS.md"
     if not recorded.exists():
         return ""
