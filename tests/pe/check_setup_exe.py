@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Reads setup.exe as a PE file and checks what other programs and Windows
-rely on: a 32-bit console program, the export table of the ACPI bridge
+rely on: a console program of the expected machine (PE32 for i386, or
+PE32+ for AMD64 in the 64-bit build), the export table of the ACPI bridge
 (names, ordinals, module name), imports from Windows' own DLLs only, base
 relocations (so that another program can load it), and a manifest that
 asks for administrator rights.
 
-Usage: check_setup_exe.py SETUP.EXE [--junit REPORT.xml]
+Usage: check_setup_exe.py SETUP.EXE [--machine i386|amd64] [--junit REPORT.xml]
 """
 import argparse
 import os
@@ -40,10 +41,12 @@ class PeFile:
             "<HHIIIHH", data, pe + 4)
         optional = pe + 24
         self.magic = struct.unpack_from("<H", data, optional)[0]
-        self.image_base = struct.unpack_from("<I", data, optional + 28)[0]
         self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, optional + 68)
-        count = struct.unpack_from("<I", data, optional + 92)[0]
-        self.directories = [struct.unpack_from("<II", data, optional + 96 + 8 * i) for i in range(count)]
+        # PE32+ has a 64-bit image base and stack and heap sizes, which moves
+        # the data directories 16 bytes further.
+        directories = optional + (112 if self.magic == 0x20B else 96)
+        count = struct.unpack_from("<I", data, directories - 4)[0]
+        self.directories = [struct.unpack_from("<II", data, directories + 8 * i) for i in range(count)]
         self.sections = []
         table = optional + optional_size
         for i in range(sections):
@@ -116,11 +119,15 @@ class PeFile:
         return None
 
 
-def checks(pe):
+MACHINES = {"i386": ("PE32 for i386", 0x10B, 0x14C), "amd64": ("PE32+ for AMD64", 0x20B, 0x8664)}
+
+
+def checks(pe, machine):
     exports = pe.exports()
     manifest = pe.resource(24, 1) or b""
     imports = [dll.lower() for dll in pe.imports()]
-    yield "PE32 for i386", pe.magic == 0x10B and pe.machine == 0x14C, f"magic {pe.magic:#x}, machine {pe.machine:#x}"
+    title, magic, code = MACHINES[machine]
+    yield title, pe.magic == magic and pe.machine == code, f"magic {pe.magic:#x}, machine {pe.machine:#x}"
     yield "console subsystem", pe.subsystem == 3, f"subsystem {pe.subsystem}"
     yield "export table present", exports is not None, "no export directory"
     if exports:
@@ -141,14 +148,15 @@ def checks(pe):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("exe")
+    parser.add_argument("--machine", choices=sorted(MACHINES), default="i386")
     parser.add_argument("--junit")
     args = parser.parse_args()
     with open(args.exe, "rb") as f:
         pe = PeFile(f.read())
-    suite = ET.Element("testsuite", name="setup.exe")
+    suite = ET.Element("testsuite", name=f"setup.exe ({args.machine})")
     failed = 0
-    for name, ok, detail in checks(pe):
-        case = ET.SubElement(suite, "testcase", name=name, classname="SetupExe")
+    for name, ok, detail in checks(pe, args.machine):
+        case = ET.SubElement(suite, "testcase", name=name, classname=f"SetupExe.{args.machine}")
         print(f"{'PASS' if ok else 'FAIL'} {name}" + ("" if ok else f": {detail}"))
         if not ok:
             failed += 1

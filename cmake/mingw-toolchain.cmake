@@ -1,0 +1,26 @@
+# Shared part of the mingw-w64 cross toolchains. The including file sets
+# _triple (the compiler's target) and _wine_lane (32 or 64: which Wine
+# loader runs the test programs).
+set(CMAKE_SYSTEM_NAME Windows)
+
+# The posix thread model: its C++ runtime has std::mutex and std::thread,
+# which GoogleTest needs. Linked statically like the rest of the runtime.
+set(CMAKE_C_COMPILER   ${_triple}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${_triple}-g++-posix)
+set(CMAKE_RC_COMPILER  ${_triple}-windres)
+set(CMAKE_AR           ${_triple}-ar CACHE FILEPATH "")
+set(CMAKE_RANLIB       ${_triple}-ranlib CACHE FILEPATH "")
+
+set(CMAKE_FIND_ROOT_PATH /usr/${_triple})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# The C++ runtime and libgcc are linked in, so that every program needs
+# only the DLLs that come with Windows.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ -Wl,--dynamicbase -Wl,--nxcompat")
+
+# Test programs run under Wine, through the loader of this build's lane
+# (see cmake/wine-run).
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run --lane ${_wine_lane})
