@@ -2,9 +2,13 @@
 """Runs the end-to-end cases: the real setup.exe under Wine, one fresh prefix per case.
 
     xvfb-run -a python3 tests/e2e/run.py --build build/win32 [-j N] [-k substring] [--keep]
+    xvfb-run -a python3 tests/e2e/run.py --build build/win64 ...
 
-Prints one line per case and ends with "e2e: N passed, N failed, N skipped";
-the exit code is 0 only when no case failed. See README.md beside this file.
+The build folder's preset names the lane (32 or 64, harness/lanes.py), or
+--lane does. Prints one line per case and ends with "e2e: N passed, N
+failed, N skipped"; the exit code is 0 only when no case failed. A lane that
+this host cannot run skips every case, with the reason. See README.md
+beside this file.
 """
 
 from __future__ import annotations
@@ -26,6 +30,7 @@ sys.path.insert(0, str(HERE))
 
 from harness.cases import REGISTRY, CaseEntry  # noqa: E402
 from harness.context import CaseFailure, CaseSkip, Context, Tools  # noqa: E402
+from harness.lanes import LANES, Lane, lane_of_build, why_not  # noqa: E402
 from harness.wine import Template, WineError  # noqa: E402
 
 
@@ -64,6 +69,9 @@ class Outcome:
 
 def run_case(entry: CaseEntry, tools: Tools, template: Template, runs_dir: Path, keep: bool) -> Outcome:
     started = time.monotonic()
+    lane_skip = entry.skip_reason(template.lane.name)
+    if lane_skip:
+        return Outcome(entry.name, "SKIP", lane_skip, 0.0)
     if entry.needs_component and tools.standin_component is None:
         return Outcome(entry.name, "SKIP", "needs the stand-in component; tools/standin_component/ does not exist yet",
                        0.0)
@@ -99,32 +107,39 @@ def run_case(entry: CaseEntry, tools: Tools, template: Template, runs_dir: Path,
 
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--build", required=True, type=Path, help="the win32 build tree")
+    parser.add_argument("--build", required=True, type=Path, help="the win32 or win64 build tree")
+    parser.add_argument("--lane", choices=sorted(LANES), help="the Wine lane (default: the build's)")
     parser.add_argument("-j", type=int, default=os.cpu_count() or 2, help="cases run at once")
     parser.add_argument("-k", dest="pattern", default="", help="run only cases whose name holds this text")
     parser.add_argument("--keep", action="store_true", help="keep each case's prefix")
     args = parser.parse_args()
 
+    build = args.build.resolve()
+    lane: Lane = LANES[args.lane] if args.lane else lane_of_build(build)
+    cases = [c for c in discover() if args.pattern in c.name]
+    if not cases:
+        print(f"e2e: no case matches {args.pattern!r}", file=sys.stderr)
+        return 2
+    reason = why_not(lane.name)
+    if reason:
+        # Counted, never silently left out.
+        print(f"SKIP lane {lane.name}: all {len(cases)} cases: {reason}")
+        print(f"e2e: 0 passed, 0 failed, {len(cases)} skipped in 0.0 s (lane {lane.name})")
+        return 0
     if not os.environ.get("DISPLAY"):
         print("e2e: no X display (DISPLAY is not set). setup.exe's message boxes need one: "
               "run under `xvfb-run -a python3 tests/e2e/run.py ...`", file=sys.stderr)
         return 2
-    if shutil.which("wine") is None or shutil.which("wineserver") is None:
+    if shutil.which("wineserver") is None or (lane.name == "32" and shutil.which("wine") is None):
         print("e2e: wine and wineserver must be on PATH", file=sys.stderr)
         return 2
-    build = args.build.resolve()
     tools, missing = find_tools(build)
     if tools is None:
         print("e2e: not built: " + ", ".join(missing) + f" (build {build} first)", file=sys.stderr)
         return 2
 
-    cases = [c for c in discover() if args.pattern in c.name]
-    if not cases:
-        print(f"e2e: no case matches {args.pattern!r}", file=sys.stderr)
-        return 2
-
     started = time.monotonic()
-    template = Template(build / "e2e" / "template")
+    template = Template(build / "e2e" / "template", lane)
     try:
         template.ensure()
     except WineError as error:
@@ -157,7 +172,7 @@ def main() -> int:
         print(f"FAIL harness: the template prefix was changed by this run ({damaged})")
         counts["FAIL"] += 1
     print(f"e2e: {counts['PASS']} passed, {counts['FAIL']} failed, {counts['SKIP']} skipped "
-          f"in {time.monotonic() - started:.1f} s")
+          f"in {time.monotonic() - started:.1f} s (lane {lane.name})")
     return 0 if counts["FAIL"] == 0 else 1
 
 

@@ -10,7 +10,7 @@ import os
 import random
 import time
 
-from harness import (DEFAULT_SETTINGS, PROGRAM_FILES, SETUP_DIR, add_case, check, check_equal, registry_diff,
+from harness import (DEFAULT_SETTINGS, SETUP_DIR, add_case, check, check_equal, registry_diff,
                      simple_package, write_ini)
 
 RECORD_KEY = DEFAULT_SETTINGS["RegistryKey"]
@@ -205,9 +205,9 @@ def unreadable_settings_file(ctx):
         result = ctx.run_setup(cwd=WORK)
         check_equal((result.exit_code, result.timed_out), (0, False), f"{name}: (exit code, timed out)")
         check_equal(result.texts(), MESSAGES, f"{name}: message boxes")
-        check_equal(ctx.listing(PROGRAM_FILES + "\\").get("setup.ini"), data, f"{name}: setup.ini deployed to "
+        check_equal(ctx.listing(ctx.program_files + "\\").get("setup.ini"), data, f"{name}: setup.ini deployed to "
                     "the program-files folder itself")
-        check_changed_only_in(drive_start, ctx.drive_files(), PROGRAM_FILES[3:] + "\\", f"{name}: drive C:")
+        check_changed_only_in(drive_start, ctx.drive_files(), ctx.program_files[3:] + "\\", f"{name}: drive C:")
         check_equal(record(ctx), None, f"{name}: registry record")
     changes = registry_diff(registry_before, ctx.registry())
     check(not changes, "registry below HKLM changed:\n  " + "\n  ".join(changes))

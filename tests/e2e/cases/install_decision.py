@@ -4,13 +4,11 @@ executable and the registry record."""
 
 import shutil
 
-from harness import (DEFAULT_SETTINGS, PROGRAM_FILES, add_case, check, check_equal, registry_diff,
+from harness import (DEFAULT_SETTINGS, add_case, check, check_equal, registry_diff,
                      simple_package, win_join)
 
 RECORD_KEY = DEFAULT_SETTINGS["RegistryKey"]
 SERVICE = DEFAULT_SETTINGS["ServiceName"]
-# The record as a 32-bit program's HKLM\Software is saved by Wine.
-RECORD_KEY_SAVED = "Software\\Wow6432Node\\" + RECORD_KEY.split("\\", 1)[1]
 SERVICE_KEY_SAVED = "System\\CurrentControlSet\\Services\\" + SERVICE
 
 PAYLOAD = {
@@ -69,7 +67,7 @@ def check_registry_changes_only_below(ctx, before, allowed: tuple[str, ...]) -> 
 def fresh_install(ctx):
     open_gate(ctx)
     ctx.put_setup(files=PAYLOAD, settings={})
-    # An unquoted path below "C:\Program Files (x86)" would start this one.
+    # An unquoted path below "C:\Program Files" (either one) would start this one.
     shutil.copy2(ctx.tools.standin_service, ctx.host_path(r"C:\Program.exe"))
     registry_before = ctx.registry()
     files_before = ctx.files()
@@ -78,7 +76,7 @@ def fresh_install(ctx):
 
     check_equal((result.exit_code, result.timed_out, result.boxes), (0, False, []), "(exit code, timed out, boxes)")
     install = ctx.install_dir()
-    check_equal(install, win_join(PROGRAM_FILES, "Fan", "Service", "1.0") + "\\", "install folder")
+    check_equal(install, win_join(ctx.program_files, "Fan", "Service", "1.0") + "\\", "install folder")
     check_deployed(ctx, install)
     check("lang" not in ctx.listing(install), "the sub-folder lang was copied")
     check_equal(ctx.service_runs("C:\\"), [], "runs of C:\\Program.exe (service path not quoted)")
@@ -86,7 +84,7 @@ def fresh_install(ctx):
     check(ctx.service_exists(SERVICE), "service not present after the deploy")
     check_record(ctx, "1.0", install)
     # Nothing else below HKLM: only the record and the service's own key.
-    check_registry_changes_only_below(ctx, registry_before, (RECORD_KEY_SAVED, SERVICE_KEY_SAVED))
+    check_registry_changes_only_below(ctx, registry_before, (ctx.saved_key(RECORD_KEY), SERVICE_KEY_SAVED))
     new_files = sorted(set(ctx.files()) - set(files_before))
     outside = [f for f in new_files if not install.startswith(f + "\\") and not f.startswith(install)]
     check(not outside, f"files made outside the install folder: {outside}")
@@ -139,7 +137,7 @@ def decision_row(ctx, installed: str, offered: str, service_present: bool, insta
         check_one_launch(ctx, install)
         check(ctx.service_exists(SERVICE), "service not present after the deploy")
         check_record(ctx, offered, install)
-        check_registry_changes_only_below(ctx, registry_before, (RECORD_KEY_SAVED, SERVICE_KEY_SAVED))
+        check_registry_changes_only_below(ctx, registry_before, (ctx.saved_key(RECORD_KEY), SERVICE_KEY_SAVED))
     else:
         check_equal(ctx.files(), files_before, "program-files folders (nothing to do)")
         changes = registry_diff(registry_before, ctx.registry())

@@ -2,7 +2,7 @@
 Service Setup", one OK button, no icon) every time it is called, in the
 order the run reads the settings, and the run goes on with empty text."""
 
-from harness import (CAPTION, DEFAULT_SETTINGS, PROGRAM_FILES, add_case, check, check_equal, registry_diff,
+from harness import (CAPTION, DEFAULT_SETTINGS, add_case, check, check_equal, registry_diff,
                      simple_package, win_join)
 
 MESSAGES = {
@@ -67,7 +67,7 @@ def missing_install_path(ctx):
     result = ctx.run_setup()
     check_equal((result.exit_code, result.timed_out), (0, False), "(exit code, timed out)")
     check_boxes(result, ["InstallPath"])
-    install = win_join(PROGRAM_FILES, "1.0") + "\\"
+    install = win_join(ctx.program_files, "1.0") + "\\"
     check_equal(len(ctx.service_runs(install)), 1, f"service executable runs in {install}")
     check_equal(record(ctx), {"Version": b"1.0\0", "Path": install.encode() + b"\0"}, "registry record")
 

@@ -14,6 +14,7 @@ from dataclasses import dataclass, field
 from pathlib import Path, PureWindowsPath
 
 from . import regfile
+from .lanes import Lane
 from .wine import Prefix, WineError
 
 CAPTION = "Fan Contrl Service Setup"
@@ -21,8 +22,6 @@ CAPTION = "Fan Contrl Service Setup"
 SETUP_DIR = r"C:\Fan\Setup"
 TOOLS_DIR = r"C:\e2e"
 COMPONENT_DIR = r"C:\StandIn"
-PROGRAM_FILES = r"C:\Program Files (x86)"  # what a 32-bit program gets in a 64-bit prefix
-PROGRAM_FILES_64 = r"C:\Program Files"
 
 # The settings of a complete setup.ini; a case overrides single keys.
 DEFAULT_SETTINGS = {
@@ -117,6 +116,25 @@ class Context:
         """A remark printed with the case's result line (timings and the like)."""
         self.notes.append(text)
 
+    # -- the lane ------------------------------------------------------------
+
+    @property
+    def lane(self) -> Lane:
+        return self.prefix.lane
+
+    @property
+    def program_files(self) -> str:
+        """The program-files folder that setup.exe of this lane is given."""
+        return self.lane.program_files
+
+    def saved_key(self, key: str) -> str:
+        """Where the registry snapshot keeps a key below HKLM\\Software that a
+        program of this lane wrote (the 32-bit view lies below Wow6432Node)."""
+        first, _, rest = key.partition("\\")
+        if first.lower() != "software":
+            return key
+        return self.lane.saved_software + ("\\" + rest if rest else "")
+
     # -- paths ---------------------------------------------------------------
 
     def host_path(self, windows_path: str) -> Path:
@@ -133,7 +151,7 @@ class Context:
     def install_dir(self, version: str = DEFAULT_SETTINGS["version"],
                     install_path: str = DEFAULT_SETTINGS["InstallPath"]) -> str:
         """The install folder that setup.exe should make, with its trailing backslash."""
-        return win_join(PROGRAM_FILES, install_path, version) + "\\"
+        return win_join(self.program_files, install_path, version) + "\\"
 
     # -- the program folder --------------------------------------------------
 
@@ -232,8 +250,9 @@ class Context:
         return json.loads(completed.stdout)
 
     def reg_add(self, key: str, name: str, data: str, kind: str = "REG_SZ") -> None:
-        """Sets a value below HKLM in the view of a 32-bit program (32-bit reg.exe)."""
-        completed = self.prefix.wine([r"C:\windows\syswow64\reg.exe", "add", "HKLM\\" + key, "/v", name,
+        """Sets a value below HKLM in the registry view of this lane's setup.exe
+        (reg.exe of the same bitness)."""
+        completed = self.prefix.wine([self.lane.reg_exe, "add", "HKLM\\" + key, "/v", name,
                                       "/t", kind, "/d", data, "/f"])
         if completed.returncode != 0:
             raise WineError(f"reg add {key} {name} failed: {completed.stdout}{completed.stderr}")
@@ -255,7 +274,7 @@ class Context:
     def files(self) -> dict[str, str]:
         """Every folder and file below both program-files folders: path -> kind and content hash."""
         out = {}
-        for top in (PROGRAM_FILES, PROGRAM_FILES_64):
+        for top in (self.lane.program_files, self.lane.other_program_files):
             root = self.host_path(top)
             for path in sorted(root.rglob("*")):
                 key = win_join(top, *path.relative_to(root).parts)
@@ -313,8 +332,8 @@ class Context:
         self.prefix.started = True
         with open(output, "wb") as log:
             process = subprocess.Popen(
-                ["wine", win_join(TOOLS_DIR, "file_holder.exe"), windows_path, win_join(TOOLS_DIR, ready),
-                 win_join(TOOLS_DIR, release), str(timeout_ms)],
+                self.prefix.command([win_join(TOOLS_DIR, "file_holder.exe"), windows_path, win_join(TOOLS_DIR, ready),
+                                     win_join(TOOLS_DIR, release), str(timeout_ms)]),
                 env=self.prefix.env(), stdin=subprocess.DEVNULL, stdout=log, stderr=log)
         try:
             deadline = time.monotonic() + 30

@@ -1,6 +1,8 @@
 """Wine prefixes for the end-to-end cases.
 
-One template prefix is booted per build tree (cached under
+Every prefix belongs to a lane (lanes.py): the loader that runs its
+programs, and what a program of that bitness sees in it. One template
+prefix is booted per build tree (cached under
 <build>/e2e/template, booted again when missing or damaged) and every case
 gets a fresh copy of it: `cp -al` (hard links, fast) followed by real copies
 of the few files that Wine rewrites in place, so that nothing a case does can
@@ -20,6 +22,8 @@ import tempfile
 import time
 from pathlib import Path
 
+from .lanes import Lane
+
 BASE_ENV = {
     "WINEDEBUG": "-all",
     "WINEDLLOVERRIDES": "mscoree,mshtml=",  # no Mono or Gecko install prompts
@@ -29,20 +33,20 @@ BASE_ENV = {
 PRIVATE_FILES = ("system.reg", "user.reg", "userdef.reg", ".update-timestamp", "wineserver")
 PRIVATE_GLOBS = ("drive_c/windows/*.ini",)
 
-TEMPLATE_VERSION = 3  # raise when the way the template is made changes
+TEMPLATE_VERSION = 4  # raise when the way the template is made changes
 
 
 class WineError(RuntimeError):
     pass
 
 
-def wine_env(prefix: Path) -> dict[str, str]:
+def wine_env(prefix: Path, lane: Lane) -> dict[str, str]:
     env = dict(os.environ)
     env.update(BASE_ENV)
     env["WINEPREFIX"] = str(prefix)
     env.pop("WINEARCH", None)
     env.pop("WINESERVER", None)
-    return env
+    return lane.apply(env)
 
 
 def run_detached(command: list[str], env: dict[str, str], timeout: float,
@@ -70,10 +74,12 @@ def _manifest(root: Path) -> dict[str, list[int]]:
 
 
 class Prefix:
-    """One Wine prefix; `wine` runs programs in it, `stop` ends its server."""
+    """One Wine prefix; `wine` runs programs in it through the lane's loader,
+    `stop` ends its server."""
 
-    def __init__(self, path: Path):
+    def __init__(self, path: Path, lane: Lane):
         self.path = path
+        self.lane = lane
         self.started = False  # whether a program has run in it yet
 
     @property
@@ -81,16 +87,20 @@ class Prefix:
         return self.path / "drive_c"
 
     def env(self) -> dict[str, str]:
-        return wine_env(self.path)
+        return wine_env(self.path, self.lane)
+
+    def command(self, args: list[str]) -> list[str]:
+        """The host command line that runs a Windows program in this prefix."""
+        return self.lane.wine(*args)
 
     def wine(self, args: list[str], timeout: float = 60, cwd: Path | None = None) -> subprocess.CompletedProcess:
-        """Runs `wine <args>`; returns the completed process (text output).
+        """Runs `<loader> <args>`; returns the completed process (text output).
 
         The output goes through files, not pipes: the servers that wine
         starts inherit the handles and would hold a pipe open for seconds
         after the program itself has ended."""
         self.started = True
-        return run_detached(["wine", *args], self.env(), timeout, cwd)
+        return run_detached(self.command(args), self.env(), timeout, cwd)
 
     def stop(self) -> None:
         """Ends every process of this prefix and its wineserver, which saves the registry."""
@@ -101,8 +111,9 @@ class Prefix:
 class Template:
     """The booted prefix that every case copies."""
 
-    def __init__(self, cache_dir: Path):
+    def __init__(self, cache_dir: Path, lane: Lane):
         self.cache_dir = cache_dir
+        self.lane = lane
         self.prefix_path = cache_dir / "prefix"
         self.manifest_path = cache_dir / "manifest.json"
 
@@ -113,7 +124,7 @@ class Template:
             problem = self.problem()
             if problem is None:
                 return
-            log(f"e2e: booting the template prefix ({problem}); this takes about 20 s")
+            log(f"e2e: booting the template prefix of lane {self.lane.name} ({problem}); this takes about 20 s")
             started = time.monotonic()
             self._boot()
             log(f"e2e: template prefix ready in {time.monotonic() - started:.1f} s")
@@ -125,7 +136,7 @@ class Template:
             recorded = json.loads(self.manifest_path.read_text())
         except ValueError:
             return "manifest unreadable"
-        if recorded.get("version") != TEMPLATE_VERSION:
+        if recorded.get("version") != TEMPLATE_VERSION or recorded.get("lane") != self.lane.name:
             return "made by an older harness"
         if recorded.get("files") != _manifest(self.prefix_path):
             return "its files changed since it was made"
@@ -137,11 +148,11 @@ class Template:
         staging = self.cache_dir / "prefix.new"
         for stale in (staging, self.prefix_path):
             if stale.exists():
-                Prefix(stale).stop()
+                Prefix(stale, self.lane).stop()
                 shutil.rmtree(stale)
-        prefix = Prefix(staging)
+        prefix = Prefix(staging, self.lane)
         staging.mkdir()
-        result = run_detached(["wineboot", "-i"], prefix.env(), 300)
+        result = run_detached(prefix.command(["wineboot", "-i"]), prefix.env(), 300)
         if result.returncode != 0:
             prefix.stop()
             raise WineError(f"wineboot -i failed ({result.returncode}): {result.stderr[-2000:]}")
@@ -156,7 +167,7 @@ class Template:
         if not (staging / "system.reg").exists():
             raise WineError("the booted prefix has no system.reg")
         staging.rename(self.prefix_path)
-        self.manifest_path.write_text(json.dumps({"version": TEMPLATE_VERSION,
+        self.manifest_path.write_text(json.dumps({"version": TEMPLATE_VERSION, "lane": self.lane.name,
                                                   "files": _manifest(self.prefix_path)}))
 
     def copy_to(self, target: Path) -> Prefix:
@@ -172,4 +183,4 @@ class Template:
                 source = self.prefix_path / path.relative_to(target)
                 path.unlink()
                 shutil.copy2(source, path)
-        return Prefix(target)
+        return Prefix(target, self.lane)

@@ -1,0 +1,130 @@
+"""The two Wine lanes: which loader runs a build's programs, and what a
+program of that bitness sees inside a 64-bit prefix.
+
+    32  the i686 build, the product as shipped. Debian's `wine` wrapper (the
+        32-bit loader). Needs a host that starts 32-bit code.
+    64  the x86-64 build, the bridge for 64-bit callers. The 64-bit loader,
+        called directly (the wrapper always takes the 32-bit one when
+        wine32 is installed). Runs on every x86-64 host.
+
+Whether a lane can run is found by starting a small program of that
+bitness (the lane's own loader, asked for its version), never by guessing
+from the kernel or the distribution. FANSETUP_NO_32BIT=1 makes the probe
+answer "no" for lane 32 on any machine, to rehearse a 64-bit-only host.
+
+Used as a command by the scripts:
+
+    python3 tests/e2e/harness/lanes.py probe 32     exit 0, or exit 1 and the reason on stdout
+    python3 tests/e2e/harness/lanes.py runnable     the runnable lanes, e.g. "32 64"
+"""
+
+from __future__ import annotations
+
+import os
+import subprocess
+import sys
+from dataclasses import dataclass
+from functools import lru_cache
+
+LOADER_32 = "/usr/lib/wine/wine"
+LOADER_64 = "/usr/lib/wine/wine64"
+NO_32BIT_VARIABLE = "FANSETUP_NO_32BIT"
+
+
+@dataclass(frozen=True)
+class Lane:
+    name: str  # "32" or "64"
+    preset: str  # the CMake preset and the build folder below build/
+    command: tuple[str, ...]  # runs a Windows program: command + (program, args...)
+    env: tuple[tuple[str, str], ...]  # set for every command of the lane
+    program_files: str  # what SHGetFolderPath gives a program of this bitness
+    other_program_files: str  # the program-files folder of the other bitness
+    reg_exe: str  # reg.exe of this bitness (it sees this bitness's registry view)
+    saved_software: str  # where system.reg keeps HKLM\Software as this bitness sees it
+    machine: str  # the PE machine of the build: i386 or amd64
+
+    def wine(self, *args: str) -> list[str]:
+        return [*self.command, *args]
+
+    def apply(self, env: dict[str, str]) -> dict[str, str]:
+        env.update(dict(self.env))
+        if not self.env:
+            env.pop("WINELOADER", None)
+        return env
+
+
+LANES = {
+    "32": Lane(name="32", preset="win32", command=("wine",), env=(),
+               program_files=r"C:\Program Files (x86)", other_program_files=r"C:\Program Files",
+               reg_exe=r"C:\windows\syswow64\reg.exe", saved_software="Software\\Wow6432Node", machine="i386"),
+    "64": Lane(name="64", preset="win64", command=(LOADER_64,), env=(("WINELOADER", LOADER_64),),
+               program_files=r"C:\Program Files", other_program_files=r"C:\Program Files (x86)",
+               reg_exe=r"C:\windows\system32\reg.exe", saved_software="Software", machine="amd64"),
+}
+
+
+def lane(name: str) -> Lane:
+    if name not in LANES:
+        raise ValueError(f"no lane {name!r} (lanes: {', '.join(LANES)})")
+    return LANES[name]
+
+
+def lane_of_build(build: str | os.PathLike) -> Lane:
+    """The lane whose preset made a build folder (build/win32, build/win64, or
+    any folder configured from one of them, judged by its CMake cache)."""
+    path = os.fspath(build)
+    for candidate in LANES.values():
+        if os.path.basename(os.path.normpath(path)) == candidate.preset:
+            return candidate
+    try:
+        with open(os.path.join(path, "CMakeCache.txt"), encoding="utf-8", errors="replace") as cache:
+            text = cache.read()
+    except OSError:
+        text = ""
+    if "x86_64-w64-mingw32" in text:
+        return LANES["64"]
+    return LANES["32"]
+
+
+@lru_cache(maxsize=None)
+def why_not(name: str) -> str | None:
+    """None when the lane's programs can start on this host, else the reason."""
+    if name == "32" and os.environ.get(NO_32BIT_VARIABLE, "") not in ("", "0"):
+        return f"{NO_32BIT_VARIABLE} is set: rehearsing a host that starts no 32-bit code"
+    loader = LOADER_32 if name == "32" else LOADER_64
+    if not os.path.exists(loader):
+        return f"{loader} is not installed"
+    try:
+        probe = subprocess.run([loader, "--version"], stdin=subprocess.DEVNULL, capture_output=True,
+                               timeout=30)
+    except OSError as error:
+        # ENOEXEC: the kernel runs no code of that bitness (IA-32 emulation off).
+        return f"this host cannot start the {name}-bit Wine loader ({error.strerror})"
+    except subprocess.TimeoutExpired:
+        return f"the {name}-bit Wine loader did not answer within 30 s"
+    if probe.returncode != 0:
+        detail = (probe.stderr or probe.stdout).decode("latin-1").strip().splitlines()
+        return f"the {name}-bit Wine loader failed ({probe.returncode}): {detail[-1] if detail else 'no output'}"
+    return None
+
+
+def runnable() -> list[Lane]:
+    return [candidate for name, candidate in LANES.items() if why_not(name) is None]
+
+
+def main(argv: list[str]) -> int:
+    if len(argv) == 2 and argv[0] == "probe":
+        reason = why_not(lane(argv[1]).name)
+        if reason:
+            print(reason)
+            return 1
+        return 0
+    if argv == ["runnable"]:
+        print(" ".join(candidate.name for candidate in runnable()))
+        return 0
+    print(__doc__, file=sys.stderr)
+    return 2
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
