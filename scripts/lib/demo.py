@@ -4,6 +4,10 @@ Wine, in a fresh prefix, against the stand-in automation component (which
 reports a supported board) and a sample program folder.
 
     xvfb-run -a python3 scripts/lib/demo.py --build build/win32 [--keep]
+    xvfb-run -a python3 scripts/lib/demo.py --build build/win64 [--keep]
+
+The build's lane (32 or 64) decides which Wine loader runs it; scripts/demo
+picks the 32-bit build where the host can run it.
 
 Three runs: the first installs; the second finds nothing to do; the third,
 after "version" is raised in setup.ini, installs the new version beside the
@@ -25,6 +29,7 @@ sys.path.insert(0, str(SOURCE_ROOT / "tests" / "e2e"))
 from harness.context import (COMPONENT_DIR, SETUP_DIR, Context, Tools,  # noqa: E402
                              win_join, write_ini)
 from harness.firmware import simple_package  # noqa: E402
+from harness.lanes import lane_of_build  # noqa: E402
 from harness.wine import Template  # noqa: E402
 
 SETTINGS = {
@@ -52,14 +57,18 @@ def show_run(ctx: Context, title: str) -> None:
         say(f"  box [{box.caption}] {box.text}")
 
 
+def install_base(ctx: Context) -> str:
+    return win_join(ctx.program_files, SETTINGS["InstallPath"])
+
+
 def show_state(ctx: Context) -> None:
-    base = ctx.host_path(r"C:\Program Files (x86)\Vendor\FanControl")
+    base = ctx.host_path(install_base(ctx))
     say("install folders:")
     if not base.exists():
         say("  (none)")
     for version in sorted(p for p in base.iterdir() if p.is_dir()) if base.exists() else []:
         names = sorted(p.name + ("\\" if p.is_dir() else "") for p in version.iterdir())
-        say(f"  C:\\Program Files (x86)\\Vendor\\FanControl\\{version.name}\\: {', '.join(names)}")
+        say(f"  {win_join(install_base(ctx), version.name)}\\: {', '.join(names)}")
     record = ctx.regdump(SETTINGS["RegistryKey"])
     say("registry record HKLM\\" + SETTINGS["RegistryKey"] + ":")
     if record is None:
@@ -82,7 +91,8 @@ def main() -> int:
                   standin_component=build / "tools/standin_component.exe")
     client = build / "tools/export_client.exe"
 
-    template = Template(build / "e2e" / "template")
+    lane = lane_of_build(build)
+    template = Template(build / "e2e" / "template", lane)
     template.ensure(log=say)
     runs = build / "demo"
     if runs.exists():
@@ -91,7 +101,8 @@ def main() -> int:
     prefix = template.copy_to(runs / "prefix")
     ctx = Context(name="demo", prefix=prefix, tools=tools)
     try:
-        say(f"Wine prefix: {prefix.path}")
+        say(f"Wine prefix: {prefix.path} (lane {lane.name}: the {lane.name}-bit setup.exe, "
+            f"program-files folder {lane.program_files})")
         say(f"program folder {SETUP_DIR}: setup.exe, setup.ini, fansvc.exe (the stand-in service "
             "executable), fan.dll, readme.txt, lang\\de.txt (a sub-folder: not deployed)")
         ctx.put_setup(files={"fan.dll": b"fan control library\r\n", "readme.txt": b"Fan control service\r\n",
@@ -105,7 +116,7 @@ def main() -> int:
 
         show_run(ctx, "run 1: fresh install")
         show_state(ctx)
-        runs_logged = ctx.service_runs(win_join(r"C:\Program Files (x86)\Vendor\FanControl\2.1.0"))
+        runs_logged = ctx.service_runs(win_join(install_base(ctx), "2.1.0"))
         for run in runs_logged:
             say(f"service executable ran as: {run['commandLine']}  (it logs its runs in service_runs.log)")
 

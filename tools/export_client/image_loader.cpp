@@ -12,15 +12,59 @@ namespace {
 
 using tools::FileHandle;
 
-bool ReadWholeFile(const std::string& path, std::vector<BYTE>& bytes) {
+// What differs between the image format of a 32-bit process (PE32) and that
+// of a 64-bit one (PE32+), as far as completing a load goes.
+template <size_t PointerSize>
+struct ImageFormat;
+
+template <>
+struct ImageFormat<4> {
+  static constexpr WORD kMagic = IMAGE_NT_OPTIONAL_HDR32_MAGIC;
+  using Thunk = DWORD;  // an import lookup or address table entry
+  static constexpr Thunk kOrdinalFlag = IMAGE_ORDINAL_FLAG32;
+};
+
+template <>
+struct ImageFormat<8> {
+  static constexpr WORD kMagic = IMAGE_NT_OPTIONAL_HDR64_MAGIC;
+  using Thunk = ULONGLONG;
+  static constexpr Thunk kOrdinalFlag = IMAGE_ORDINAL_FLAG64;
+};
+
+// The format this process loads.
+using Native = ImageFormat<sizeof(void*)>;
+using Thunk = Native::Thunk;
+
+constexpr DWORD kThunkSize = sizeof(Thunk);
+constexpr DWORD kRelocationBlockHeader = sizeof(IMAGE_BASE_RELOCATION);
+constexpr DWORD kRelocationEntrySize = sizeof(WORD);
+constexpr DWORD kImportNameOffset = offsetof(IMAGE_IMPORT_BY_NAME, Name);
+// Without the ordinal flag, a lookup entry holds the RVA of a hint/name
+// entry in its low 31 bits; the bits above must be clear.
+constexpr Thunk kNameRvaMask = 0x7FFFFFFF;
+
+bool ReadWholeFile(const std::string& path, std::vector<BYTE>& bytes, std::string& error) {
+  const auto failed = [&error](const char* what) {
+    error = std::string("cannot read the file: ") + what + " failed, error " + std::to_string(GetLastError());
+    return false;
+  };
   FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
+  if (!file) return failed("CreateFileA");
   LARGE_INTEGER size;
-  if (!GetFileSizeEx(file.get(), &size) || size.QuadPart > 256 * 1024 * 1024) return false;
+  if (!GetFileSizeEx(file.get(), &size)) return failed("GetFileSizeEx");
+  if (size.QuadPart > 256 * 1024 * 1024) {
+    error = "the file is larger than 256 MiB";
+    return false;
+  }
   bytes.resize(static_cast<size_t>(size.QuadPart));
   DWORD read = 0;
-  return ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) && read == bytes.size();
+  if (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) return failed("ReadFile");
+  if (read != bytes.size()) {
+    error = "cannot read the file: it ended early";
+    return false;
+  }
+  return true;
 }
 
 template <typename T>
@@ -35,65 +79,131 @@ void Store(BYTE* at, T value) {
   std::memcpy(at, &value, sizeof value);
 }
 
+// "32-bit" or "64-bit", after an optional header's magic.
+const char* Bitness(WORD magic) { return magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC ? "64-bit" : "32-bit"; }
+
+// What the loader needs from an image's headers, read alike from PE32 and
+// PE32+ headers.
+struct ImageHeaders {
+  WORD magic = 0;  // IMAGE_NT_OPTIONAL_HDR32_MAGIC or IMAGE_NT_OPTIONAL_HDR64_MAGIC
+  ULONGLONG imageBase = 0;
+  DWORD sizeOfImage = 0;
+  DWORD sizeOfHeaders = 0;
+  DWORD directoryCount = 0;
+  IMAGE_DATA_DIRECTORY directories[IMAGE_NUMBEROF_DIRECTORY_ENTRIES] = {};
+  WORD sectionCount = 0;
+  size_t sectionsAt = 0;  // offset of the section table from the image's start
+
+  IMAGE_DATA_DIRECTORY Directory(int index) const {
+    if (index < 0 || static_cast<DWORD>(index) >= directoryCount) return IMAGE_DATA_DIRECTORY{0, 0};
+    return directories[index];
+  }
+};
+
+template <typename OptionalHeader>
+void TakeOptionalHeader(const OptionalHeader& optional, ImageHeaders& headers) {
+  headers.imageBase = optional.ImageBase;
+  headers.sizeOfImage = optional.SizeOfImage;
+  headers.sizeOfHeaders = optional.SizeOfHeaders;
+  headers.directoryCount = optional.NumberOfRvaAndSizes < IMAGE_NUMBEROF_DIRECTORY_ENTRIES
+                               ? optional.NumberOfRvaAndSizes
+                               : IMAGE_NUMBEROF_DIRECTORY_ENTRIES;
+  std::memcpy(headers.directories, optional.DataDirectory, sizeof headers.directories);
+}
+
+// The headers among the first `size` bytes at `data`; false when they are
+// not those of a PE32 or PE32+ image.
+bool ReadHeaders(const BYTE* data, size_t size, ImageHeaders& headers) {
+  if (size < sizeof(IMAGE_DOS_HEADER)) return false;
+  const auto dos = Load<IMAGE_DOS_HEADER>(data);
+  if (dos.e_magic != IMAGE_DOS_SIGNATURE || dos.e_lfanew < 0) return false;
+  const auto ntOffset = static_cast<size_t>(dos.e_lfanew);
+  // Signature and file header are alike in both formats, and so is the
+  // optional header's first field, its magic.
+  constexpr size_t optionalAt = offsetof(IMAGE_NT_HEADERS32, OptionalHeader);
+  static_assert(optionalAt == offsetof(IMAGE_NT_HEADERS64, OptionalHeader), "the formats differ before the magic");
+  if (ntOffset > size || size - ntOffset < optionalAt + sizeof(WORD)) return false;
+  if (Load<DWORD>(data + ntOffset) != IMAGE_NT_SIGNATURE) return false;
+  const auto fileHeader = Load<IMAGE_FILE_HEADER>(data + ntOffset + offsetof(IMAGE_NT_HEADERS32, FileHeader));
+  headers.magic = Load<WORD>(data + ntOffset + optionalAt);
+  if (headers.magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC) {
+    if (size - ntOffset < sizeof(IMAGE_NT_HEADERS32)) return false;
+    TakeOptionalHeader(Load<IMAGE_NT_HEADERS32>(data + ntOffset).OptionalHeader, headers);
+  } else if (headers.magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
+    if (size - ntOffset < sizeof(IMAGE_NT_HEADERS64)) return false;
+    TakeOptionalHeader(Load<IMAGE_NT_HEADERS64>(data + ntOffset).OptionalHeader, headers);
+  } else {
+    return false;
+  }
+  headers.sectionCount = fileHeader.NumberOfSections;
+  headers.sectionsAt = ntOffset + optionalAt + fileHeader.SizeOfOptionalHeader;
+  return true;
+}
+
+// False, with a message naming `what`, when the image is not of this
+// process's bitness.
+bool OfOwnBitness(const ImageHeaders& headers, const std::string& what, std::string& error) {
+  if (headers.magic == Native::kMagic) return true;
+  error = what + " is a " + Bitness(headers.magic) + " image, and this export_client.exe is " +
+          Bitness(Native::kMagic) + ": a " + Bitness(headers.magic) + " setup.exe needs the export_client.exe of the " +
+          Bitness(headers.magic) + " build";
+  return false;
+}
+
 // The executable as it is on disk: its preferred base and what lies at an
 // image offset (RVA) before any loader touched it.
 class ImageFile {
  public:
   bool Open(const std::string& path, std::string& error) {
-    if (!ReadWholeFile(path, bytes_)) {
-      error = "cannot read " + path;
+    if (!ReadWholeFile(path, bytes_, error)) return false;
+    if (!ReadHeaders(bytes_.data(), bytes_.size(), headers_)) {
+      error = "the file is not a PE image";
       return false;
     }
-    if (bytes_.size() < sizeof(IMAGE_DOS_HEADER)) return Bad(error);
-    const auto dos = Load<IMAGE_DOS_HEADER>(bytes_.data());
-    const auto ntOffset = static_cast<size_t>(dos.e_lfanew);
-    if (dos.e_magic != IMAGE_DOS_SIGNATURE || ntOffset + sizeof(IMAGE_NT_HEADERS32) > bytes_.size()) return Bad(error);
-    const auto nt = Load<IMAGE_NT_HEADERS32>(bytes_.data() + ntOffset);
-    if (nt.Signature != IMAGE_NT_SIGNATURE || nt.OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC) {
-      return Bad(error);
-    }
-    preferredBase_ = nt.OptionalHeader.ImageBase;
-    headersSize_ = nt.OptionalHeader.SizeOfHeaders;
-    const size_t sectionsAt =
-        ntOffset + offsetof(IMAGE_NT_HEADERS32, OptionalHeader) + nt.FileHeader.SizeOfOptionalHeader;
-    for (WORD i = 0; i < nt.FileHeader.NumberOfSections; ++i) {
-      const size_t at = sectionsAt + i * sizeof(IMAGE_SECTION_HEADER);
-      if (at + sizeof(IMAGE_SECTION_HEADER) > bytes_.size()) return Bad(error);
+    for (WORD i = 0; i < headers_.sectionCount; ++i) {
+      const size_t at = headers_.sectionsAt + i * sizeof(IMAGE_SECTION_HEADER);
+      if (at + sizeof(IMAGE_SECTION_HEADER) > bytes_.size()) {
+        error = "the file's section table is cut short";
+        return false;
+      }
       sections_.push_back(Load<IMAGE_SECTION_HEADER>(bytes_.data() + at));
     }
     return true;
   }
 
-  ULONG_PTR preferredBase() const { return preferredBase_; }
+  const ImageHeaders& headers() const { return headers_; }
 
-  // The 32-bit value the file holds at `rva`; nothing when the file holds
-  // no data there.
-  std::optional<DWORD> DwordAt(DWORD rva) const {
-    const std::optional<size_t> offset = FileOffset(rva);
-    if (!offset || *offset + sizeof(DWORD) > bytes_.size()) return std::nullopt;
-    return Load<DWORD>(bytes_.data() + *offset);
+  // The value the file holds at `rva`; nothing when the file holds no data
+  // for all of its bytes there.
+  template <typename T>
+  std::optional<T> ValueAt(DWORD rva) const {
+    const std::optional<size_t> offset = FileOffset(rva, sizeof(T));
+    if (!offset) return std::nullopt;
+    return Load<T>(bytes_.data() + *offset);
   }
 
  private:
-  bool Bad(std::string& error) {
-    error = "not a 32-bit PE image";
-    return false;
-  }
-
-  std::optional<size_t> FileOffset(DWORD rva) const {
-    if (rva < headersSize_) return rva;
-    for (const IMAGE_SECTION_HEADER& section : sections_) {
-      if (rva >= section.VirtualAddress && rva - section.VirtualAddress < section.SizeOfRawData) {
-        return static_cast<size_t>(section.PointerToRawData) + (rva - section.VirtualAddress);
+  std::optional<size_t> FileOffset(DWORD rva, size_t length) const {
+    std::optional<size_t> offset;
+    if (rva < headers_.sizeOfHeaders) {
+      if (length <= headers_.sizeOfHeaders - rva) offset = rva;
+    } else {
+      for (const IMAGE_SECTION_HEADER& section : sections_) {
+        if (rva < section.VirtualAddress) continue;
+        const DWORD into = rva - section.VirtualAddress;
+        if (into < section.SizeOfRawData) {
+          if (length <= section.SizeOfRawData - into) offset = static_cast<size_t>(section.PointerToRawData) + into;
+          break;
+        }
       }
     }
-    return std::nullopt;
+    if (!offset || *offset > bytes_.size() || length > bytes_.size() - *offset) return std::nullopt;
+    return offset;
   }
 
   std::vector<BYTE> bytes_;
+  ImageHeaders headers_;
   std::vector<IMAGE_SECTION_HEADER> sections_;
-  ULONG_PTR preferredBase_ = 0;
-  DWORD headersSize_ = 0;
 };
 
 DWORD WritableProtection(DWORD protection) {
@@ -164,32 +274,44 @@ class MappedImage {
   explicit MappedImage(HMODULE module) : base_(reinterpret_cast<BYTE*>(module)) {}
 
   bool Check(std::string& error) {
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base_);
-    if (dos->e_magic != IMAGE_DOS_SIGNATURE) return Bad(error);
-    nt_ = reinterpret_cast<IMAGE_NT_HEADERS32*>(base_ + dos->e_lfanew);
-    if (nt_->Signature != IMAGE_NT_SIGNATURE || nt_->OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC) {
-      return Bad(error);
+    // The headers are read no further than the memory region they start.
+    MEMORY_BASIC_INFORMATION info;
+    if (!VirtualQuery(base_, &info, sizeof info) || info.State != MEM_COMMIT) {
+      error = "the mapped module's headers cannot be read";
+      return false;
     }
-    return true;
+    const auto readable = static_cast<size_t>(static_cast<BYTE*>(info.BaseAddress) + info.RegionSize - base_);
+    if (!ReadHeaders(base_, readable, headers_)) {
+      error = "the mapped module is not a PE image";
+      return false;
+    }
+    return OfOwnBitness(headers_, "the mapped module", error);
   }
 
   BYTE* base() const { return base_; }
-  DWORD size() const { return nt_->OptionalHeader.SizeOfImage; }
+  DWORD size() const { return headers_.sizeOfImage; }
   bool Holds(DWORD rva, DWORD bytes) const { return rva <= size() && bytes <= size() - rva; }
-  IMAGE_DATA_DIRECTORY Directory(int index) const {
-    if (static_cast<DWORD>(index) >= nt_->OptionalHeader.NumberOfRvaAndSizes) return IMAGE_DATA_DIRECTORY{0, 0};
-    return nt_->OptionalHeader.DataDirectory[index];
-  }
+  IMAGE_DATA_DIRECTORY Directory(int index) const { return headers_.Directory(index); }
 
  private:
-  bool Bad(std::string& error) {
-    error = "the mapped module is not a 32-bit PE image";
-    return false;
-  }
-
   BYTE* base_;
-  IMAGE_NT_HEADERS32* nt_ = nullptr;
+  ImageHeaders headers_;
 };
+
+// The bytes a fix-up of `type` changes; 0 for a type not applied here.
+DWORD FixupWidth(int type) {
+  switch (type) {
+    case IMAGE_REL_BASED_HIGH:
+    case IMAGE_REL_BASED_LOW:
+      return sizeof(WORD);
+    case IMAGE_REL_BASED_HIGHLOW:
+      return sizeof(DWORD);
+    case IMAGE_REL_BASED_DIR64:
+      return sizeof(ULONGLONG);
+    default:
+      return 0;
+  }
+}
 
 // Walks the base relocation blocks; `visit(type, rva)` returns false to
 // stop. False when a block is malformed.
@@ -202,20 +324,21 @@ bool ForEachRelocation(const MappedImage& image, Visit visit, std::string& error
   }
   DWORD at = directory.VirtualAddress;
   const DWORD end = directory.VirtualAddress + directory.Size;
-  while (end - at >= sizeof(IMAGE_BASE_RELOCATION)) {
+  while (end - at >= kRelocationBlockHeader) {
     const auto block = Load<IMAGE_BASE_RELOCATION>(image.base() + at);
     if (block.SizeOfBlock == 0) break;
-    if (block.SizeOfBlock < sizeof(IMAGE_BASE_RELOCATION) || block.SizeOfBlock > end - at) {
+    if (block.SizeOfBlock < kRelocationBlockHeader || block.SizeOfBlock > end - at) {
       error = "malformed relocation block";
       return false;
     }
-    const DWORD entries = (block.SizeOfBlock - sizeof(IMAGE_BASE_RELOCATION)) / sizeof(WORD);
+    const DWORD entries = (block.SizeOfBlock - kRelocationBlockHeader) / kRelocationEntrySize;
     for (DWORD i = 0; i < entries; ++i) {
-      const auto entry = Load<WORD>(image.base() + at + sizeof(IMAGE_BASE_RELOCATION) + i * sizeof(WORD));
+      const auto entry = Load<WORD>(image.base() + at + kRelocationBlockHeader + i * kRelocationEntrySize);
       const int type = entry >> 12;
       const DWORD rva = block.VirtualAddress + (entry & 0x0FFFu);
       if (type == IMAGE_REL_BASED_ABSOLUTE) continue;
-      if (!image.Holds(rva, sizeof(DWORD))) {
+      const DWORD width = FixupWidth(type);
+      if (!image.Holds(rva, width ? width : 1)) {
         error = "relocation outside the image";
         return false;
       }
@@ -226,40 +349,57 @@ bool ForEachRelocation(const MappedImage& image, Visit visit, std::string& error
   return true;
 }
 
+// What an address-sized fix-up's target shows about the loader.
+enum class FixupState { kAsInFile, kRelocated, kChanged, kNotInFile };
+
+template <typename T>
+FixupState ProbeFixup(const MappedImage& image, const ImageFile& file, DWORD rva, ULONGLONG delta) {
+  const std::optional<T> original = file.ValueAt<T>(rva);
+  if (!original) return FixupState::kNotInFile;
+  const auto mapped = Load<T>(image.base() + rva);
+  if (mapped == static_cast<T>(*original + delta)) return FixupState::kRelocated;
+  return mapped == *original ? FixupState::kAsInFile : FixupState::kChanged;
+}
+
 bool Relocate(const MappedImage& image, const ImageFile& file, LoadReport& report, std::string& error) {
-  const DWORD delta = static_cast<DWORD>(report.base - report.preferredBase);
+  // Modulo 2^64: added to a 64-bit value it moves it by the signed
+  // difference; truncated, it does the same for a 32- or 16-bit one.
+  const ULONGLONG delta = ULONGLONG{report.base} - ULONGLONG{report.preferredBase};
   if (delta == 0) return true;
   if (image.Directory(IMAGE_DIRECTORY_ENTRY_BASERELOC).Size == 0) {
     error = "the image is not at its preferred base and has no relocations";
     return false;
   }
-  // Has the loader applied them? The first 32-bit fix-up tells: the file's
+  // Has the loader applied them? The first fix-up of a whole address
+  // (HIGHLOW in a 32-bit image, DIR64 in a 64-bit one) tells: the file's
   // value, or the file's value plus the delta.
-  std::optional<DWORD> probe;
+  int probeType = IMAGE_REL_BASED_ABSOLUTE;
+  DWORD probeRva = 0;
   if (!ForEachRelocation(
           image,
           [&](int type, DWORD rva) {
-            if (type != IMAGE_REL_BASED_HIGHLOW) return true;
-            probe = rva;
+            if (type != IMAGE_REL_BASED_HIGHLOW && type != IMAGE_REL_BASED_DIR64) return true;
+            probeType = type;
+            probeRva = rva;
             return false;
           },
           error)) {
     return false;
   }
-  if (!probe) return true;
-  const std::optional<DWORD> original = file.DwordAt(*probe);
-  const auto mapped = Load<DWORD>(image.base() + *probe);
-  if (!original) {
-    error = "the relocated value is not in the file";
-    return false;
-  }
-  if (mapped == *original + delta) {
-    report.relocatedByLoader = true;
-    return true;
-  }
-  if (mapped != *original) {
-    error = "the image was changed in an unexpected way at a relocation";
-    return false;
+  if (probeType == IMAGE_REL_BASED_ABSOLUTE) return true;
+  switch (probeType == IMAGE_REL_BASED_DIR64 ? ProbeFixup<ULONGLONG>(image, file, probeRva, delta)
+                                             : ProbeFixup<DWORD>(image, file, probeRva, delta)) {
+    case FixupState::kAsInFile:
+      break;
+    case FixupState::kRelocated:
+      report.relocatedByLoader = true;
+      return true;
+    case FixupState::kChanged:
+      error = "the image was changed in an unexpected way at a relocation";
+      return false;
+    case FixupState::kNotInFile:
+      error = "the relocated value is not in the file";
+      return false;
   }
   bool supported = true;
   const bool walked = ForEachRelocation(
@@ -267,14 +407,17 @@ bool Relocate(const MappedImage& image, const ImageFile& file, LoadReport& repor
       [&](int type, DWORD rva) {
         BYTE* const at = image.base() + rva;
         switch (type) {
+          case IMAGE_REL_BASED_DIR64:
+            Store<ULONGLONG>(at, Load<ULONGLONG>(at) + delta);
+            break;
           case IMAGE_REL_BASED_HIGHLOW:
-            Store<DWORD>(at, Load<DWORD>(at) + delta);
+            Store<DWORD>(at, static_cast<DWORD>(Load<DWORD>(at) + delta));
             break;
           case IMAGE_REL_BASED_HIGH:
             Store<WORD>(at, static_cast<WORD>(Load<WORD>(at) + (delta >> 16)));
             break;
           case IMAGE_REL_BASED_LOW:
-            Store<WORD>(at, static_cast<WORD>(Load<WORD>(at) + (delta & 0xFFFFu)));
+            Store<WORD>(at, static_cast<WORD>(Load<WORD>(at) + delta));
             break;
           default:
             error = "unsupported relocation type " + std::to_string(type);
@@ -315,27 +458,26 @@ bool ResolveImports(const MappedImage& image, const ImageFile& file, LoadReport&
     const bool hasLookupTable = descriptor.OriginalFirstThunk != 0;
     HMODULE dll = nullptr;
     for (DWORD i = 0;; ++i) {
-      const DWORD slot = descriptor.FirstThunk + i * sizeof(DWORD);
-      const DWORD lookupRva =
-          (hasLookupTable ? descriptor.OriginalFirstThunk : descriptor.FirstThunk) + i * sizeof(DWORD);
-      std::optional<DWORD> lookup;
-      if (hasLookupTable && image.Holds(lookupRva, sizeof(DWORD))) {
-        lookup = Load<DWORD>(image.base() + lookupRva);
+      const DWORD slot = descriptor.FirstThunk + i * kThunkSize;
+      const DWORD lookupRva = (hasLookupTable ? descriptor.OriginalFirstThunk : descriptor.FirstThunk) + i * kThunkSize;
+      std::optional<Thunk> lookup;
+      if (hasLookupTable && image.Holds(lookupRva, kThunkSize)) {
+        lookup = Load<Thunk>(image.base() + lookupRva);
       } else if (!hasLookupTable) {
-        lookup = file.DwordAt(lookupRva);
+        lookup = file.ValueAt<Thunk>(lookupRva);
       }
-      if (!lookup || !image.Holds(slot, sizeof(DWORD))) {
+      if (!lookup || !image.Holds(slot, kThunkSize)) {
         error = std::string("import table of ") + dllName + " outside the image";
         return false;
       }
       if (*lookup == 0) break;
       // A slot that still holds what the file holds was not filled in.
-      const std::optional<DWORD> original = file.DwordAt(slot);
+      const std::optional<Thunk> original = file.ValueAt<Thunk>(slot);
       if (!original) {
         error = std::string("import address table of ") + dllName + " not in the file";
         return false;
       }
-      if (Load<DWORD>(image.base() + slot) != *original) {
+      if (Load<Thunk>(image.base() + slot) != *original) {
         ++report.importsFound;
         continue;
       }
@@ -346,12 +488,13 @@ bool ResolveImports(const MappedImage& image, const ImageFile& file, LoadReport&
       }
       FARPROC address = nullptr;
       std::string what;
-      if (IMAGE_SNAP_BY_ORDINAL32(*lookup)) {
-        const auto ordinal = static_cast<WORD>(IMAGE_ORDINAL32(*lookup));
+      if (*lookup & Native::kOrdinalFlag) {
+        const auto ordinal = static_cast<WORD>(*lookup & 0xFFFFu);
         address = GetProcAddress(dll, MAKEINTRESOURCEA(ordinal));
         what = "#" + std::to_string(ordinal);
       } else {
-        const char* name = ImageString(image, *lookup + offsetof(IMAGE_IMPORT_BY_NAME, Name));
+        const char* name =
+            (*lookup & ~kNameRvaMask) ? nullptr : ImageString(image, static_cast<DWORD>(*lookup) + kImportNameOffset);
         if (!name) {
           error = std::string("import name for ") + dllName + " outside the image";
           return false;
@@ -363,7 +506,7 @@ bool ResolveImports(const MappedImage& image, const ImageFile& file, LoadReport&
         error = std::string("cannot find ") + dllName + "!" + what;
         return false;
       }
-      Store<DWORD>(image.base() + slot, static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(address)));
+      Store<Thunk>(image.base() + slot, static_cast<Thunk>(reinterpret_cast<ULONG_PTR>(address)));
       ++report.importsResolved;
     }
   }
@@ -371,13 +514,23 @@ bool ResolveImports(const MappedImage& image, const ImageFile& file, LoadReport&
 
 }  // namespace
 
+bool CheckImageFile(const std::string& path, std::string& error) {
+  ImageFile file;
+  return file.Open(path, error) && OfOwnBitness(file.headers(), "the file", error);
+}
+
 bool CompleteImageLoad(HMODULE module, const std::string& path, LoadReport& report, std::string& error) {
   MappedImage image(module);
   if (!image.Check(error)) return false;
   ImageFile file;
-  if (!file.Open(path, error)) return false;
+  if (!file.Open(path, error) || !OfOwnBitness(file.headers(), "the file", error)) return false;
+  if (file.headers().sizeOfImage != image.size()) {
+    error = "the file on disk is not the image that was loaded";
+    return false;
+  }
   report.base = reinterpret_cast<ULONG_PTR>(image.base());
-  report.preferredBase = file.preferredBase();
+  // Of this process's bitness, so it fits.
+  report.preferredBase = static_cast<ULONG_PTR>(file.headers().imageBase);
   WritableImage writable;
   if (!writable.Open(image.base(), image.size(), error)) return false;
   if (!Relocate(image, file, report, error)) return false;

@@ -7,6 +7,12 @@
 // compares the mapped image with the file on disk to see which fix-ups the
 // loader left undone, so that it changes nothing on Windows. The entry point
 // is never called.
+//
+// One source serves both builds: the 32-bit client completes PE32 images
+// (HIGHLOW fix-ups, 32-bit import thunks), the 64-bit client PE32+ images
+// (DIR64 fix-ups, 64-bit import thunks). An image of the other bitness cannot
+// be loaded into the process at all; CheckImageFile says so before a load is
+// tried.
 #pragma once
 
 #include <windows.h>
@@ -23,6 +29,11 @@ struct LoadReport {
   DWORD importsResolved = 0;     // IAT slots written here
   DWORD importsFound = 0;        // IAT slots the loader had filled
 };
+
+// Reads the executable's headers from disk: false, with a message, when it
+// is not a PE image or not one of this process's bitness (a 32-bit process
+// cannot load a 64-bit setup.exe, nor the reverse).
+bool CheckImageFile(const std::string& path, std::string& error);
 
 // False, with a message, when the image cannot be completed; the module
 // must not be used then.

@@ -78,11 +78,14 @@ void PrintLine(const std::string& line) {
 // The call being made, for the crash report.
 const Call* g_currentCall = nullptr;
 
+// Digits of an address in this process: 8, or 16 in a 64-bit one.
+constexpr int kAddressDigits = static_cast<int>(2 * sizeof(void*));
+
 LONG WINAPI ReportCrash(EXCEPTION_POINTERS* exception) {
   char details[96];
-  std::snprintf(details, sizeof details, ",\"crash\":\"0x%08lx\",\"address\":\"0x%08lx\"}",
-                static_cast<unsigned long>(exception->ExceptionRecord->ExceptionCode),
-                static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(exception->ExceptionRecord->ExceptionAddress)));
+  std::snprintf(details, sizeof details, ",\"crash\":\"0x%08lx\",\"address\":\"0x%0*llx\"}",
+                static_cast<unsigned long>(exception->ExceptionRecord->ExceptionCode), kAddressDigits,
+                static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(exception->ExceptionRecord->ExceptionAddress)));
   std::string line = "{\"call\":";
   line += tools::JsonString(g_currentCall ? FunctionName(g_currentCall->function) : "");
   line += ",\"input\":" + tools::JsonString(g_currentCall ? g_currentCall->text : "") + details;
@@ -218,21 +221,28 @@ int Run(int argc, char** argv) {
     std::fprintf(stderr, "export_client: CoInitialize failed: 0x%08lx\n", static_cast<unsigned long>(initialised));
     return 3;
   }
+  // A setup.exe of the other bitness cannot be loaded into this process;
+  // say so rather than leave it to LoadLibraryA's error code.
+  std::string error;
+  if (!CheckImageFile(path, error)) {
+    std::fprintf(stderr, "export_client: cannot load %s: %s\n", path.c_str(), error.c_str());
+    return 3;
+  }
   const HMODULE module = LoadLibraryA(path.c_str());
   if (!module) {
     std::fprintf(stderr, "export_client: cannot load %s: error %lu\n", path.c_str(), GetLastError());
     return 3;
   }
   LoadReport report;
-  std::string error;
   if (!CompleteImageLoad(module, path, report, error)) {
     std::fprintf(stderr, "export_client: cannot complete the load of %s: %s\n", path.c_str(), error.c_str());
     return 3;
   }
   std::fprintf(stderr,
-               "export_client: %s at 0x%08lx (preferred 0x%08lx); relocations applied here: %lu%s; "
+               "export_client: %s at 0x%0*llx (preferred 0x%0*llx); relocations applied here: %lu%s; "
                "imports resolved here: %lu, found resolved: %lu\n",
-               path.c_str(), static_cast<unsigned long>(report.base), static_cast<unsigned long>(report.preferredBase),
+               path.c_str(), kAddressDigits, static_cast<unsigned long long>(report.base), kAddressDigits,
+               static_cast<unsigned long long>(report.preferredBase),
                report.relocationsApplied, report.relocatedByLoader ? " (the loader had applied them)" : "",
                report.importsResolved, report.importsFound);
 
