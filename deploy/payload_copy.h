@@ -9,8 +9,11 @@ namespace vantu {
 // Copies every non-folder entry of `sourceRoot` into `targetRoot` (which ends
 // in a backslash), overwriting. A target refused with access denied loses
 // its attributes and is copied once more; that second failure makes the
-// result false. Any other failure skips the file. Every file is attempted.
-// An empty root on either side copies nothing and returns false.
+// result false. A file that cannot be placed at all (disk full, path not
+// found, name too long) makes the result false too. Any other failure, a
+// target held open by another program among them, skips the file. Every
+// file is attempted. An empty root on either side copies nothing and
+// returns false.
 bool CopyPayload(const std::string& sourceRoot, const std::string& targetRoot);
 
 }  // namespace vantu

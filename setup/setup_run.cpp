@@ -31,6 +31,12 @@ int RunSetup(SetupOperations& operations) {
   const std::string installed = operations.ReadInstalledVersion();
   if (!IsOlderVersion(installed, offered) && operations.IsServiceInstalled()) return kExitSuccess;
 
+  // The offered version names the install folder. A version that is no
+  // single folder name (empty, only dots and blanks, or holding a backslash,
+  // a slash or a colon) would deploy into InstallPath itself or outside it: nothing
+  // is made, copied, run or recorded then.
+  if (!IsDeployableVersion(offered)) return kExitFailure;
+
   const std::string installFolder = operations.ResolveInstallFolder(offered);
   bool copied;
   {

@@ -11,4 +11,10 @@ namespace vantu {
 // above sorts before every ASCII byte.
 bool IsOlderVersion(const std::string& installed, const std::string& offered);
 
+// True when `version` can name the install folder: exactly one folder name
+// below InstallPath. Not empty, not made of dots and blanks alone ("." and
+// ".." among them), and free of backslashes, slashes, colons and zero bytes; anything else would put the payload into
+// InstallPath itself, above it, or somewhere else entirely.
+bool IsDeployableVersion(const std::string& version);
+
 }  // namespace vantu

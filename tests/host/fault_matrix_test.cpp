@@ -52,7 +52,8 @@ const std::map<std::string, std::vector<uint32_t>>& ErrorsByFunction() {
       {"FindFirstFileA", {ERROR_ACCESS_DENIED, ERROR_PATH_NOT_FOUND}},
       {"FindNextFileA", {ERROR_NO_MORE_FILES, ERROR_ACCESS_DENIED}},
       {"FindClose", {ERROR_INVALID_HANDLE}},
-      {"CopyFileA", {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_FILE_NOT_FOUND}},
+      {"CopyFileA",
+       {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_LOCK_VIOLATION, ERROR_FILE_NOT_FOUND, ERROR_DISK_FULL}},
       {"SetFileAttributesA", {ERROR_ACCESS_DENIED}},
       {"CreateProcessA", {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED}},
       {"WaitForSingleObject", {ERROR_INVALID_HANDLE}},
@@ -117,11 +118,14 @@ Outcome Expected(const std::vector<Call>& calls, size_t index, uint32_t error) {
   Outcome gatedOut{-1, false, false, false};
   Outcome notLaunched{0, false, false, false};
   Outcome copyFailed{-1, false, false, false};
+  Outcome noVersion{-1, false, false, false};  // install due, no folder to put it in
 
   // The bridge's two calls: the first (iAcpiInit) may fail without effect;
   // the second (iAcpiMbif) must fetch the package or the gate closes.
   const int bridgeCalls = before("CLSIDFromProgID") + (f == "CLSIDFromProgID" ? 1 : 0);
-  const bool inProbe = bridgeCalls == 2 && before("GetModuleFileNameA") == 0;
+  // The probe ends where the first setting read begins, with the first
+  // GetModuleFileNameA, which is no longer the probe's.
+  const bool inProbe = bridgeCalls == 2 && before("GetModuleFileNameA") == 0 && f != "GetModuleFileNameA";
   if (f == "CoInitialize") return gatedOut;  // no instance can be made then
   if (inProbe) {
     if (f == "CLSIDFromProgID" || f == "CoCreateInstance" || f == "SafeArrayCreate") return gatedOut;
@@ -144,7 +148,9 @@ Outcome Expected(const std::vector<Call>& calls, size_t index, uint32_t error) {
     const std::string setting = settingRead();
     const int versionReads = before("GetPrivateProfileStringA");
     if (setting.empty()) return copyFailed;  // no program folder: nothing to copy from
-    if (setting == "version") return installed;     // deployed as "", recorded as ""
+    // An empty offer is older than nothing: the missing service makes the
+    // install due, and the run ends before the install folder.
+    if (setting == "version") return noVersion;
     if (setting == "InstallPath") return installed;  // deployed below the program-files folder
     if (setting == "Execution") return notLaunched;
     if (setting == "RegistryKey" && versionReads > 2) return installed;  // recorded below the root
@@ -165,6 +171,7 @@ Outcome Expected(const std::vector<Call>& calls, size_t index, uint32_t error) {
   if (f == "CopyFileA") {
     if (isRetry()) return copyFailed;
     if (error == ERROR_ACCESS_DENIED) return installed;  // retried after resetting attributes
+    if (error == ERROR_DISK_FULL) return copyFailed;     // cannot be placed at all
     return failed.args[0].find("fansvc.exe") != std::string::npos ? notLaunched : installed;
   }
   if (f == "CreateProcessA") return notLaunched;

@@ -299,7 +299,11 @@ TEST_F(PlatformCallsTest, InstallFolderArgumentsAndResults) {
   }
 }
 
-TEST_F(PlatformCallsTest, CopyRetriesOnlyAfterAccessDenied) {
+// The first file's copy failing with the errors the platform gives there:
+// access denied is retried once after the attributes are reset; a file that
+// cannot be placed at all fails the copy; a file in use, and any other
+// error, is passed over. The next file is copied whatever happened.
+TEST_F(PlatformCallsTest, CopyErrorsOfTheFirstFile) {
   struct Case {
     const char* name;
     std::vector<uint32_t> copyErrors;  // of the first file's copies, 0: succeeds
@@ -311,8 +315,15 @@ TEST_F(PlatformCallsTest, CopyRetriesOnlyAfterAccessDenied) {
       {"denied then written", {ERROR_ACCESS_DENIED, 0}, true, 1},
       {"denied twice", {ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED}, false, 1},
       {"denied then shared", {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION}, false, 1},
+      {"denied then disk full", {ERROR_ACCESS_DENIED, ERROR_DISK_FULL}, false, 1},
+      {"disk full", {ERROR_DISK_FULL}, false, 0},
+      {"handle disk full", {ERROR_HANDLE_DISK_FULL}, false, 0},
+      {"path not found", {ERROR_PATH_NOT_FOUND}, false, 0},
+      {"name too long", {ERROR_FILENAME_EXCED_RANGE}, false, 0},
       {"sharing violation skipped", {ERROR_SHARING_VIOLATION}, true, 0},
-      {"disk full skipped", {112}, true, 0},
+      {"lock violation skipped", {ERROR_LOCK_VIOLATION}, true, 0},
+      {"source gone skipped", {ERROR_FILE_NOT_FOUND}, true, 0},
+      {"bad name skipped", {ERROR_INVALID_NAME}, true, 0},
   };
   for (const auto& c : cases) {
     fake_win32::Reset();
@@ -329,9 +340,27 @@ TEST_F(PlatformCallsTest, CopyRetriesOnlyAfterAccessDenied) {
       EXPECT_EQ((Args{target.path() + "a", "0x80"}), CallsTo("SetFileAttributesA")[0].args) << c.name;
     }
     EXPECT_EQ(static_cast<int>(c.copyErrors.size()) + 1, CallCount("CopyFileA")) << c.name;
+    EXPECT_EQ(c.copyErrors.back() == 0, test_support::FileExists(target.path() + "a")) << c.name;
     EXPECT_EQ("b", test_support::ReadFile(target.path() + "b")) << c.name;  // the next file still copied
     for (const auto& call : CallsTo("CopyFileA")) EXPECT_EQ("0", call.args[2]);
   }
+}
+
+// A file that cannot be placed fails the copy wherever it comes in the
+// listing; the files before and after it are copied all the same.
+TEST_F(PlatformCallsTest, FullDiskOnALaterFileFailsTheCopy) {
+  ScratchFolder source;
+  ScratchFolder target;
+  for (const char* name : {"a", "b", "c"}) WriteFile(source.path() + name, name);
+  fake_win32::FailCall("CopyFileA", 2, ERROR_DISK_FULL);
+  EXPECT_FALSE(CopyPayload(source.path(), target.path()));
+  const auto copies = CallsTo("CopyFileA");
+  ASSERT_EQ(3u, copies.size());
+  const std::string failed = copies[1].args[1];
+  for (const char* name : {"a", "b", "c"}) {
+    EXPECT_EQ(target.path() + name != failed, test_support::FileExists(target.path() + name)) << name;
+  }
+  EXPECT_EQ(0, CallCount("SetFileAttributesA"));
 }
 
 }  // namespace

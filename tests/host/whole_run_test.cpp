@@ -1,9 +1,13 @@
 // The whole run, with every operation real, on the in-memory platform.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
+#include "acpi/firmware_probe.h"
 #include "fake_win32/control.h"
 #include "setup/production_operations.h"
 #include "setup/setup_run.h"
@@ -19,23 +23,34 @@ using test_support::FolderExists;
 using test_support::QueryValue;
 using test_support::RunScenario;
 
+int RunOnce() {
+  ProductionOperations operations;
+  return RunSetup(operations);
+}
+
+std::vector<std::string> Boxes() {
+  std::vector<std::string> texts;
+  for (const auto& box : fake_win32::MessageBoxes()) texts.push_back(box.text);
+  return texts;
+}
+
 class WholeRunTest : public test_support::PlatformTest {
  protected:
-  int Run() {
-    ProductionOperations operations;
-    return RunSetup(operations);
-  }
-  std::vector<std::string> Boxes() const {
-    std::vector<std::string> texts;
-    for (const auto& box : fake_win32::MessageBoxes()) texts.push_back(box.text);
-    return texts;
-  }
-
   RunScenario scenario;
 };
 
+// Tables of whole runs, each row on a fresh platform of its own.
+class WholeRunTableTest : public test_support::PlatformTest {
+ protected:
+  // After a row: everything the run opened is closed again, once.
+  static void ExpectAllReleased() {
+    EXPECT_TRUE(fake_win32::OpenResources().empty()) << ::testing::PrintToString(fake_win32::OpenResources());
+    EXPECT_TRUE(fake_win32::Misuses().empty()) << ::testing::PrintToString(fake_win32::Misuses());
+  }
+};
+
 TEST_F(WholeRunTest, FreshInstallThenNothingToDoThenAnUpdate) {
-  ASSERT_EQ(0, Run());
+  ASSERT_EQ(0, RunOnce());
   const std::string folder = scenario.InstallFolder();
   EXPECT_EQ("C:\\Program Files (x86)\\Vendor\\FanControl\\2.1.0\\", folder);
   for (const char* file : {"setup.exe", "setup.ini", "fansvc.exe", "fan.dll"}) {
@@ -50,13 +65,13 @@ TEST_F(WholeRunTest, FreshInstallThenNothingToDoThenAnUpdate) {
   EXPECT_EQ("CoInitialize", fake_win32::CallSequence().front());
 
   const int copies = CallCount("CopyFileA");
-  ASSERT_EQ(0, Run());  // same version, service present
+  ASSERT_EQ(0, RunOnce());  // same version, service present
   EXPECT_EQ(copies, CallCount("CopyFileA"));
   EXPECT_EQ(1u, scenario.launches.size());
 
   scenario.settings["version"] = "2.2.0";
   scenario.WriteSetupIni(scenario.settings);
-  ASSERT_EQ(0, Run());
+  ASSERT_EQ(0, RunOnce());
   EXPECT_TRUE(FileExists(scenario.InstallFolder() + "fansvc.exe"));
   EXPECT_TRUE(FileExists(folder + "fansvc.exe"));  // the old version stays beside it
   EXPECT_EQ(std::string("2.2.0\0", 6), QueryValue(RunScenario::kRegistryKey, "Version").bytes);
@@ -64,7 +79,7 @@ TEST_F(WholeRunTest, FreshInstallThenNothingToDoThenAnUpdate) {
 
 TEST_F(WholeRunTest, ClosedGateStopsBeforeAnySetting) {
   scenario.component.scripts[L"iAcpiMbif"].data = test_support::MbifPackage(0x1FF);
-  EXPECT_EQ(-1, Run());
+  EXPECT_EQ(-1, RunOnce());
   EXPECT_EQ(0, CallCount("GetPrivateProfileStringA"));
   EXPECT_EQ(0, CallCount("OpenSCManagerA"));
   EXPECT_FALSE(test_support::KeyExists(RunScenario::kRegistryKey));
@@ -75,46 +90,163 @@ TEST_F(WholeRunTest, ClosedGateStopsBeforeAnySetting) {
 
 TEST_F(WholeRunTest, CopyFailureEndsWithoutLaunchOrRecord) {
   test_support::MakeFolder(scenario.InstallFolder() + "fan.dll");  // cannot be replaced
-  EXPECT_EQ(-1, Run());
+  EXPECT_EQ(-1, RunOnce());
   EXPECT_TRUE(scenario.launches.empty());
   EXPECT_FALSE(test_support::KeyExists(RunScenario::kRegistryKey));
   EXPECT_TRUE(FileExists(scenario.InstallFolder() + "setup.exe"));  // copied before: kept
 }
 
-TEST_F(WholeRunTest, LaunchFailureLeavesNoRecord) {
-  scenario.settings["Execution"] = "absent.exe";
-  scenario.WriteSetupIni(scenario.settings);
-  EXPECT_EQ(0, Run());
+TEST_F(WholeRunTest, FullDiskEndsWithoutLaunchOrRecord) {
+  fake_win32::FailCall("CopyFileA", 1, ERROR_DISK_FULL);
+  EXPECT_EQ(-1, RunOnce());
   EXPECT_TRUE(scenario.launches.empty());
-  EXPECT_FALSE(QueryValue(RunScenario::kRegistryKey, "Version").exists);
+  EXPECT_FALSE(test_support::KeyExists(RunScenario::kRegistryKey));
+  // The other three files were still copied.
+  int copied = 0;
+  for (const char* file : {"setup.exe", "setup.ini", "fansvc.exe", "fan.dll"}) {
+    copied += FileExists(scenario.InstallFolder() + file) ? 1 : 0;
+  }
+  EXPECT_EQ(3, copied);
+  EXPECT_EQ(4, CallCount("CopyFileA"));
 }
 
-TEST_F(WholeRunTest, SameVersionWithServiceMissingIsDeployedAgain) {
-  ASSERT_EQ(0, Run());
+TEST_F(WholeRunTest, TargetInUseIsPassedOverAndTheRunGoesOn) {
+  ASSERT_EQ(0, RunOnce());
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   SC_HANDLE service = OpenServiceA(manager, RunScenario::kServiceName, DELETE);
   ASSERT_TRUE(DeleteService(service));
   CloseServiceHandle(service);
   CloseServiceHandle(manager);
-  ASSERT_EQ(0, Run());
+  test_support::WriteFile(std::string(RunScenario::kProgramFolder) + "fan.dll", "new dll");
+  {
+    test_support::ExclusiveHold hold(scenario.InstallFolder() + "fan.dll");
+    ASSERT_EQ(0, RunOnce());
+  }
+  EXPECT_EQ("dll", test_support::ReadFile(scenario.InstallFolder() + "fan.dll"));
   EXPECT_EQ(2u, scenario.launches.size());
 }
 
-TEST_F(WholeRunTest, MissingSetupIniShowsEveryMessageInOrder) {
-  test_support::RemoveTree(std::string(RunScenario::kProgramFolder) + "setup.ini");
-  EXPECT_EQ(0, Run());
-  EXPECT_EQ((std::vector<std::string>{"Can not read version from setup.ini",
-                                      "Can not read registry key from setup.ini",
-                                      "Can not read service name from setup.ini",
-                                      "Can not read install path from setup.ini",
-                                      "Can not read executable file name from setup.ini",
-                                      "Can not read service name from setup.ini"}),
-            Boxes());
-  EXPECT_TRUE(scenario.launches.empty());  // the folder alone is no program
+TEST_F(WholeRunTest, LaunchFailureLeavesNoRecord) {
+  scenario.settings["Execution"] = "absent.exe";
+  scenario.WriteSetupIni(scenario.settings);
+  EXPECT_EQ(0, RunOnce());
+  EXPECT_TRUE(scenario.launches.empty());
+  EXPECT_FALSE(QueryValue(RunScenario::kRegistryKey, "Version").exists);
+}
+
+TEST_F(WholeRunTest, SameVersionWithServiceMissingIsDeployedAgain) {
+  ASSERT_EQ(0, RunOnce());
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  SC_HANDLE service = OpenServiceA(manager, RunScenario::kServiceName, DELETE);
+  ASSERT_TRUE(DeleteService(service));
+  CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+  ASSERT_EQ(0, RunOnce());
+  EXPECT_EQ(2u, scenario.launches.size());
+}
+
+// An install is due but the offered version names no single folder below
+// InstallPath: after the messages of the settings read so far, the run ends
+// before the install folder, and nothing is made, copied, run or recorded.
+TEST_F(WholeRunTableTest, UnusableVersionEndsBeforeTheInstallFolder) {
+  struct Case {
+    const char* name;
+    std::optional<std::string> version;  // nullopt: no "version" key
+    bool iniPresent;
+    std::vector<std::string> boxes;
+  };
+  const std::vector<std::string> none;
+  const Case cases[] = {
+      {"no setup.ini", std::nullopt, false,
+       {"Can not read version from setup.ini", "Can not read registry key from setup.ini",
+        "Can not read service name from setup.ini"}},
+      {"no version key", std::nullopt, true, {"Can not read version from setup.ini"}},
+      {"empty version", std::string(), true, none},
+      {"dot", std::string("."), true, none},
+      {"dot dot", std::string(".."), true, none},
+      {"climbs out", std::string("..\\..\\..\\windows"), true, none},
+      {"two folders", std::string("2.1\\0"), true, none},
+      {"trailing backslash", std::string("2.1.0\\"), true, none},
+      {"slash", std::string("2.1/0"), true, none},
+      {"drive", std::string("D:2.1.0"), true, none},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake_win32::Reset();
+    {
+      RunScenario scenario;
+      if (c.version) {
+        scenario.settings["version"] = *c.version;
+      } else {
+        scenario.settings.erase("version");
+      }
+      scenario.WriteSetupIni(scenario.settings);
+      if (!c.iniPresent) test_support::RemoveTree(std::string(RunScenario::kProgramFolder) + "setup.ini");
+      fake_win32::ClearCalls();
+      EXPECT_EQ(-1, RunOnce());
+      EXPECT_EQ(c.boxes, Boxes());
+      EXPECT_EQ(0, CallCount("SHGetFolderPathAndSubDirA"));
+      EXPECT_EQ(0, CallCount("FindFirstFileA"));
+      EXPECT_EQ(0, CallCount("CopyFileA"));
+      EXPECT_EQ(0, CallCount("CreateProcessA"));
+      EXPECT_EQ(0, CallCount("RegCreateKeyExA"));
+      EXPECT_TRUE(scenario.launches.empty());
+      EXPECT_FALSE(test_support::KeyExists(RunScenario::kRegistryKey));
+      std::error_code error;
+      EXPECT_TRUE(std::filesystem::is_empty(fake_win32::HostPath(fake_win32::ProgramFilesFolder()), error));
+    }
+    ExpectAllReleased();
+  }
+}
+
+TEST_F(WholeRunTest, UnusableVersionOverAPresentServiceIsStillNothingToDo) {
+  ASSERT_EQ(0, RunOnce());
+  const int copies = CallCount("CopyFileA");
+  for (const char* version : {"", ".."}) {
+    scenario.settings["version"] = version;
+    scenario.WriteSetupIni(scenario.settings);
+    EXPECT_EQ(0, RunOnce()) << version;  // not newer than 2.1.0, and the service is there
+  }
+  EXPECT_EQ(copies, CallCount("CopyFileA"));
+  EXPECT_EQ(1u, scenario.launches.size());
+  EXPECT_EQ(std::string("2.1.0\0", 6), QueryValue(RunScenario::kRegistryKey, "Version").bytes);
+}
+
+TEST_F(WholeRunTableTest, WithoutInstallPathTheVersionFolderSitsBelowProgramFiles) {
+  struct Case {
+    const char* name;
+    bool keyPresent;
+    std::vector<std::string> boxes;
+  };
+  const Case cases[] = {
+      {"empty InstallPath", true, {}},
+      {"no InstallPath key", false, {"Can not read install path from setup.ini"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake_win32::Reset();
+    {
+      RunScenario scenario;
+      if (c.keyPresent) {
+        scenario.settings["InstallPath"] = "";
+      } else {
+        scenario.settings.erase("InstallPath");
+      }
+      scenario.WriteSetupIni(scenario.settings);
+      EXPECT_EQ(0, RunOnce());
+      const std::string folder = "C:\\Program Files (x86)\\2.1.0\\";
+      EXPECT_TRUE(FileExists(folder + "fansvc.exe"));
+      ASSERT_EQ(1u, scenario.launches.size());
+      EXPECT_EQ("\"" + folder + "fansvc.exe\" /Service", scenario.launches[0]);
+      EXPECT_EQ(folder + '\0', QueryValue(RunScenario::kRegistryKey, "Path").bytes);
+      EXPECT_EQ(c.boxes, Boxes());
+    }
+    ExpectAllReleased();
+  }
 }
 
 TEST_F(WholeRunTest, RecordIsWrittenLastAndTheKeyClosed) {
-  ASSERT_EQ(0, Run());
+  ASSERT_EQ(0, RunOnce());
   const auto sequence = fake_win32::CallSequence();
   const std::vector<std::string> tail(sequence.end() - 3, sequence.end());
   EXPECT_EQ((std::vector<std::string>{"RegSetValueExA", "RegSetValueExA", "RegCloseKey"}), tail);
@@ -123,6 +255,63 @@ TEST_F(WholeRunTest, RecordIsWrittenLastAndTheKeyClosed) {
   EXPECT_EQ("Path", sets[1].args[1]);
   EXPECT_EQ(std::to_string(scenario.InstallFolder().size() + 1), sets[1].args[5]);
   EXPECT_EQ("(null)", fake_win32::CallsTo("CoInitialize")[0].args[0]);
+}
+
+// Whole runs fed packages longer than three elements, some running to the
+// last bytes of the 4096 the probe fetches. The run hands the probe its own
+// word and room for that one value: where a fourth value lies inside the
+// buffer, a run that let the probe store more would overrun its word (which
+// the address sanitizer reports), and only the third value may decide.
+TEST_F(WholeRunTableTest, LargerFirmwarePackages) {
+  using test_support::MbifElement;
+  struct Case {
+    const char* name;
+    ULONG count;
+    std::vector<MbifElement> elements;
+    bool fillsBuffer;  // the package's bytes reach the end of the 4096
+    int exitCode;
+  };
+  // 341 short elements: the last one's value takes the buffer's last four
+  // bytes, its filler lies beyond them.
+  std::vector<MbifElement> full = {{4, 1}, {4, 2}, {4, 0x200}};
+  while (full.size() < 341) full.push_back({4, 0x1FF});
+  std::vector<MbifElement> fullClosed = full;
+  fullClosed[2].value = 0x1FF;
+  for (size_t i = 3; i < fullClosed.size(); ++i) fullClosed[i].value = 0x200;
+  const Case cases[] = {
+      {"six short, third opens", 6, {{4, 1}, {4, 2}, {4, 0x200}, {4, 0x100}, {4, 0x1FF}, {4, 0}}, false, 0},
+      {"six short, third closes", 6, {{4, 1}, {4, 2}, {4, 0x1FF}, {4, 0x200}, {4, 0x200}, {4, 0x200}}, false, -1},
+      {"eight of mixed lengths", 8,
+       {{5, 1}, {16, 2}, {4, 0xFF00}, {100, 0x100}, {6, 0}, {0, 0}, {4, 0}, {300, 0}}, false, 0},
+      {"long elements around the third", 6,
+       {{2000, 1}, {1000, 2}, {4, 0x2FF}, {1000, 0x100}, {4, 0x100}, {4, 0x100}}, false, 0},
+      {"a fourth value in the last four bytes", 4, {{4, 1}, {4048, 2}, {4, 0x200}, {4, 0x100}}, true, 0},
+      {"a closing third, an opening fourth at the end", 4, {{4, 1}, {4048, 2}, {4, 0x100}, {4, 0x200}}, true, -1},
+      {"the third value in the last four bytes", 6,
+       {{4, 1}, {4060, 2}, {4, 0x200}, {4, 0x100}, {4, 0x100}, {4, 0x100}}, true, 0},
+      {"the third value cut by the end", 6, {{4, 1}, {4062, 2}, {4, 0x200}, {4, 0x200}}, true, -1},
+      {"the second element reaching past the end", 6,
+       {{4, 1}, {0xFFFF, 2}, {4, 0x200}, {4, 0x200}, {4, 0x200}, {4, 0x200}}, true, -1},
+      {"341 elements fill the buffer, third opens", 341, full, true, 0},
+      {"341 elements fill the buffer, third closes", 341, fullClosed, true, -1},
+      {"a count far beyond the buffer", 0xFFFFFFFF, full, true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string package = test_support::MbifPackage(c.count, c.elements);
+    EXPECT_EQ(c.fillsBuffer, package.size() == kMbifBufferSize);
+    fake_win32::Reset();
+    {
+      RunScenario scenario;
+      scenario.component.scripts[L"iAcpiMbif"].data = package;
+      EXPECT_EQ(c.exitCode, RunOnce());
+      EXPECT_EQ(c.exitCode == 0 ? 1u : 0u, scenario.launches.size());
+      EXPECT_EQ(c.exitCode == 0, QueryValue(RunScenario::kRegistryKey, "Version").exists);
+      EXPECT_EQ(c.exitCode == 0, CallCount("GetPrivateProfileStringA") > 0);  // a closed gate reads nothing
+      EXPECT_EQ(1u, scenario.component.references());
+    }
+    ExpectAllReleased();
+  }
 }
 
 }  // namespace

@@ -2,20 +2,33 @@
 
 #ifdef FANSETUP_FAKE_WIN32
 
+#include "acpi/firmware_probe.h"
 #include "fake_win32/control.h"
 #include "tests/support/scratch.h"
 
 namespace test_support {
 
-std::string MbifPackage(ULONG word) {
-  std::string package = Bytes("00000000 03000000");
-  for (ULONG value : {ULONG{1}, ULONG{2}, word}) {
-    package += Bytes("0000 0400");
-    for (int i = 0; i < 4; ++i) package += static_cast<char>((value >> (8 * i)) & 0xFF);
-    package += std::string(4, '\0');
+namespace {
+
+std::string Little(uint32_t value, int bytes) {
+  std::string text;
+  for (int i = 0; i < bytes; ++i) text += static_cast<char>((value >> (8 * i)) & 0xFF);
+  return text;
+}
+
+}  // namespace
+
+std::string MbifPackage(ULONG count, const std::vector<MbifElement>& elements) {
+  std::string package = Little(0, 4) + Little(count, 4);
+  for (const MbifElement& element : elements) {
+    package += Little(0, 2) + Little(element.length, 2) + Little(element.value, 4);
+    package += std::string(element.length < 5 ? 4 : element.length, '\xEE');
   }
+  if (package.size() > vantu::kMbifBufferSize) package.resize(vantu::kMbifBufferSize);
   return package;
 }
+
+std::string MbifPackage(ULONG word) { return MbifPackage(3, {{4, 1}, {4, 2}, {4, word}}); }
 
 RunScenario::RunScenario(ULONG firmwareWord, const std::string& version) {
   settings = {{"ServiceName", kServiceName},

@@ -4,6 +4,7 @@
 // the service.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -12,8 +13,18 @@
 
 namespace test_support {
 
-// The package "iAcpiMbif" returns: three short elements, the third holding
-// `word`.
+// One element of a firmware package: its data length L and its value. It
+// takes 12 bytes when L is below 5, else 8 + L.
+struct MbifElement {
+  uint16_t length;
+  ULONG value;
+};
+
+// The package "iAcpiMbif" returns: `count` (N), then `elements` back to back
+// (filler bytes 0xEE after each value), cut at the 4096 bytes the probe
+// fetches.
+std::string MbifPackage(ULONG count, const std::vector<MbifElement>& elements);
+// Three short elements, the third holding `word`.
 std::string MbifPackage(ULONG word);
 
 class RunScenario {

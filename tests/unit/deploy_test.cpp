@@ -175,6 +175,15 @@ TEST_F(DeployTest, TargetHeldOpenIsSkipped) {
   EXPECT_EQ("other", ReadFile(target.path() + "other.txt"));
 }
 
+TEST_F(DeployTest, TargetFolderThatIsNotThereFailsTheCopy) {
+  WriteFile(source.path() + "a.txt", "a");
+  WriteFile(source.path() + "b.txt", "b");
+  const std::string absent = target.path() + "absent\\";
+  EXPECT_FALSE(CopyPayload(source.path(), absent));
+  EXPECT_FALSE(FolderExists(absent));  // the copy makes no folder
+  EXPECT_TRUE(Walk(target.path(), true).empty());
+}
+
 TEST_F(DeployTest, NothingToCopy) {
   MakeFolder(source.path() + "only-a-folder");
   EXPECT_TRUE(CopyPayload(source.path(), target.path()));

@@ -73,6 +73,12 @@ TEST_F(SetupRunTest, DecisionTable) {
        with({"ReadSetupVersion", "ReadInstalledVersion", "IsServiceInstalled", "ResolveInstallFolder(2.0)",
              "ModuleDirectory", copy, launch, "IsServiceInstalled", "ReadRegistryKey", "CreateRegistryKey(KEY)"}),
        true},
+      {"no version offered, service present", 0x200, "", "", {true}, true, true, true, 0,
+       with({"ReadSetupVersion", "ReadInstalledVersion", "IsServiceInstalled"}), false},
+      {"no version offered, service missing", 0x200, "1.0", "", {false}, true, true, true, -1,
+       with({"ReadSetupVersion", "ReadInstalledVersion", "IsServiceInstalled"}), false},
+      {"offered version names the folder above", 0x200, "", "..", {false}, true, true, true, -1,
+       with({"ReadSetupVersion", "ReadInstalledVersion"}), false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -131,15 +137,39 @@ TEST_F(SetupRunTest, RecordHoldsExactTextsWithTheirTerminators) {
   EXPECT_EQ(std::string("C:\\Program Files (x86)\\Vendor\\Tool\\2.1.0\\\0", 42), path.bytes);
 }
 
-TEST_F(SetupRunTest, EmptyOfferIsRecordedAsAnEmptyString) {
-  operations.offeredVersion = "";
-  operations.installedVersion = "";
-  operations.serviceInstalled = {false, false};
-  ASSERT_EQ(0, RunSetup(operations));
-  EXPECT_EQ(1u, operations.CountOf("ResolveInstallFolder()"));
-  const auto version = QueryValue(key.path(), "Version");
-  EXPECT_EQ(static_cast<DWORD>(REG_SZ), version.type);
-  EXPECT_EQ(std::string("\0", 1), version.bytes);
+// An install is due, but the offered version is no single folder name: the
+// run ends before the install folder, with only the reads that decided.
+TEST_F(SetupRunTest, OfferThatNamesNoFolderEndsBeforeTheInstallFolder) {
+  struct Case {
+    const char* installed;
+    const char* offered;
+    bool presenceChecked;  // the offer was not newer, so the service was asked
+  };
+  const Case cases[] = {
+      {"", "", true},  // no setup.ini or no "version": read as empty
+      {"1.0", "", true},
+      {"", ".", false},
+      {"", "..", false},
+      {"", "..\\2.0", false},
+      {"", "2.0\\", false},
+      {"", "2.0/x", false},
+      {"", "D:2.0", false},
+      {"3.0", "..", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("installed \"") + c.installed + "\", offered \"" + c.offered + "\"");
+    ScratchKey rowKey;
+    ScriptedOperations ops;
+    ops.installedVersion = c.installed;
+    ops.offeredVersion = c.offered;
+    ops.serviceInstalled = {false, false};
+    ops.registryKey = rowKey.path();
+    EXPECT_EQ(-1, RunSetup(ops));
+    std::vector<std::string> expected = {"AcpiInit", "ReadMbifValues(0)", "ReadSetupVersion", "ReadInstalledVersion"};
+    if (c.presenceChecked) expected.push_back("IsServiceInstalled");
+    EXPECT_EQ(expected, ops.calls);
+    EXPECT_FALSE(QueryValue(rowKey.path(), "Version").exists);
+  }
 }
 
 TEST_F(SetupRunTest, InstallWithoutRecordAsksForTheServiceOnlyAfterTheLaunch) {
@@ -159,14 +189,16 @@ TEST_F(SetupRunTest, ComparisonDecidesBeforeThePresenceCheck) {
     bool service;
     size_t presenceChecks;
     bool deployed;
+    int exitCode;
   };
   const Versions cases[] = {
-      {"1.0.9", "1.0.10", true, 1, false},   // not older as text
-      {"1.2", "1.2.1", true, 1, true},       // older: no question asked first
-      {"1.2.1", "1.2", true, 1, false},
-      {"", "", true, 1, false},              // equal: the service decides
-      {"", "", false, 2, true},
-      {"\xE9", "1", true, 1, true},
+      {"1.0.9", "1.0.10", true, 1, false, 0},   // not older as text
+      {"1.2", "1.2.1", true, 1, true, 0},       // older: no question asked first
+      {"1.2.1", "1.2", true, 1, false, 0},
+      {"1.2.1", "1.2", false, 2, true, 0},      // not older, but the service is missing
+      {"", "", true, 1, false, 0},              // equal: the service decides
+      {"", "", false, 1, false, -1},            // due, but no version to deploy
+      {"\xE9", "1", true, 1, true, 0},
   };
   for (const auto& c : cases) {
     ScratchKey rowKey;
@@ -175,7 +207,7 @@ TEST_F(SetupRunTest, ComparisonDecidesBeforeThePresenceCheck) {
     ops.offeredVersion = c.offered;
     ops.serviceInstalled = {c.service, true};
     ops.registryKey = rowKey.path();
-    EXPECT_EQ(0, RunSetup(ops));
+    EXPECT_EQ(c.exitCode, RunSetup(ops)) << c.installed << " vs " << c.offered;
     EXPECT_EQ(c.presenceChecks, ops.CountOf("IsServiceInstalled")) << c.installed << " vs " << c.offered;
     EXPECT_EQ(c.deployed ? 1u : 0u, ops.CountOf("CopyPayload")) << c.installed << " vs " << c.offered;
   }

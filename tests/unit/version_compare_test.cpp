@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace vantu {
 namespace {
 
@@ -41,6 +43,44 @@ TEST(IsOlderVersionTest, ComparesTextByteBySignedByte) {
 TEST(IsOlderVersionTest, EmbeddedZeroBytesAreOrdinaryBytes) {
   EXPECT_TRUE(IsOlderVersion(std::string("1\0", 2), std::string("1\x01", 2)));
   EXPECT_TRUE(IsOlderVersion(std::string("1", 1), std::string("1\0", 2)));
+}
+
+TEST(IsDeployableVersionTest, OnlyOneFolderNameIsAVersionToDeploy) {
+  struct Case {
+    std::string version;
+    bool deployable;
+  };
+  const Case cases[] = {
+      {"2.1.0", true},
+      {"1", true},
+      {"v2 beta", true},
+      {"2.1.0-rc1", true},
+      {".1", true},
+      {"\xE9t\xE9", true},     // any byte of the code page
+      {"", false},             // no setup.ini, no key, or an empty value
+      {".", false},            // InstallPath itself
+      {"..", false},           // the folder above it
+      {"...", false},          // trailing dots are dropped: InstallPath itself
+      {" ", false},
+      {". .", false},
+      {"2.1. ", true},         // still a name of its own ("2.1")
+      {"\\", false},
+      {"/", false},
+      {":", false},
+      {"1.0\\", false},
+      {"1.0/", false},
+      {"\\1.0", false},
+      {"..\\..\\Windows", false},
+      {"a/b", false},
+      {"C:", false},
+      {"C:1.0", false},
+      {"1.0:stream", false},
+      {std::string("\0", 1), false},       // the platform would see an empty name
+      {std::string("1.0\0x", 5), false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.deployable, IsDeployableVersion(c.version)) << "\"" << c.version << "\"";
+  }
 }
 
 }  // namespace

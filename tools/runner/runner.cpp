@@ -1,7 +1,7 @@
 // runner.exe: runs a program, answers its message boxes like a person would
 // and reports what happened, for the end-to-end tests.
 //
-//   runner.exe [--timeout-ms N] [--result <file>] <program> [args...]
+//   runner.exe [--timeout-ms N] [--kill-when <file>] [--result <file>] <program> [args...]
 //
 // While the program runs, every top-level dialog window (class "#32770") that
 // belongs to its process is read (caption, message text, buttons, icon) and
@@ -11,7 +11,10 @@
 //   {"exitCode": 4294967295, "boxes": [{"caption": "...", "text": "...",
 //    "buttons": ["OK"], "icon": false}], "timedOut": false}
 // On time-out (default: none) the program is terminated and "timedOut" is
-// true. Text bytes of 0x80 and above are written as \u00XX.
+// true. With --kill-when, the program is terminated as soon as that file
+// exists (a test creates it at the moment it wants the program killed, say
+// in the middle of a copy) and "killed" is true. Text bytes of 0x80 and
+// above are written as \u00XX.
 // Exit code: 0 the program ran (also after a time-out), 1 usage,
 // 2 the program could not be started, 3 the result could not be written.
 #include <windows.h>
@@ -142,7 +145,7 @@ class BoxWatcher {
   std::vector<Box> boxes_;
 };
 
-std::string ResultJson(DWORD exitCode, const std::vector<Box>& boxes, bool timedOut) {
+std::string ResultJson(DWORD exitCode, const std::vector<Box>& boxes, bool timedOut, bool killed) {
   std::string out = "{\"exitCode\": " + std::to_string(exitCode) + ", \"boxes\": [";
   for (size_t i = 0; i < boxes.size(); ++i) {
     const Box& box = boxes[i];
@@ -155,12 +158,13 @@ std::string ResultJson(DWORD exitCode, const std::vector<Box>& boxes, bool timed
     }
     out += std::string("], \"icon\": ") + (box.icon ? "true" : "false") + "}";
   }
-  out += std::string("], \"timedOut\": ") + (timedOut ? "true" : "false") + "}\n";
+  out += std::string("], \"timedOut\": ") + (timedOut ? "true" : "false");
+  out += std::string(", \"killed\": ") + (killed ? "true" : "false") + "}\n";
   return out;
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: runner.exe [--timeout-ms N] [--result <file>] <program> [args...]\n");
+  std::fprintf(stderr, "usage: runner.exe [--timeout-ms N] [--kill-when <file>] [--result <file>] <program> [args...]\n");
   return 1;
 }
 
@@ -169,6 +173,7 @@ int Usage() {
 int main(int argc, char** argv) {
   DWORD timeoutMs = INFINITE;
   std::string resultFile;
+  std::string killFile;
   int i = 1;
   for (; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -176,6 +181,8 @@ int main(int argc, char** argv) {
       timeoutMs = static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10));
     } else if (arg == "--result" && i + 1 < argc) {
       resultFile = argv[++i];
+    } else if (arg == "--kill-when" && i + 1 < argc) {
+      killFile = argv[++i];
     } else {
       break;
     }
@@ -202,10 +209,17 @@ int main(int argc, char** argv) {
   BoxWatcher watcher(process.dwProcessId);
   const ULONGLONG started = GetTickCount64();
   bool timedOut = false;
+  bool killed = false;
   for (;;) {
-    const DWORD wait = WaitForSingleObject(process.hProcess, 50);
+    const DWORD wait = WaitForSingleObject(process.hProcess, killFile.empty() ? 50 : 5);
     if (wait != WAIT_TIMEOUT) break;
     watcher.Poll();
+    if (!killFile.empty() && GetFileAttributesA(killFile.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      killed = true;
+      TerminateProcess(process.hProcess, 0xDEAD);
+      WaitForSingleObject(process.hProcess, 5000);
+      break;
+    }
     if (timeoutMs != INFINITE && GetTickCount64() - started >= timeoutMs) {
       timedOut = true;
       TerminateProcess(process.hProcess, 0xDEAD);
@@ -218,7 +232,7 @@ int main(int argc, char** argv) {
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
 
-  const std::string json = ResultJson(exitCode, watcher.boxes(), timedOut);
+  const std::string json = ResultJson(exitCode, watcher.boxes(), timedOut, killed);
   if (resultFile.empty()) {
     std::fputs(json.c_str(), stdout);
     return 0;

@@ -31,17 +31,20 @@ def record(ctx) -> dict | None:
 
 
 def missing_setup_ini(ctx):
-    """Every setting misses: version, registry key (installed version),
-    service name (presence check: both versions empty), install path,
-    executable (launch fails), service name again; no record."""
+    """Every setting the run reads before it deploys misses: version,
+    registry key (installed version), service name (presence check: both
+    versions empty). With no version there is nothing to deploy: exit -1,
+    nothing below the program-files folders, no record."""
     open_gate(ctx)
     ctx.put_setup(settings=None)
     registry_before = ctx.registry()
+    files_before = ctx.files()
 
     result = ctx.run_setup()
 
-    check_equal((result.exit_code, result.timed_out), (0, False), "(exit code, timed out)")
-    check_boxes(result, ["version", "RegistryKey", "ServiceName", "InstallPath", "Execution", "ServiceName"])
+    check_equal((result.exit_code, result.timed_out), (0xFFFFFFFF, False), "(exit code, timed out)")
+    check_boxes(result, ["version", "RegistryKey", "ServiceName"])
+    check_equal(ctx.files(), files_before, "program-files folders")
     changes = registry_diff(registry_before, ctx.registry())
     check(not changes, "registry below HKLM changed:\n  " + "\n  ".join(changes))
 
@@ -85,15 +88,15 @@ def missing_execution(ctx):
 
 def version_spelled_as_miss_marker(ctx):
     """A value equal to the miss marker counts as missing: message, then an
-    empty offered version, recorded as empty text (one zero byte)."""
+    empty offered version, which deploys nothing: exit -1, no record."""
     open_gate(ctx)
     ctx.put_setup(settings={"version": "error737"})
+    files_before = ctx.files()
     result = ctx.run_setup()
-    check_equal((result.exit_code, result.timed_out), (0, False), "(exit code, timed out)")
+    check_equal((result.exit_code, result.timed_out), (0xFFFFFFFF, False), "(exit code, timed out)")
     check_boxes(result, ["version"])
-    values = record(ctx)
-    check(values is not None, "no registry record")
-    check_equal(values.get("Version"), b"\0", "recorded Version")
+    check_equal(record(ctx), None, "registry record")
+    check_equal(ctx.files(), files_before, "program-files folders")
 
 
 def version_with_capital_e_is_ordinary(ctx):

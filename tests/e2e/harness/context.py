@@ -73,9 +73,40 @@ class RunResult:
     exit_code: int  # unsigned 32-bit: -1 is 0xFFFFFFFF
     boxes: list[Box]
     timed_out: bool
+    killed: bool = False  # terminated on request (PendingRun.kill)
 
     def texts(self) -> list[str]:
         return [box.text for box in self.boxes]
+
+
+class PendingRun:
+    """A runner.exe started in the background (Context.start)."""
+
+    def __init__(self, process: subprocess.Popen, result_file: Path, kill_file: Path, output: Path,
+                 timeout: float):
+        self.process, self.result_file, self.kill_file = process, result_file, kill_file
+        self.output, self.timeout = output, timeout
+
+    def kill(self) -> None:
+        """Has runner.exe terminate the program now (TerminateProcess)."""
+        self.kill_file.write_bytes(b"")
+
+    def running(self) -> bool:
+        return self.process.poll() is None
+
+    def wait(self) -> RunResult:
+        try:
+            code = self.process.wait(timeout=self.timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+            raise WineError(f"runner.exe did not end within {self.timeout} s")
+        if code != 0 or not self.result_file.exists():
+            detail = self.output.read_text(encoding="latin-1").strip()[-1000:] if self.output.exists() else ""
+            raise WineError(f"runner.exe failed ({code}): {detail}")
+        raw = json.loads(self.result_file.read_text(encoding="latin-1"))
+        return RunResult(exit_code=raw["exitCode"], timed_out=raw["timedOut"], killed=raw.get("killed", False),
+                         boxes=[Box(b["caption"], b["text"], b["buttons"], b["icon"]) for b in raw["boxes"]])
 
 
 @dataclass
@@ -198,20 +229,29 @@ class Context:
         """Runs a program (C:\\ path) through runner.exe, which answers its message boxes.
         `cwd` (a C:\\ folder) is the current folder it inherits; by default
         it is a Z:\\ folder, wherever the harness was started."""
+        return self.start(program, args, timeout_ms, cwd).wait()
+
+    def start(self, program: str, args: list[str] | None = None, timeout_ms: int = 30000,
+              cwd: str | None = None) -> "PendingRun":
+        """Starts a program as `run` does, without waiting: the returned run
+        can be killed (`kill`, through runner.exe's TerminateProcess) and
+        waited for (`wait`)."""
         folder = self._ensure_tools()
         self._results += 1
         result_name = f"result-{self._results}.json"
+        kill_name = f"kill-{self._results}"
         (folder / result_name).unlink(missing_ok=True)
+        (folder / kill_name).unlink(missing_ok=True)
         command = [win_join(TOOLS_DIR, "runner.exe"), "--timeout-ms", str(timeout_ms),
+                   "--kill-when", win_join(TOOLS_DIR, kill_name),
                    "--result", win_join(TOOLS_DIR, result_name), program, *(args or [])]
-        completed = self.prefix.wine(command, timeout=timeout_ms / 1000 + 60,
-                                     cwd=self.host_path(cwd) if cwd else None)
-        result_file = folder / result_name
-        if completed.returncode != 0 or not result_file.exists():
-            raise WineError(f"runner.exe failed ({completed.returncode}): {completed.stderr.strip()[-1000:]}")
-        raw = json.loads(result_file.read_text(encoding="latin-1"))
-        return RunResult(exit_code=raw["exitCode"], timed_out=raw["timedOut"],
-                         boxes=[Box(b["caption"], b["text"], b["buttons"], b["icon"]) for b in raw["boxes"]])
+        self.prefix.started = True
+        output = folder / f"runner-{self._results}.log"
+        with open(output, "wb") as log:
+            process = subprocess.Popen(self.prefix.command(command), env=self.prefix.env(),
+                                       cwd=self.host_path(cwd) if cwd else None,
+                                       stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+        return PendingRun(process, folder / result_name, folder / kill_name, output, timeout_ms / 1000 + 60)
 
     def run_setup(self, timeout_ms: int = 30000, cwd: str | None = None, folder: str = SETUP_DIR) -> RunResult:
         return self.run(win_join(folder, "setup.exe"), timeout_ms=timeout_ms, cwd=cwd)
