@@ -2,7 +2,7 @@
 """Reads setup.exe as a PE file and checks what other programs and Windows
 rely on: a console program of the expected machine (PE32 for i386, or
 PE32+ for AMD64 in the 64-bit build), the export table of the ACPI bridge
-(names, ordinals, module name), imports from Windows' own DLLs only, base
+(names, ordinals, module name), imports from Windows' known DLLs only, base
 relocations (so that another program can load it), and a manifest that
 asks for administrator rights.
 
@@ -25,8 +25,21 @@ EXPORTS = [
     "_AcpiSetItem@12",
     "_AcpiSetItemBuffer@16",
 ]
-SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "ole32.dll", "oleaut32.dll", "shell32.dll",
-               "msvcrt.dll"}
+# Windows' known DLLs: the names listed under HKEY_LOCAL_MACHINE\SYSTEM\
+# CurrentControlSet\Control\Session Manager\KnownDLLs, which the loader
+# maps from the system folder (for a 32-bit program on 64-bit Windows: the
+# 32-bit one) without searching, whatever folder the program lies in. These
+# are the names the list holds on every Windows from 7 to 11, plus ntdll.dll,
+# which is not listed because the system maps it into every process before
+# anything else. An import from any other DLL would be looked for in
+# setup.exe's own folder first (typically Downloads), before main can
+# confine the search, with the administrator rights that setup.exe asks for.
+KNOWN_DLLS = {
+    "advapi32.dll", "clbcatq.dll", "comdlg32.dll", "difxapi.dll", "gdi32.dll", "imagehlp.dll", "imm32.dll",
+    "kernel32.dll", "msctf.dll", "msvcrt.dll", "normaliz.dll", "nsi.dll", "ntdll.dll", "ole32.dll",
+    "oleaut32.dll", "psapi.dll", "rpcrt4.dll", "sechost.dll", "setupapi.dll", "shell32.dll", "shlwapi.dll",
+    "user32.dll", "wldap32.dll", "ws2_32.dll",
+}
 
 
 class PeFile:
@@ -137,8 +150,9 @@ def checks(pe, machine):
             [exports["ordinals"].get(n) for n in EXPORTS] == list(range(1, 10)) and exports["base"] == 1, \
             exports["ordinals"]
         yield "nine functions", exports["functions"] == 9, exports["functions"]
-    unexpected = sorted(set(imports) - SYSTEM_DLLS)
-    yield "imports only Windows system DLLs", not unexpected and imports, imports
+    unexpected = sorted(set(imports) - KNOWN_DLLS)
+    yield "imports only Windows' known DLLs", bool(imports) and not unexpected, \
+        f"not known DLLs: {unexpected}" if imports else "no import table"
     reloc_rva, reloc_size = pe.directories[5]
     yield "base relocations present", reloc_size > 0, "no .reloc directory"
     yield "manifest requires administrator rights", \
