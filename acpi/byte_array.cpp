@@ -29,11 +29,7 @@ uint64_t ArrayBytes(SAFEARRAY* array) {
 
 }  // namespace
 
-ByteArray::ByteArray() { VariantInit(&variant_); }
-
-ByteArray::~ByteArray() {
-  if (!cleared_) VariantClear(&variant_);
-}
+ByteArray::ByteArray() : clearing_(&variant_) { VariantInit(&variant_); }
 
 bool ByteArray::Create(ULONG count) {
   SAFEARRAYBOUND bound;
@@ -69,7 +65,7 @@ ULONG ByteArray::CopyBack(BYTE* buffer, ULONG capacity, ULONG length) {
 }
 
 HRESULT ByteArray::Clear() {
-  cleared_ = true;
+  clearing_.release();
   return VariantClear(&variant_);
 }
 

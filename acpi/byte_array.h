@@ -6,16 +6,23 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include "base/unique_handle.h"
+
 namespace vantu {
 
 // First byte of every buffer sent by AcpiGGrp.
 constexpr BYTE kGroupMarker = 0xE1;
 
+// A VARIANT that is cleared once; null when there is none to clear.
+struct VariantPolicy : NullIsInvalid<VARIANT*> {
+  static void Close(VARIANT* variant) noexcept { VariantClear(variant); }
+};
+
 class ByteArray {
  public:
   ByteArray();
   // Clears the VARIANT unless Clear already did.
-  ~ByteArray();
+  ~ByteArray() = default;
   ByteArray(const ByteArray&) = delete;
   ByteArray& operator=(const ByteArray&) = delete;
 
@@ -40,7 +47,9 @@ class ByteArray {
 
  private:
   VARIANT variant_;
-  bool cleared_ = false;
+  // Owns the clearing of variant_ until Clear does it; declared after it, so
+  // that it clears the VARIANT before the VARIANT goes.
+  UniqueHandle<VariantPolicy> clearing_;
 };
 
 }  // namespace vantu

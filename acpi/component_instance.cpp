@@ -4,17 +4,14 @@ namespace vantu {
 
 const wchar_t kComponentProgId[] = L"trelvoCom.axdata";
 
-ComponentInstance::ComponentInstance() {
+ComponentInstance CreateComponentInstance() {
   CLSID clsid;
-  if (FAILED(CLSIDFromProgID(kComponentProgId, &clsid))) return;
+  if (FAILED(CLSIDFromProgID(kComponentProgId, &clsid))) return ComponentInstance();
   void* object = nullptr;
-  if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch, &object))) return;
-  dispatch_ = static_cast<IDispatch*>(object);
-}
-
-void ComponentInstance::Release() {
-  if (dispatch_) dispatch_->Release();
-  dispatch_ = nullptr;
+  if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch, &object))) {
+    return ComponentInstance();
+  }
+  return ComponentInstance(static_cast<IDispatch*>(object));
 }
 
 }  // namespace vantu

@@ -5,26 +5,22 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include "base/unique_handle.h"
+
 namespace vantu {
 
 extern const wchar_t kComponentProgId[];
 
-class ComponentInstance {
- public:
-  // Resolves the ProgID afresh and creates the instance as a local server.
-  // The calling thread must be initialised for the component model.
-  ComponentInstance();
-  ~ComponentInstance() { Release(); }
-  ComponentInstance(const ComponentInstance&) = delete;
-  ComponentInstance& operator=(const ComponentInstance&) = delete;
-
-  explicit operator bool() const { return dispatch_ != nullptr; }
-  IDispatch* get() const { return dispatch_; }
-  // Releases the instance now; later calls do nothing.
-  void Release();
-
- private:
-  IDispatch* dispatch_ = nullptr;
+// The reference held on an instance; null when there is none.
+struct DispatchPolicy : NullIsInvalid<IDispatch*> {
+  static void Close(IDispatch* dispatch) noexcept { dispatch->Release(); }
 };
+
+using ComponentInstance = UniqueHandle<DispatchPolicy>;
+
+// Resolves the ProgID afresh and creates the instance as a local server;
+// empty when either step fails. The calling thread must be initialised for
+// the component model.
+ComponentInstance CreateComponentInstance();
 
 }  // namespace vantu

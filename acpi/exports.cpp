@@ -3,13 +3,14 @@
 #include "acpi/byte_array.h"
 #include "acpi/component_instance.h"
 #include "acpi/dispatch.h"
+#include "base/little_endian.h"
 
 namespace vantu {
 namespace {
 
 // One scalar method call: 1 when it succeeded.
 ULONG CallScalar(const wchar_t* method, UINT count, const VARIANT* arguments) {
-  ComponentInstance component;
+  const ComponentInstance component = CreateComponentInstance();
   if (!component) return 0;
   return SUCCEEDED(CallMethod(component.get(), method, count, arguments)) ? 1 : 0;
 }
@@ -20,7 +21,7 @@ ULONG CallScalar(const wchar_t* method, UINT count, const VARIANT* arguments) {
 template <typename Invoke>
 ULONG ExchangeBuffer(BYTE* buffer, ULONG* length, bool markFirstByte, Invoke invoke) {
   if (!length || (!buffer && *length != 0)) return 0;
-  ComponentInstance component;
+  ComponentInstance component = CreateComponentInstance();
   if (!component) return 0;
   const ULONG capacity = *length;
   ByteArray array;
@@ -28,13 +29,8 @@ ULONG ExchangeBuffer(BYTE* buffer, ULONG* length, bool markFirstByte, Invoke inv
   if (!array.Fill(buffer, capacity, markFirstByte)) return 0;
   invoke(component.get(), array.variant(), length);
   array.CopyBack(buffer, capacity, *length);
-  component.Release();
+  component.reset();
   return SUCCEEDED(array.Clear()) ? 1 : 0;
-}
-
-ULONG LittleEndian32(const BYTE* bytes) {
-  return static_cast<ULONG>(bytes[0]) | static_cast<ULONG>(bytes[1]) << 8 | static_cast<ULONG>(bytes[2]) << 16 |
-         static_cast<ULONG>(bytes[3]) << 24;
 }
 
 }  // namespace
@@ -91,7 +87,7 @@ ULONG WINAPI AcpiGGrp(ULONG selector, BYTE* buffer, ULONG* length) {
 ULONG WINAPI AcpiCallMethod(const BYTE* selector, BYTE* buffer, ULONG* length) {
   if (!selector) return 0;
   return ExchangeBuffer(buffer, length, false, [&](IDispatch* dispatch, VARIANT* array, ULONG* left) {
-    return InvokeSelectorBuffer(dispatch, L"iAcpiCallMethod", LittleEndian32(selector), array, left);
+    return InvokeSelectorBuffer(dispatch, L"iAcpiCallMethod", ReadLittleEndian32(selector), array, left);
   });
 }
 

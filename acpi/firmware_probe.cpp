@@ -1,6 +1,7 @@
 #include "acpi/firmware_probe.h"
 
 #include "acpi/exports.h"
+#include "base/little_endian.h"
 
 namespace vantu {
 namespace {
@@ -10,17 +11,10 @@ constexpr size_t kFirstElementOffset = 8;
 constexpr size_t kElementHeaderSize = 4;  // 2 bytes not examined, then L
 constexpr size_t kElementValueOffset = 4;
 
-ULONG Read32(const BYTE* p) {
-  return static_cast<ULONG>(p[0]) | static_cast<ULONG>(p[1]) << 8 | static_cast<ULONG>(p[2]) << 16 |
-         static_cast<ULONG>(p[3]) << 24;
-}
-
-size_t Read16(const BYTE* p) { return static_cast<size_t>(p[0]) | static_cast<size_t>(p[1]) << 8; }
-
 // Size of the element at `offset`; 0 when its header lies beyond `size`.
 size_t ElementSize(const BYTE* package, size_t size, size_t offset) {
   if (offset > size || size - offset < kElementHeaderSize) return 0;
-  const size_t length = Read16(package + offset + 2);
+  const size_t length = ReadLittleEndian16(package + offset + 2);
   return length < 5 ? 12 : 8 + length;
 }
 
@@ -32,7 +26,7 @@ bool ValueInside(size_t size, size_t offset) {
 
 size_t WalkMbifPackage(const BYTE* package, size_t size, ULONG* values, size_t capacity) {
   if (size < kFirstElementOffset) return 0;
-  const ULONG count = Read32(package + kCountOffset);
+  const ULONG count = ReadLittleEndian32(package + kCountOffset);
   if (count < 3) return 0;
   size_t offset = kFirstElementOffset;
   for (int skipped = 0; skipped < 2; ++skipped) {
@@ -43,7 +37,7 @@ size_t WalkMbifPackage(const BYTE* package, size_t size, ULONG* values, size_t c
   const size_t wanted = count - 2 < capacity ? count - 2 : capacity;
   size_t stored = 0;
   while (stored < wanted && ValueInside(size, offset)) {
-    values[stored++] = Read32(package + offset + kElementValueOffset);
+    values[stored++] = ReadLittleEndian32(package + offset + kElementValueOffset);
     offset += ElementSize(package, size, offset);
   }
   return stored;

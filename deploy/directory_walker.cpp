@@ -1,13 +1,8 @@
 #include "deploy/directory_walker.h"
 
-#include "deploy/path_functions.h"
+#include "base/path_functions.h"
 
 namespace vantu {
-
-SearchLevel::~SearchLevel() {
-  findData.reset();
-  if (handle != INVALID_HANDLE_VALUE) FindClose(handle);
-}
 
 DirectoryWalker::~DirectoryWalker() { Close(); }
 
@@ -32,7 +27,7 @@ std::string DirectoryWalker::CurrentPath() const {
 void DirectoryWalker::Advance() {
   if (AtEnd()) return;
   SearchLevel& top = *levels_.back();
-  top.valid = FindNextFileA(top.handle, top.findData.get()) != FALSE;
+  top.valid = FindNextFileA(top.handle.get(), top.findData.get()) != FALSE;
   Settle();
 }
 
@@ -49,8 +44,8 @@ void DirectoryWalker::PushLevel() {
   const std::string pattern = path_ + "\\*";
   auto level = std::make_unique<SearchLevel>();
   level->findData = std::make_unique<WIN32_FIND_DATAA>();
-  level->handle = FindFirstFileA(pattern.c_str(), level->findData.get());
-  if (level->handle == INVALID_HANDLE_VALUE) {
+  level->handle.reset(FindFirstFileA(pattern.c_str(), level->findData.get()));
+  if (!level->handle) {
     level->findData.reset();
   } else {
     level->valid = true;
@@ -69,7 +64,7 @@ void DirectoryWalker::Settle() {
     PopLevel();
     if (levels_.empty()) return;
     SearchLevel& top = *levels_.back();
-    top.valid = FindNextFileA(top.handle, top.findData.get()) != FALSE;
+    top.valid = FindNextFileA(top.handle.get(), top.findData.get()) != FALSE;
   }
 }
 

@@ -9,17 +9,14 @@
 #include <memory>
 #include <string>
 
+#include "base/unique_handle.h"
+
 namespace vantu {
 
 // One open search in one folder.
 struct SearchLevel {
-  SearchLevel() = default;
-  ~SearchLevel();
-  SearchLevel(const SearchLevel&) = delete;
-  SearchLevel& operator=(const SearchLevel&) = delete;
-
-  std::unique_ptr<WIN32_FIND_DATAA> findData;
-  HANDLE handle = INVALID_HANDLE_VALUE;
+  std::unique_ptr<WIN32_FIND_DATAA> findData;  // null while no search is open
+  UniqueFindHandle handle;
   bool valid = false;  // the last find call succeeded: findData is the current entry
 };
 
@@ -54,6 +51,14 @@ class DirectoryWalker {
   void Settle();
 
   std::string path_;
+  // The open searches as a stack, the top one at the back supplying the
+  // current entry. The walker is built to walk down a tree: entering a
+  // sub-folder would add its name to path_ and push a level for it, and
+  // Settle pops a finished level (PopLevel cutting path_ back to the folder
+  // above) and goes on with the one below. setup.exe copies only the files
+  // directly beside it, so by design nothing enters a sub-folder: Open
+  // pushes the root's level and nothing pushes another, and the stack holds
+  // one level while walking and none at the end.
   std::deque<std::unique_ptr<SearchLevel>> levels_;
 };
 

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "setup/settings.h"
+#include "settings/settings.h"
 
 namespace vantu {
 

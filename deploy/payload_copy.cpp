@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
+#include "base/path_functions.h"
 #include "deploy/directory_walker.h"
-#include "deploy/path_functions.h"
 
 namespace vantu {
 namespace {

@@ -1,5 +1,13 @@
 // Room for one subkey name or one value name of an open key, sized by the
-// key's longest name. Made when a key is opened; nothing reads them yet.
+// key's longest name.
+//
+// Both key classes make the two buffers on every successful open or create,
+// so that whoever enumerates a key's names finds room ready for the longest
+// one. Nothing in setup.exe enumerates names, and nothing reads the buffers:
+// what they leave behind are the two RegQueryInfoKeyA calls that follow
+// every open, a fixed part of the key classes' platform calls. That is
+// deliberate; a query that fails leaves an empty buffer and the open still
+// succeeds.
 #pragma once
 
 #include <windows.h>

@@ -3,19 +3,11 @@
 namespace vantu {
 
 void OpenKey::Adopt(HKEY key) {
-  key_ = key;
-  isOpen_ = true;
+  key_.reset(key);
+  // The value names' buffer first, then the subkey names': the order of the
+  // two queries of the key.
   valueNames_.reset(new ValueNameBuffer(key));
   subKeyNames_.reset(new SubKeyNameBuffer(key));
-}
-
-OpenKey::~OpenKey() {
-  if (isOpen_) {
-    RegCloseKey(key_);
-    isOpen_ = false;
-  }
-  valueNames_.reset();
-  subKeyNames_.reset();
 }
 
 }  // namespace vantu

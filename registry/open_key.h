@@ -6,28 +6,24 @@
 
 #include <memory>
 
+#include "base/unique_handle.h"
 #include "registry/name_buffers.h"
 
 namespace vantu {
 
+// Not copyable: it owns the key and the buffers.
 class OpenKey {
  public:
-  OpenKey() = default;
-  ~OpenKey();
-  OpenKey(const OpenKey&) = delete;
-  OpenKey& operator=(const OpenKey&) = delete;
-
   // Takes ownership of a freshly opened handle and makes its name buffers.
   void Adopt(HKEY key);
 
-  HKEY key() const { return key_; }
-  bool is_open() const { return isOpen_; }
+  HKEY key() const { return key_.get(); }
+  bool is_open() const { return static_cast<bool>(key_); }
   const SubKeyNameBuffer* sub_key_names() const { return subKeyNames_.get(); }
   const ValueNameBuffer* value_names() const { return valueNames_.get(); }
 
  private:
-  HKEY key_ = nullptr;
-  bool isOpen_ = false;
+  UniqueRegistryKey key_;
   std::unique_ptr<SubKeyNameBuffer> subKeyNames_;
   std::unique_ptr<ValueNameBuffer> valueNames_;
 };

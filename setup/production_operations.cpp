@@ -1,15 +1,19 @@
 #include "setup/production_operations.h"
 
+#include <windows.h>
+#include <objbase.h>
+
 #include "acpi/exports.h"
 #include "acpi/firmware_probe.h"
 #include "deploy/install_folder.h"
 #include "deploy/payload_copy.h"
-#include "registry/reg_writer.h"
+#include "settings/settings.h"
 #include "setup/installed_version.h"
 #include "setup/service.h"
-#include "setup/settings.h"
 
 namespace vantu {
+
+void ProductionOperations::InitializeComponentModel() { CoInitialize(nullptr); }
 
 void ProductionOperations::AcpiInit() { ::AcpiInit(); }
 
@@ -37,8 +41,9 @@ bool ProductionOperations::LaunchServiceExecutable(const std::string& installFol
 
 std::string ProductionOperations::ReadRegistryKey() { return vantu::ReadRegistryKey(); }
 
-bool ProductionOperations::CreateRegistryKey(RegWriter& writer, const std::string& keyPath) {
-  return writer.Create(keyPath);
+void ProductionOperations::RecordInstall(const std::string& keyPath, const std::string& version,
+                                         const std::string& installFolder) {
+  vantu::RecordInstall(keyPath, version, installFolder);
 }
 
 }  // namespace vantu

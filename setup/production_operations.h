@@ -7,6 +7,7 @@ namespace vantu {
 
 class ProductionOperations : public SetupOperations {
  public:
+  void InitializeComponentModel() override;
   void AcpiInit() override;
   void ReadMbifValues(ULONG* word) override;
   std::string ReadSetupVersion() override;
@@ -17,7 +18,8 @@ class ProductionOperations : public SetupOperations {
   bool CopyPayload(const std::string& sourceRoot, const std::string& targetRoot) override;
   bool LaunchServiceExecutable(const std::string& installFolder) override;
   std::string ReadRegistryKey() override;
-  bool CreateRegistryKey(RegWriter& writer, const std::string& keyPath) override;
+  void RecordInstall(const std::string& keyPath, const std::string& version,
+                     const std::string& installFolder) override;
 };
 
 }  // namespace vantu

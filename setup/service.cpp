@@ -5,8 +5,8 @@
 #include <cstring>
 #include <memory>
 
-#include "setup/settings.h"
-#include "setup/unique_handle.h"
+#include "base/unique_handle.h"
+#include "settings/settings.h"
 
 namespace vantu {
 
@@ -39,6 +39,10 @@ bool LaunchServiceExecutable(const std::string& installFolder) {
   PROCESS_INFORMATION process{};
   if (!CreateProcessA(nullptr, buffer.get(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
                       &process)) {
+    // No process was made: both handles in the process record are null, so
+    // there is nothing to wait for and nothing to close. A wait on them and
+    // the two closes would each fail at once and change nothing, so they are
+    // left out on purpose and the launch reports its failure straight away.
     return false;
   }
   UniqueKernelHandle processHandle(process.hProcess);

@@ -1,20 +1,21 @@
-// Every operation the setup run calls, behind one interface, so that the run
-// can be driven by its real implementations or by a scripted double.
+// Every step the setup run takes, behind one interface, so that the run can
+// be driven by its real implementations or by a scripted double that sees
+// the whole run. The run itself makes no platform call.
 #pragma once
 
 #include <windows.h>
 
-#include <cstdint>
 #include <string>
 
 namespace vantu {
-
-class RegWriter;
 
 class SetupOperations {
  public:
   virtual ~SetupOperations() = default;
 
+  // Initialises the component model for the calling thread, which the
+  // bridge needs; never undone. The result is not looked at.
+  virtual void InitializeComponentModel() = 0;
   virtual void AcpiInit() = 0;
   // Writes at most the one word it is given.
   virtual void ReadMbifValues(ULONG* word) = 0;
@@ -28,8 +29,11 @@ class SetupOperations {
   // Returns once the service executable has ended; true when it was started.
   virtual bool LaunchServiceExecutable(const std::string& installFolder) = 0;
   virtual std::string ReadRegistryKey() = 0;
-  // RegWriter::Create on the run's writer.
-  virtual bool CreateRegistryKey(RegWriter& writer, const std::string& keyPath) = 0;
+  // Records `version` as "Version" and `installFolder` as "Path" in the key
+  // `keyPath` below HKEY_LOCAL_MACHINE, created when missing; nothing when
+  // the key can be neither created nor opened.
+  virtual void RecordInstall(const std::string& keyPath, const std::string& version,
+                             const std::string& installFolder) = 0;
 };
 
 }  // namespace vantu

@@ -1,26 +1,13 @@
 #include "setup/setup_run.h"
 
-#include <windows.h>
-#include <objbase.h>
-
-#include "registry/reg_writer.h"
 #include "setup/exit_codes.h"
 #include "setup/version_compare.h"
 
 namespace vantu {
-namespace {
-
-// A REG_SZ value with its terminating zero byte counted.
-void SetStringValue(HKEY key, const char* name, const std::string& text) {
-  RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                 static_cast<DWORD>(text.size() + 1));
-}
-
-}  // namespace
 
 int RunSetup(SetupOperations& operations) {
   // The component model stays initialised until the process ends.
-  CoInitialize(nullptr);
+  operations.InitializeComponentModel();
   operations.AcpiInit();
 
   ULONG firmwareWord = 0;
@@ -46,15 +33,16 @@ int RunSetup(SetupOperations& operations) {
   if (!copied) return kExitFailure;
 
   const bool launched = operations.LaunchServiceExecutable(installFolder);
-  operations.IsServiceInstalled();  // asked again; the answer changes nothing
+  // Asked again for what the question does, not for its answer: it opens the
+  // service control manager and reads "ServiceName" afresh, so an unreadable
+  // setting is reported a second time, after the launch, in the order of
+  // reads and messages that every run keeps. Whether the service now exists
+  // changes nothing: the record depends on the launch alone.
+  operations.IsServiceInstalled();
 
-  RegWriter writer;
   if (launched) {
     const std::string keyPath = operations.ReadRegistryKey();
-    if (operations.CreateRegistryKey(writer, keyPath)) {
-      SetStringValue(writer.key(), "Version", offered);
-      SetStringValue(writer.key(), "Path", installFolder);
-    }
+    operations.RecordInstall(keyPath, offered, installFolder);
   }
   return kExitSuccess;
 }

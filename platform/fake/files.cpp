@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -40,6 +41,7 @@ struct FileState {
   std::string currentFolder = "C:\\";
   std::set<std::string> held;  // full Windows paths, upper-cased
   std::map<uintptr_t, Search> searches;
+  std::map<uintptr_t, std::FILE*> openFiles;  // from CreateFileA, for writing
 };
 
 FileState& State() {
@@ -119,8 +121,20 @@ void ResetFiles() {
   state.currentFolder = "C:\\";
   state.held.clear();
   state.searches.clear();
+  for (auto& file : state.openFiles) std::fclose(file.second);
+  state.openFiles.clear();
   fs::create_directories(state.hostRoot + "/C/Program Files (x86)");
-  fs::create_directories(state.hostRoot + "/C/windows");
+  fs::create_directories(state.hostRoot + "/C/windows/temp");
+}
+
+bool CloseFile(HANDLE handle) {
+  auto& files = State().openFiles;
+  const auto found = files.find(reinterpret_cast<uintptr_t>(handle));
+  if (found == files.end()) return false;
+  std::fclose(found->second);
+  files.erase(found);
+  Closed("file", handle);
+  return true;
 }
 
 bool Resolve(const std::string& windowsPath, ResolvedPath* out) {
@@ -375,4 +389,80 @@ DWORD WINAPI GetFileAttributesA(LPCSTR fileName) {
   const DWORD attributes = HostAttributes(resolved.host);
   if (attributes == INVALID_FILE_ATTRIBUTES) SetLastError(ERROR_FILE_NOT_FOUND);
   return attributes;
+}
+
+HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                          DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile) {
+  if (auto fault = Enter("CreateFileA", {Text(fileName), internal::Hex(desiredAccess), internal::Hex(shareMode),
+                                         Ptr(security), internal::Num(creationDisposition),
+                                         internal::Hex(flagsAndAttributes), Ptr(templateFile)})) {
+    SetLastError(*fault);
+    return INVALID_HANDLE_VALUE;
+  }
+  auto fail = [](DWORD error) {
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+  };
+  // Only what the product does: create a file to write it from the start.
+  if (!fileName || desiredAccess != GENERIC_WRITE ||
+      (creationDisposition != CREATE_NEW && creationDisposition != CREATE_ALWAYS)) {
+    return fail(ERROR_INVALID_PARAMETER);
+  }
+  if (std::strlen(fileName) >= MAX_PATH) return fail(ERROR_FILENAME_EXCED_RANGE);
+  internal::ResolvedPath path;
+  if (!internal::Resolve(fileName, &path)) return fail(ERROR_PATH_NOT_FOUND);
+  if (HostAttributes(fs::path(path.host).parent_path().string()) != FILE_ATTRIBUTE_DIRECTORY) {
+    return fail(ERROR_PATH_NOT_FOUND);
+  }
+  const DWORD attributes = HostAttributes(path.host);
+  const bool existed = attributes != INVALID_FILE_ATTRIBUTES;
+  if (existed && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return fail(ERROR_ACCESS_DENIED);
+  if (existed && creationDisposition == CREATE_NEW) return fail(ERROR_FILE_EXISTS);
+  if (existed && internal::IsHeld(path)) return fail(ERROR_SHARING_VIOLATION);
+  if (existed && (attributes & FILE_ATTRIBUTE_READONLY)) return fail(ERROR_ACCESS_DENIED);
+  std::FILE* file = std::fopen(path.host.c_str(), "wb");
+  if (!file) return fail(ERROR_ACCESS_DENIED);
+  const uintptr_t value = internal::NewHandleValue();
+  State().openFiles[value] = file;
+  HANDLE handle = reinterpret_cast<HANDLE>(value);
+  internal::Opened("file", handle);
+  // As on Windows: CREATE_ALWAYS over an existing file succeeds and says so.
+  SetLastError(existed && creationDisposition == CREATE_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  return handle;
+}
+
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPVOID overlapped) {
+  if (bytesWritten) *bytesWritten = 0;
+  if (auto fault = Enter("WriteFile", {Ptr(file), internal::Num(bytesToWrite)})) {
+    SetLastError(*fault);
+    return FALSE;
+  }
+  const auto found = State().openFiles.find(reinterpret_cast<uintptr_t>(file));
+  if (found == State().openFiles.end() || overlapped || (!buffer && bytesToWrite)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  // Unbuffered, like the platform: what was written is in the file at once.
+  const size_t written = bytesToWrite ? std::fwrite(buffer, 1, bytesToWrite, found->second) : 0;
+  std::fflush(found->second);
+  if (bytesWritten) *bytesWritten = static_cast<DWORD>(written);
+  if (written != bytesToWrite) {
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+  }
+  SetLastError(ERROR_SUCCESS);
+  return TRUE;
+}
+
+DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer) {
+  if (auto fault = Enter("GetTempPathA", {internal::Num(size)})) {
+    SetLastError(*fault);
+    return 0;
+  }
+  static const char kTemp[] = "C:\\windows\\temp\\";
+  const DWORD length = static_cast<DWORD>(sizeof kTemp - 1);
+  // Too small: the size needed, terminator included, and nothing copied.
+  if (!buffer || size <= length) return length + 1;
+  std::memcpy(buffer, kTemp, sizeof kTemp);
+  return length;
 }

@@ -25,12 +25,16 @@ std::string Ptr(const void* p);
 std::string Num(int64_t value);
 
 // Resource ledger. Kinds: "key", "scm", "find", "process", "thread",
-// "array", "bstr".
+// "file", "array", "bstr".
 void Opened(const std::string& kind, const void* id);
 // Returns false (and records a misuse) when `id` is not open as `kind`.
 bool Closed(const std::string& kind, const void* id);
 bool IsOpen(const std::string& kind, const void* id);
 void Misuse(const std::string& what);
+
+// Closes a file that CreateFileA opened; false when `handle` is no such file
+// (CloseHandle then tries the other kinds of handle).
+bool CloseFile(HANDLE handle);
 
 // Handle numbers that do not collide between areas.
 uintptr_t NewHandleValue();

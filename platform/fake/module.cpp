@@ -16,6 +16,7 @@ using internal::Text;
 struct ModuleState {
   std::string moduleFileName;
   std::vector<MessageBoxRecord> boxes;
+  SYSTEMTIME localTime{};
 };
 
 ModuleState& State() {
@@ -29,10 +30,12 @@ namespace internal {
 void ResetModule() {
   State().moduleFileName = "C:\\setup\\setup.exe";
   State().boxes.clear();
+  State().localTime = SYSTEMTIME{2026, 12, 3, 9, 14, 5, 9, 42};
 }
 }  // namespace internal
 
 void SetModuleFileName(const std::string& path) { State().moduleFileName = path; }
+void SetLocalTime(const SYSTEMTIME& time) { State().localTime = time; }
 
 const std::vector<MessageBoxRecord>& MessageBoxes() { return State().boxes; }
 
@@ -75,3 +78,61 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   State().boxes.push_back(MessageBoxRecord{owner, text ? text : "", caption ? caption : "Error", type});
   return IDOK;
 }
+
+void WINAPI GetLocalTime(LPSYSTEMTIME time) {
+  internal::Record("GetLocalTime", {});
+  if (time) *time = State().localTime;
+}
+
+DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer,
+                            DWORD size, void* arguments) {
+  if (auto fault = Enter("FormatMessageA", {Hex(flags), Ptr(source), Num(messageId), Num(languageId),
+                                            Num(size), Ptr(arguments)})) {
+    SetLastError(*fault);
+    return 0;
+  }
+  // The system's texts of the codes the product reports, with the line
+  // break the system ends them with.
+  static const struct {
+    DWORD code;
+    const char* text;
+  } kTexts[] = {
+      {2, "The system cannot find the file specified.\r\n"},
+      {3, "The system cannot find the path specified.\r\n"},
+      {5, "Access is denied.\r\n"},
+      {32, "The process cannot access the file because it is being used by another process.\r\n"},
+      {33, "The process cannot access the file because another process has locked a portion of the file.\r\n"},
+      {39, "The disk is full.\r\n"},
+      {112, "There is not enough space on the disk.\r\n"},
+      {206, "The filename or extension is too long.\r\n"},
+  };
+  if (!(flags & FORMAT_MESSAGE_FROM_SYSTEM) || !buffer) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  for (const auto& entry : kTexts) {
+    if (entry.code != messageId) continue;
+    const size_t length = std::strlen(entry.text);
+    if (length >= size) {
+      SetLastError(ERROR_INSUFFICIENT_BUFFER);
+      return 0;
+    }
+    std::memcpy(buffer, entry.text, length + 1);
+    return static_cast<DWORD>(length);
+  }
+  SetLastError(317);  // ERROR_MR_MID_NOT_FOUND
+  return 0;
+}
+
+HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
+  if (auto fault = Enter("FindResourceA", {Ptr(module), Ptr(name), Ptr(type)})) {
+    SetLastError(*fault);
+    return nullptr;
+  }
+  SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+  return nullptr;
+}
+
+HGLOBAL WINAPI LoadResource(HMODULE, HRSRC) { return nullptr; }
+LPVOID WINAPI LockResource(HGLOBAL) { return nullptr; }
+DWORD WINAPI SizeofResource(HMODULE, HRSRC) { return 0; }

@@ -139,7 +139,9 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
   auto& state = State();
   const auto value = reinterpret_cast<uintptr_t>(handle);
   bool closed = false;
-  if (state.exitCodes.erase(value)) {
+  if (internal::CloseFile(handle)) {
+    closed = true;
+  } else if (state.exitCodes.erase(value)) {
     closed = internal::Closed("process", handle);
   } else if (state.threads.erase(value)) {
     closed = internal::Closed("thread", handle);

@@ -20,8 +20,8 @@
 #include <cstdint>
 #include <string>
 
+#include "settings/settings.h"
 #include "setup/service.h"
-#include "setup/settings.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

@@ -37,13 +37,18 @@
 #include "acpi/exports.h"
 #include "acpi/firmware_probe.h"
 #include "tests/fuzz/fuzz_support.h"
+#include "tests/support/scripted_component.h"
 
 namespace {
 
 using fuzz_support::Shown;
+using test_support::MethodScript;
+using test_support::ScriptedComponent;
+using test_support::SeenArgument;
+using test_support::SeenCall;
+using test_support::SeenLookup;
 
 const CLSID kClsid = {0x3C1F0A52, 0x77E4, 0x4B0D, {0x8A, 0x61, 0x2F, 0x90, 0x14, 0xC3, 0x5B, 0x7E}};
-constexpr DISPID kMethodId = 7;
 constexpr size_t kCanarySize = 16;
 constexpr BYTE kCanaryByte = 0xCB;
 constexpr ULONG kWordSentinel = 0x5EADBEEFu;
@@ -89,7 +94,7 @@ struct Expected {
   const std::string* sent = nullptr;      // null: content not checked
 };
 
-// What the component did.
+// What the component did, as it recorded it.
 struct Record {
   int lookups = 0;
   int invocations = 0;
@@ -98,228 +103,174 @@ struct Record {
   std::string leftBytes;  // every byte of the array left, as laid out
 };
 
-class Component : public IDispatch {
- public:
-  void Start(const Plan& plan, const Expected& expected) {
-    plan_ = plan;
-    expected_ = expected;
-    record = Record();
-    references_ = 1;
-    overReleases_ = 0;
-  }
+BYTE FillByte(const Plan& plan, size_t i) {
+  return plan.fill.empty() ? static_cast<BYTE>(i * 37 + 11) : static_cast<BYTE>(plan.fill[i % plan.fill.size()]);
+}
 
+SAFEARRAY* NewArray(const Plan& plan, VARTYPE vt, UINT dimensions) {
+  SAFEARRAYBOUND bounds[2];
+  for (UINT d = 0; d < dimensions; ++d) {
+    bounds[d].cElements = plan.elements[d];
+    bounds[d].lLbound = plan.lowerBounds[d];
+  }
+  SAFEARRAY* made = SafeArrayCreate(vt, dimensions, bounds);
+  if (made) {
+    uint64_t bytes = made->cbElements;
+    for (UINT d = 0; d < dimensions; ++d) bytes *= made->rgsabound[d].cElements;
+    for (size_t i = 0; i < bytes; ++i) static_cast<BYTE*>(made->pvData)[i] = FillByte(plan, i);
+  }
+  return made;
+}
+
+void Replace(VARIANT* held, VARTYPE vt, SAFEARRAY* array) {
+  VariantClear(held);
+  if (!array) return;  // could not be made: left empty
+  held->vt = vt;
+  held->parray = array;
+}
+
+// What the component leaves in the VARIANT it got by reference.
+void LeaveBehind(const Plan& plan, IDispatch* component, VARIANT* held) {
+  switch (plan.leave) {
+    case Leave::kSameArrayBound:
+      held->parray->rgsabound[0].lLbound = plan.lowerBounds[0];
+      [[fallthrough]];
+    case Leave::kSameArray: {
+      const size_t size = held->parray->rgsabound[0].cElements;
+      for (size_t i = 0; i < std::min(size, plan.fill.size()); ++i) {
+        static_cast<BYTE*>(held->parray->pvData)[i] = FillByte(plan, i);
+      }
+      break;
+    }
+    case Leave::kNewI1:
+      Replace(held, VT_ARRAY | VT_I1, NewArray(plan, VT_I1, 1));
+      break;
+    case Leave::kNewUi1:
+      Replace(held, VT_ARRAY | VT_UI1, NewArray(plan, VT_UI1, 1));
+      break;
+    case Leave::kNewI4:
+      Replace(held, VT_ARRAY | VT_I4, NewArray(plan, VT_I4, 1));
+      break;
+    case Leave::kTwoDimensions:
+      Replace(held, VT_ARRAY | VT_I1, NewArray(plan, VT_I1, 2));
+      break;
+    case Leave::kI1HoldingUi1:
+      Replace(held, VT_ARRAY | VT_I1, NewArray(plan, VT_UI1, 1));
+      break;
+    case Leave::kI1HoldingI4:
+      Replace(held, VT_ARRAY | VT_I1, NewArray(plan, VT_I4, 1));
+      break;
+    case Leave::kNullArray:
+      VariantClear(held);
+      held->vt = VT_ARRAY | VT_I1;
+      held->parray = nullptr;
+      break;
+    case Leave::kEmpty:
+      VariantClear(held);
+      break;
+    case Leave::kI4:
+      VariantClear(held);
+      held->vt = VT_I4;
+      held->lVal = 7;
+      break;
+    case Leave::kBstr:
+      VariantClear(held);
+      held->bstrVal = SysAllocString(L"left behind");
+      held->vt = held->bstrVal ? VT_BSTR : VT_EMPTY;
+      break;
+    case Leave::kDispatch:
+      VariantClear(held);
+      held->vt = VT_DISPATCH;
+      held->pdispVal = component;
+      component->AddRef();
+      break;
+  }
+}
+
+void SetResult(const Plan& plan, VARIANT* result) {
+  switch (plan.result) {
+    case Result::kNone:
+      break;
+    case Result::kI4:
+      result->vt = VT_I4;
+      result->lVal = 1;
+      break;
+    case Result::kBstr:
+      result->bstrVal = SysAllocString(L"result");
+      result->vt = result->bstrVal ? VT_BSTR : VT_EMPTY;
+      break;
+    case Result::kArray: {
+      SAFEARRAYBOUND bound = {3, 0};
+      result->parray = SafeArrayCreate(VT_UI1, 1, &bound);
+      result->vt = result->parray ? VT_ARRAY | VT_UI1 : VT_EMPTY;
+      break;
+    }
+  }
+}
+
+// Scripts the method the export should call: its lookup, its HRESULT, the
+// length it leaves, what it leaves in the array's VARIANT and its result.
+void Script(ScriptedComponent& component, const Plan& plan, const Expected& expected) {
+  MethodScript script;
+  script.unknownName = plan.unknownName;
+  script.result = plan.hr;
+  if (plan.setLength) script.length = plan.length;
+  script.leaveWith = [plan, &component](VARIANT* held) { LeaveBehind(plan, &component, held); };
+  script.answer = [plan](VARIANT* result) { SetResult(plan, result); };
+  component.scripts[expected.method] = script;
+}
+
+// Checks, from what the component recorded, that the bridge called it as
+// the contract says, and returns what the component did.
+Record Examine(const ScriptedComponent& component, const Plan& plan, const Expected& expected) {
   Record record;
-  ULONG references() const { return references_; }
-  int over_releases() const { return overReleases_; }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-    if (riid == IID_IUnknown || riid == IID_IDispatch) {
-      *object = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  // The fuzzer keeps the last reference; the object is never deleted.
-  ULONG STDMETHODCALLTYPE Release() override {
-    if (references_ == 0) {
-      ++overReleases_;
-      return 0;
-    }
-    return --references_;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-    *info = nullptr;
-    return E_NOTIMPL;
-  }
-
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
-                                          DISPID* ids) override {
-    ++record.lookups;
-    CHECK(riid == IID_NULL && count == 1 && lcid == LOCALE_USER_DEFAULT && names && names[0] && ids,
+  record.lookups = static_cast<int>(component.lookups.size());
+  record.invocations = component.invokes;
+  for (const SeenLookup& lookup : component.lookups) {
+    CHECK(lookup.nullInterface && lookup.count == 1 && lookup.lcid == LOCALE_USER_DEFAULT,
           "name lookup not as the contract says");
-    CHECK(expected_.method == names[0], "looked up another method than the export's");
-    if (plan_.unknownName) {
-      ids[0] = DISPID_UNKNOWN;
-      return DISP_E_UNKNOWNNAME;
-    }
-    ids[0] = kMethodId;
-    return S_OK;
+    CHECK(lookup.name == expected.method, "looked up another method than the export's");
   }
+  CHECK(record.invocations <= 1 && (record.invocations == 0 || !plan.unknownName),
+        "invoked more than once or after a failed lookup");
+  CHECK(component.calls.size() == static_cast<size_t>(record.invocations), "invoked with an id not looked up");
+  if (component.calls.empty()) return record;
 
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
-                                   VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override {
-    ++record.invocations;
-    CHECK(record.invocations == 1 && !plan_.unknownName, "invoked more than once or after a failed lookup");
-    CHECK(id == kMethodId && riid == IID_NULL && lcid == LOCALE_SYSTEM_DEFAULT && flags == DISPATCH_METHOD,
-          "call not as the contract says");
-    CHECK(params && params->cNamedArgs == 0 && params->rgdispidNamedArgs == nullptr, "named arguments passed");
-    CHECK(result != nullptr && result->vt == VT_EMPTY && exception == nullptr && argumentError == nullptr,
-          "result, exception or argument-error pointer not as the contract says");
-    const size_t leading = expected_.leading.size();
-    CHECK(params->cArgs == leading + 2 && params->rgvarg, "argument count " + std::to_string(params->cArgs));
+  const SeenCall& call = component.calls[0];
+  CHECK(call.method == expected.method && call.nullInterface && call.lcid == LOCALE_SYSTEM_DEFAULT &&
+            call.flags == DISPATCH_METHOD,
+        "call not as the contract says");
+  CHECK(call.namedArguments == 0 && !call.namedArgumentIds, "named arguments passed");
+  CHECK(call.resultSupplied && call.resultVt == VT_EMPTY && !call.exceptionRequested && !call.argumentErrorRequested,
+        "result, exception or argument-error pointer not as the contract says");
+  const size_t leading = expected.leading.size();
+  CHECK(call.arguments.size() == leading + 2, "argument count " + std::to_string(call.arguments.size()));
 
-    // Reversed: the length last in parameter order, so first here.
-    VARIANT& length = params->rgvarg[0];
-    VARIANT& array = params->rgvarg[1];
-    CHECK(length.vt == (VT_BYREF | VT_UI4) && length.pulVal, "the length is not a VT_BYREF | VT_UI4");
-    if (expected_.lengthVariable) CHECK(length.pulVal == expected_.lengthVariable, "not the caller's length variable");
-    CHECK(*length.pulVal == expected_.capacity, "length on entry " + std::to_string(*length.pulVal));
-    CHECK(array.vt == (VT_BYREF | VT_VARIANT) && array.pvarVal, "the array is not a VT_BYREF | VT_VARIANT");
-    VARIANT* held = array.pvarVal;
-    CHECK(held->vt == (VT_ARRAY | VT_I1) && held->parray, "the referenced VARIANT is not VT_ARRAY | VT_I1");
-    const SAFEARRAY* sent = held->parray;
-    CHECK(sent->cDims == 1 && sent->cbElements == 1 && sent->rgsabound[0].lLbound == 0 &&
-              sent->rgsabound[0].cElements == expected_.capacity && sent->cLocks == 0,
-          "the array sent is not one unlocked dimension of the capacity with lower bound 0");
-    if (expected_.sent && expected_.capacity) {
-      CHECK(std::memcmp(sent->pvData, expected_.sent->data(), expected_.capacity) == 0,
-            "the array does not hold the caller's bytes: " +
-                Shown(std::string(static_cast<const char*>(sent->pvData), expected_.capacity)) + " instead of " +
-                Shown(*expected_.sent));
-    }
-    for (size_t i = 0; i < leading; ++i) {
-      const VARIANT& value = params->rgvarg[2 + i];
-      CHECK(value.vt == VT_UI4 && value.ulVal == expected_.leading[leading - 1 - i],
-            "leading value " + std::to_string(leading - 1 - i) + " wrong or out of order");
-    }
-
-    if (plan_.setLength) *length.pulVal = plan_.length;
-    LeaveBehind(held);
-    SetResult(result);
-    RecordLeft(*held);
-    return plan_.hr;
+  // Reversed: the length last in parameter order, so first here.
+  const SeenArgument& length = call.arguments[0];
+  const SeenArgument& array = call.arguments[1];
+  CHECK(length.vt == (VT_BYREF | VT_UI4) && length.reference, "the length is not a VT_BYREF | VT_UI4");
+  if (expected.lengthVariable) CHECK(length.reference == expected.lengthVariable, "not the caller's length variable");
+  CHECK(length.ui4 == expected.capacity, "length on entry " + std::to_string(length.ui4));
+  CHECK(array.vt == (VT_BYREF | VT_VARIANT) && array.reference, "the array is not a VT_BYREF | VT_VARIANT");
+  CHECK(array.referencedVt == (VT_ARRAY | VT_I1) && array.arrayPresent,
+        "the referenced VARIANT is not VT_ARRAY | VT_I1");
+  CHECK(array.arrayDimensions == 1 && array.arrayElementSize == 1 && array.arrayLowerBound == 0 &&
+            array.arrayElements == expected.capacity && array.arrayLocks == 0,
+        "the array sent is not one unlocked dimension of the capacity with lower bound 0");
+  if (expected.sent && expected.capacity) {
+    CHECK(array.arrayBytes == *expected.sent, "the array does not hold the caller's bytes: " +
+                                                  Shown(array.arrayBytes) + " instead of " + Shown(*expected.sent));
   }
-
- private:
-  BYTE FillByte(size_t i) const {
-    return plan_.fill.empty() ? static_cast<BYTE>(i * 37 + 11) : static_cast<BYTE>(plan_.fill[i % plan_.fill.size()]);
+  for (size_t i = 0; i < leading; ++i) {
+    const SeenArgument& value = call.arguments[2 + i];
+    CHECK(value.vt == VT_UI4 && value.ui4 == expected.leading[leading - 1 - i],
+          "leading value " + std::to_string(leading - 1 - i) + " wrong or out of order");
   }
-
-  SAFEARRAY* NewArray(VARTYPE vt, UINT dimensions) {
-    SAFEARRAYBOUND bounds[2];
-    for (UINT d = 0; d < dimensions; ++d) {
-      bounds[d].cElements = plan_.elements[d];
-      bounds[d].lLbound = plan_.lowerBounds[d];
-    }
-    SAFEARRAY* made = SafeArrayCreate(vt, dimensions, bounds);
-    if (made) {
-      uint64_t bytes = made->cbElements;
-      for (UINT d = 0; d < dimensions; ++d) bytes *= made->rgsabound[d].cElements;
-      for (size_t i = 0; i < bytes; ++i) static_cast<BYTE*>(made->pvData)[i] = FillByte(i);
-    }
-    return made;
-  }
-
-  void Replace(VARIANT* held, VARTYPE vt, SAFEARRAY* array) {
-    VariantClear(held);
-    if (!array) return;  // could not be made: left empty
-    held->vt = vt;
-    held->parray = array;
-  }
-
-  void LeaveBehind(VARIANT* held) {
-    switch (plan_.leave) {
-      case Leave::kSameArrayBound:
-        held->parray->rgsabound[0].lLbound = plan_.lowerBounds[0];
-        [[fallthrough]];
-      case Leave::kSameArray: {
-        const size_t size = held->parray->rgsabound[0].cElements;
-        for (size_t i = 0; i < std::min(size, plan_.fill.size()); ++i) {
-          static_cast<BYTE*>(held->parray->pvData)[i] = FillByte(i);
-        }
-        break;
-      }
-      case Leave::kNewI1:
-        Replace(held, VT_ARRAY | VT_I1, NewArray(VT_I1, 1));
-        break;
-      case Leave::kNewUi1:
-        Replace(held, VT_ARRAY | VT_UI1, NewArray(VT_UI1, 1));
-        break;
-      case Leave::kNewI4:
-        Replace(held, VT_ARRAY | VT_I4, NewArray(VT_I4, 1));
-        break;
-      case Leave::kTwoDimensions:
-        Replace(held, VT_ARRAY | VT_I1, NewArray(VT_I1, 2));
-        break;
-      case Leave::kI1HoldingUi1:
-        Replace(held, VT_ARRAY | VT_I1, NewArray(VT_UI1, 1));
-        break;
-      case Leave::kI1HoldingI4:
-        Replace(held, VT_ARRAY | VT_I1, NewArray(VT_I4, 1));
-        break;
-      case Leave::kNullArray:
-        VariantClear(held);
-        held->vt = VT_ARRAY | VT_I1;
-        held->parray = nullptr;
-        break;
-      case Leave::kEmpty:
-        VariantClear(held);
-        break;
-      case Leave::kI4:
-        VariantClear(held);
-        held->vt = VT_I4;
-        held->lVal = 7;
-        break;
-      case Leave::kBstr:
-        VariantClear(held);
-        held->bstrVal = SysAllocString(L"left behind");
-        held->vt = held->bstrVal ? VT_BSTR : VT_EMPTY;
-        break;
-      case Leave::kDispatch:
-        VariantClear(held);
-        held->vt = VT_DISPATCH;
-        held->pdispVal = this;
-        AddRef();
-        break;
-    }
-  }
-
-  void SetResult(VARIANT* result) {
-    switch (plan_.result) {
-      case Result::kNone:
-        break;
-      case Result::kI4:
-        result->vt = VT_I4;
-        result->lVal = 1;
-        break;
-      case Result::kBstr:
-        result->bstrVal = SysAllocString(L"result");
-        result->vt = result->bstrVal ? VT_BSTR : VT_EMPTY;
-        break;
-      case Result::kArray: {
-        SAFEARRAYBOUND bound = {3, 0};
-        result->parray = SafeArrayCreate(VT_UI1, 1, &bound);
-        result->vt = result->parray ? VT_ARRAY | VT_UI1 : VT_EMPTY;
-        break;
-      }
-    }
-  }
-
-  void RecordLeft(const VARIANT& held) {
-    record.leftVt = held.vt;
-    record.leftArray = (held.vt & VT_ARRAY) && held.parray;
-    if (!record.leftArray) return;
-    uint64_t bytes = held.parray->cbElements;
-    for (USHORT d = 0; d < held.parray->cDims; ++d) bytes *= held.parray->rgsabound[d].cElements;
-    record.leftBytes.assign(static_cast<const char*>(held.parray->pvData), static_cast<size_t>(bytes));
-  }
-
-  Plan plan_;
-  Expected expected_;
-  ULONG references_ = 1;
-  int overReleases_ = 0;
-};
-
-Component& TheComponent() {
-  static Component component;
-  return component;
+  record.leftVt = array.leftVt;
+  record.leftArray = array.leftArray;
+  record.leftBytes = array.leftBytes;
+  return record;
 }
 
 enum class Presence : uint8_t {
@@ -353,11 +304,11 @@ Plan MakePlan(FuzzedDataProvider& input) {
   return plan;
 }
 
-// The platform calls that can be made to fail on the way.
+// The bridge's platform calls that can be made to fail on the way. The
+// component's own calls are another process's and never fail here.
 void InjectFault(FuzzedDataProvider& input) {
-  static const char* const kFunctions[] = {"SafeArrayCreate",       "SafeArrayAccessData", "SafeArrayUnaccessData",
-                                           "VariantClear",          "SafeArrayGetLBound",  "SafeArrayGetUBound",
-                                           "SysAllocString"};
+  static const char* const kFunctions[] = {"SafeArrayCreate",    "SafeArrayAccessData", "SafeArrayUnaccessData",
+                                           "VariantClear",       "SafeArrayGetLBound",  "SafeArrayGetUBound"};
   const char* function = kFunctions[input.ConsumeIntegralInRange<size_t>(0, std::size(kFunctions) - 1)];
   fake_win32::FailCall(function, input.ConsumeIntegralInRange(1, 4), static_cast<uint32_t>(E_UNEXPECTED));
 }
@@ -378,8 +329,8 @@ std::string CopiedBack(const std::string& sent, const std::string& left, ULONG c
   return left.substr(0, k) + sent.substr(k);
 }
 
-void CheckBufferExport(Export which, Presence presence, const Plan& plan, FuzzedDataProvider& input, bool faulted) {
-  Component& component = TheComponent();
+void CheckBufferExport(ScriptedComponent& component, Export which, Presence presence, const Plan& plan,
+                       FuzzedDataProvider& input, bool faulted) {
   const ULONG capacity = input.ConsumeIntegralInRange<ULONG>(0, 4096);
   const std::string initial = [&] {
     std::string bytes = input.ConsumeBytesAsString(capacity);
@@ -437,7 +388,7 @@ void CheckBufferExport(Export which, Presence presence, const Plan& plan, Fuzzed
     case Export::kProbe:
       break;
   }
-  component.Start(plan, expected);
+  Script(component, plan, expected);
 
   ASAN_POISON_MEMORY_REGION(storage.get() + capacity, kCanarySize);
   ULONG returned = 0;
@@ -468,7 +419,7 @@ void CheckBufferExport(Export which, Presence presence, const Plan& plan, Fuzzed
   }
   CHECK(returned == 0 || returned == 1, "returned " + std::to_string(returned) + ": " + what);
   const std::string now(reinterpret_cast<const char*>(storage.get()), capacity);
-  const Record& record = component.record;
+  const Record record = Examine(component, plan, expected);
   const ULONG lengthLeft = plan.setLength ? plan.length : capacity;
 
   if (refused) {
@@ -518,18 +469,17 @@ void CheckBufferExport(Export which, Presence presence, const Plan& plan, Fuzzed
 
 // The firmware probe fetches 4096 bytes through AcpiMbif into a zero-filled
 // buffer and takes the value of the package's third element.
-void CheckProbe(Presence presence, const Plan& plan, bool faulted) {
-  Component& component = TheComponent();
+void CheckProbe(ScriptedComponent& component, Presence presence, const Plan& plan, bool faulted) {
   Expected expected;
   expected.method = L"iAcpiMbif";
   expected.capacity = static_cast<ULONG>(vantu::kMbifBufferSize);
-  component.Start(plan, expected);
+  Script(component, plan, expected);
   std::unique_ptr<ULONG[]> word(new ULONG[1]);
   word[0] = kWordSentinel;
   vantu::ReadMbifValues(word.get(), 1);
 
   const std::string what = Describe(Export::kProbe, presence, plan, expected.capacity, faulted);
-  const Record& record = component.record;
+  const Record record = Examine(component, plan, expected);
   if (presence != Presence::kPresent || record.invocations == 0) {
     if (!faulted) CHECK(word[0] == kWordSentinel, "a word from nowhere: " + what);
     return;
@@ -567,7 +517,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Plan plan = MakePlan(input);
 
   fake_win32::Reset();
-  Component& component = TheComponent();
+  // A fresh component for every input, holding the one reference it starts
+  // with; every instance the bridge creates is it, with one more.
+  ScriptedComponent component;
   if (presence != Presence::kUnregistered) {
     const bool starts = presence != Presence::kServerFails;
     fake_win32::RegisterClass(L"trelvoCom.axdata", kClsid,
@@ -584,9 +536,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (faulted) InjectFault(input);
 
   if (which == Export::kProbe) {
-    CheckProbe(presence, plan, faulted);
+    CheckProbe(component, presence, plan, faulted);
   } else {
-    CheckBufferExport(which, presence, plan, input, faulted);
+    CheckBufferExport(component, which, presence, plan, input, faulted);
   }
 
   const std::string what = Describe(which, presence, plan, 0, faulted);

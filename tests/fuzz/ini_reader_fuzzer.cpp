@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "setup/ini_reader.h"
-#include "setup/settings.h"
+#include "settings/ini_reader.h"
+#include "settings/settings.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

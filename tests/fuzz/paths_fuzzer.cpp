@@ -26,9 +26,9 @@
 #include <string>
 #include <vector>
 
+#include "base/path_functions.h"
 #include "deploy/directory_walker.h"
-#include "deploy/path_functions.h"
-#include "setup/settings.h"
+#include "settings/settings.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

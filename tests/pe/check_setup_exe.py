@@ -157,6 +157,20 @@ def checks(pe, machine):
     yield "base relocations present", reloc_size > 0, "no .reloc directory"
     yield "manifest requires administrator rights", \
         b'level="requireAdministrator"' in manifest and b"requestedExecutionLevel" in manifest, manifest[:200]
+    version = file_version(pe.resource(16, 1) or b"")
+    yield "version resource with a file version", version is not None and version != (0, 0, 0, 0), version
+
+
+def file_version(block):
+    """The file version of a VS_VERSIONINFO block, or None."""
+    key = "VS_VERSION_INFO\0".encode("utf-16-le")
+    if block[6:6 + len(key)] != key:
+        return None
+    fixed = (6 + len(key) + 3) // 4 * 4
+    if len(block) < fixed + 16 or struct.unpack_from("<I", block, fixed)[0] != 0xFEEF04BD:
+        return None
+    high, low = struct.unpack_from("<II", block, fixed + 8)
+    return (high >> 16, high & 0xFFFF, low >> 16, low & 0xFFFF)
 
 
 def main():

@@ -49,6 +49,15 @@ std::string ArrayBytes(SAFEARRAY* array) {
   return bytes;
 }
 
+// Every byte of an array as it lies in memory: the element size times the
+// element count of every dimension, taken from the array itself.
+std::string LaidOutBytes(const SAFEARRAY* array) {
+  uint64_t bytes = array->cbElements;
+  for (USHORT d = 0; d < array->cDims; ++d) bytes *= array->rgsabound[d].cElements;
+  if (bytes == 0 || !array->pvData) return std::string();
+  return std::string(static_cast<const char*>(array->pvData), static_cast<size_t>(bytes));
+}
+
 }  // namespace
 
 HRESULT ScriptedComponent::QueryInterface(REFIID riid, void** object) {
@@ -90,9 +99,9 @@ HRESULT ScriptedComponent::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
 #define COMPONENT_OFF_THE_RECORD
 #endif
 
-HRESULT ScriptedComponent::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) {
+HRESULT ScriptedComponent::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) {
   COMPONENT_OFF_THE_RECORD;
-  lookups.push_back(SeenLookup{names[0], count, lcid});
+  lookups.push_back(SeenLookup{names[0], riid == IID_NULL, count, lcid});
   for (const auto& [method, script] : scripts) {
     if (SameName(method, names[0]) && script.unknownName) {
       ids[0] = DISPID_UNKNOWN;
@@ -110,17 +119,21 @@ HRESULT ScriptedComponent::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LC
   return S_OK;
 }
 
-HRESULT ScriptedComponent::Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                                  EXCEPINFO* exception, UINT* argumentError) {
+HRESULT ScriptedComponent::Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                                  VARIANT* result, EXCEPINFO* exception, UINT* argumentError) {
   COMPONENT_OFF_THE_RECORD;
+  ++invokes;
   if (id < 1 || static_cast<size_t>(id) > names_.size()) return DISP_E_MEMBERNOTFOUND;
   SeenCall call;
   call.method = names_[static_cast<size_t>(id) - 1];
   call.id = id;
+  call.nullInterface = riid == IID_NULL;
   call.lcid = lcid;
   call.flags = flags;
   call.namedArguments = params->cNamedArgs;
+  call.namedArgumentIds = params->rgdispidNamedArgs != nullptr;
   call.resultSupplied = result != nullptr;
+  if (result) call.resultVt = result->vt;
   call.exceptionRequested = exception != nullptr;
   call.argumentErrorRequested = argumentError != nullptr;
   for (UINT i = 0; i < params->cArgs; ++i) {
@@ -137,6 +150,13 @@ HRESULT ScriptedComponent::Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISP
       const VARIANT* held = V_VARIANTREF(&v);
       seen.referencedVt = held->vt;
       if (held->vt & VT_ARRAY) {
+        if (const SAFEARRAY* array = V_ARRAY(held)) {
+          seen.arrayPresent = true;
+          seen.arrayDimensions = array->cDims;
+          seen.arrayElementSize = array->cbElements;
+          seen.arrayElements = array->cDims ? array->rgsabound[0].cElements : 0;
+          seen.arrayLocks = array->cLocks;
+        }
         seen.arrayBytes = ArrayBytes(V_ARRAY(held));
         SafeArrayGetLBound(V_ARRAY(held), 1, &seen.arrayLowerBound);
       }
@@ -147,7 +167,21 @@ HRESULT ScriptedComponent::Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISP
   auto it = scripts.find(call.method);
   const MethodScript script = it != scripts.end() ? it->second : MethodScript{};
   Perform(script, params);
+  if (script.answer && result) script.answer(result);
+  RecordLeft(*params, &calls.back());
   return script.result;
+}
+
+void ScriptedComponent::RecordLeft(const DISPPARAMS& params, SeenCall* call) {
+  for (UINT i = 0; i < params.cArgs; ++i) {
+    const VARIANT& v = params.rgvarg[i];
+    if (v.vt != (VT_BYREF | VT_VARIANT)) continue;
+    const VARIANT* held = V_VARIANTREF(&v);
+    SeenArgument& seen = call->arguments[i];
+    seen.leftVt = held->vt;
+    seen.leftArray = (held->vt & VT_ARRAY) && V_ARRAY(held);
+    if (seen.leftArray) seen.leftBytes = LaidOutBytes(V_ARRAY(held));
+  }
 }
 
 void ScriptedComponent::Perform(const MethodScript& script, DISPPARAMS* params) {
@@ -162,6 +196,10 @@ void ScriptedComponent::Perform(const MethodScript& script, DISPPARAMS* params) 
     }
     if (v.vt != (VT_BYREF | VT_VARIANT)) continue;
     VARIANT* held = V_VARIANTREF(&v);
+    if (script.leaveWith) {
+      script.leaveWith(held);
+      continue;
+    }
     const std::string bytes = script.data.value_or(std::string());
     switch (script.leave) {
       case MethodScript::Leave::kSameArray: {

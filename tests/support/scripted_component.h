@@ -1,13 +1,15 @@
-// An automation component for tests: answers method calls by name from a
-// script, records every lookup and call as it saw it, and counts its
-// references. Works on the in-memory platform and on the real one alike;
-// natively it can also be registered as the local server the bridge creates.
+// An automation component for tests and the copy-back fuzzer: answers
+// method calls by name from a script, records every lookup and call as it
+// saw it and what it left behind, and counts its references. Works on the
+// in-memory platform and on the real one alike; natively it can also be
+// registered as the local server the bridge creates.
 #pragma once
 
 #include <windows.h>
 #include <oleauto.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -25,6 +27,11 @@ struct MethodScript {
   std::optional<ULONG> length;          // left in the length argument
   Leave leave = Leave::kSameArray;
   LONG lowerBound = 0;                  // of a new array
+  // When set, what the method does to the VARIANT it gets by reference,
+  // instead of `leave` and `data`: for whatever the kinds above leave out.
+  std::function<void(VARIANT* held)> leaveWith;
+  // When set, fills the method's result VARIANT (left empty otherwise).
+  std::function<void(VARIANT* result)> answer;
 };
 
 // One argument as the component received it.
@@ -35,15 +42,28 @@ struct SeenArgument {
   VARTYPE referencedVt = VT_EMPTY; // VT_BYREF | VT_VARIANT: what the VARIANT held
   std::string arrayBytes;          // ... and its array's data
   LONG arrayLowerBound = 0;
+  // ... and that array's shape, read from the array itself.
+  bool arrayPresent = false;
+  USHORT arrayDimensions = 0;
+  ULONG arrayElementSize = 0;
+  ULONG arrayElements = 0;  // of the first dimension
+  ULONG arrayLocks = 0;
+  // What the component left in a VT_BYREF | VT_VARIANT argument.
+  VARTYPE leftVt = VT_EMPTY;
+  bool leftArray = false;   // an array type with an array
+  std::string leftBytes;    // every byte of that array, as laid out
 };
 
 struct SeenCall {
   std::wstring method;
   DISPID id = 0;
+  bool nullInterface = false;  // the interface id was IID_NULL
   LCID lcid = 0;
   WORD flags = 0;
   UINT namedArguments = 0;
+  bool namedArgumentIds = false;  // an array of named argument ids was passed
   bool resultSupplied = false;
+  VARTYPE resultVt = VT_EMPTY;    // what the result VARIANT held on entry
   bool exceptionRequested = false;
   bool argumentErrorRequested = false;
   std::vector<SeenArgument> arguments;  // as in DISPPARAMS: the last parameter first
@@ -51,6 +71,7 @@ struct SeenCall {
 
 struct SeenLookup {
   std::wstring name;
+  bool nullInterface = false;  // the interface id was IID_NULL
   UINT count = 0;
   LCID lcid = 0;
 };
@@ -63,6 +84,9 @@ class ScriptedComponent : public IDispatch {
   std::map<std::wstring, MethodScript> scripts;
   std::vector<SeenLookup> lookups;
   std::vector<SeenCall> calls;
+  // Every Invoke, also one with an id that no lookup gave out (which
+  // leaves no entry in `calls`).
+  int invokes = 0;
 
   ULONG references() const { return references_; }
   // Releases beyond the last reference: each is a fault of the caller.
@@ -79,6 +103,7 @@ class ScriptedComponent : public IDispatch {
 
  private:
   void Perform(const MethodScript& script, DISPPARAMS* params);
+  static void RecordLeft(const DISPPARAMS& params, SeenCall* call);
   std::vector<std::wstring> names_;  // index + 1 is the DISPID
   ULONG references_ = 1;
   int overReleases_ = 0;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "registry/reg_writer.h"
+#include "setup/installed_version.h"
 #include "setup/setup_operations.h"
 
 namespace test_support {
@@ -22,10 +22,11 @@ class ScriptedOperations : public vantu::SetupOperations {
   bool copyResult = true;
   bool launchResult = true;
   std::string registryKey;
-  bool createKey = true;  // false: the key cannot be created
+  bool createKey = true;  // false: the key cannot be created, nothing is recorded
 
   std::vector<std::string> calls;
 
+  void InitializeComponentModel() override { calls.push_back("InitializeComponentModel"); }
   void AcpiInit() override { calls.push_back("AcpiInit"); }
   void ReadMbifValues(ULONG* word) override {
     calls.push_back("ReadMbifValues(" + std::to_string(*word) + ")");
@@ -64,9 +65,11 @@ class ScriptedOperations : public vantu::SetupOperations {
     calls.push_back("ReadRegistryKey");
     return registryKey;
   }
-  bool CreateRegistryKey(vantu::RegWriter& writer, const std::string& keyPath) override {
-    calls.push_back("CreateRegistryKey(" + keyPath + ")");
-    return createKey && writer.Create(keyPath);
+  // Records for real, below HKEY_LOCAL_MACHINE, unless createKey is false.
+  void RecordInstall(const std::string& keyPath, const std::string& version,
+                     const std::string& folder) override {
+    calls.push_back("RecordInstall(" + keyPath + "," + version + "," + folder + ")");
+    if (createKey) vantu::RecordInstall(keyPath, version, folder);
   }
 
   size_t CountOf(const std::string& call) const {

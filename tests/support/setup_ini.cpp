@@ -1,6 +1,6 @@
 #include "tests/support/setup_ini.h"
 
-#include "setup/settings.h"
+#include "settings/settings.h"
 #include "tests/support/scratch.h"
 
 namespace test_support {

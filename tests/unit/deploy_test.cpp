@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "base/path_functions.h"
 #include "deploy/directory_walker.h"
 #include "deploy/install_folder.h"
-#include "deploy/path_functions.h"
 #include "deploy/payload_copy.h"
 #include "tests/support/scratch.h"
 #include "tests/support/setup_ini.h"

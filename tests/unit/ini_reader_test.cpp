@@ -1,4 +1,4 @@
-#include "setup/ini_reader.h"
+#include "settings/ini_reader.h"
 
 #include <gtest/gtest.h>
 

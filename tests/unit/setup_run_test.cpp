@@ -44,7 +44,7 @@ TEST_F(SetupRunTest, DecisionTable) {
   const std::string folder = "C:\\Program Files\\Fan\\2.0\\";
   const std::string copy = "CopyPayload(C:\\Setup\\," + folder + ")";
   const std::string launch = "LaunchServiceExecutable(" + folder + ")";
-  const std::vector<std::string> gate = {"AcpiInit", "ReadMbifValues(0)"};
+  const std::vector<std::string> gate = {"InitializeComponentModel", "AcpiInit", "ReadMbifValues(0)"};
   auto with = [&gate](std::vector<std::string> rest) {
     std::vector<std::string> all = gate;
     all.insert(all.end(), rest.begin(), rest.end());
@@ -63,15 +63,15 @@ TEST_F(SetupRunTest, DecisionTable) {
        false},
       {"key not created", 0x200, "1.0", "2.0", {true}, true, true, false, 0,
        with({"ReadSetupVersion", "ReadInstalledVersion", "ResolveInstallFolder(2.0)", "ModuleDirectory", copy,
-             launch, "IsServiceInstalled", "ReadRegistryKey", "CreateRegistryKey(KEY)"}),
+             launch, "IsServiceInstalled", "ReadRegistryKey", "RecordInstall(KEY)"}),
        false},
       {"installed and recorded", 0x200, "1.0", "2.0", {true}, true, true, true, 0,
        with({"ReadSetupVersion", "ReadInstalledVersion", "ResolveInstallFolder(2.0)", "ModuleDirectory", copy,
-             launch, "IsServiceInstalled", "ReadRegistryKey", "CreateRegistryKey(KEY)"}),
+             launch, "IsServiceInstalled", "ReadRegistryKey", "RecordInstall(KEY)"}),
        true},
       {"same version, service missing", 0x200, "2.0", "2.0", {false, true}, true, true, true, 0,
        with({"ReadSetupVersion", "ReadInstalledVersion", "IsServiceInstalled", "ResolveInstallFolder(2.0)",
-             "ModuleDirectory", copy, launch, "IsServiceInstalled", "ReadRegistryKey", "CreateRegistryKey(KEY)"}),
+             "ModuleDirectory", copy, launch, "IsServiceInstalled", "ReadRegistryKey", "RecordInstall(KEY)"}),
        true},
       {"no version offered, service present", 0x200, "", "", {true}, true, true, true, 0,
        with({"ReadSetupVersion", "ReadInstalledVersion", "IsServiceInstalled"}), false},
@@ -95,7 +95,9 @@ TEST_F(SetupRunTest, DecisionTable) {
     ops.installFolder = folder;
     std::vector<std::string> expected = row.calls;
     for (auto& call : expected) {
-      if (call == "CreateRegistryKey(KEY)") call = "CreateRegistryKey(" + rowKey.path() + ")";
+      if (call == "RecordInstall(KEY)") {
+        call = "RecordInstall(" + rowKey.path() + "," + row.offered + "," + folder + ")";
+      }
     }
 
     EXPECT_EQ(row.exitCode, RunSetup(ops));
@@ -165,7 +167,8 @@ TEST_F(SetupRunTest, OfferThatNamesNoFolderEndsBeforeTheInstallFolder) {
     ops.serviceInstalled = {false, false};
     ops.registryKey = rowKey.path();
     EXPECT_EQ(-1, RunSetup(ops));
-    std::vector<std::string> expected = {"AcpiInit", "ReadMbifValues(0)", "ReadSetupVersion", "ReadInstalledVersion"};
+    std::vector<std::string> expected = {"InitializeComponentModel", "AcpiInit", "ReadMbifValues(0)",
+                                         "ReadSetupVersion", "ReadInstalledVersion"};
     if (c.presenceChecked) expected.push_back("IsServiceInstalled");
     EXPECT_EQ(expected, ops.calls);
     EXPECT_FALSE(QueryValue(rowKey.path(), "Version").exists);

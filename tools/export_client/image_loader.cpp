@@ -5,12 +5,12 @@
 #include <optional>
 #include <vector>
 
-#include "common/file_handle.h"
+#include "base/unique_handle.h"
 
 namespace export_client {
 namespace {
 
-using tools::FileHandle;
+using FileHandle = vantu::UniqueFileHandle;
 
 // What differs between the image format of a 32-bit process (PE32) and that
 // of a 64-bit one (PE32+), as far as completing a load goes.

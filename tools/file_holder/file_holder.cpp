@@ -16,7 +16,11 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/unique_handle.h"
+
 namespace {
+
+using vantu::UniqueFileHandle;
 
 bool Exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
@@ -28,19 +32,19 @@ int main(int argc, char** argv) {
     return 4;
   }
   const DWORD timeout = argc == 5 ? static_cast<DWORD>(std::strtoul(argv[4], nullptr, 0)) : 60000;
-  HANDLE held = CreateFileA(argv[1], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (held == INVALID_HANDLE_VALUE) {
+  UniqueFileHandle held(CreateFileA(argv[1], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!held) {
     std::fprintf(stderr, "file_holder: cannot open %s: error %lu\n", argv[1], GetLastError());
     return 1;
   }
-  HANDLE ready = CreateFileA(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (ready == INVALID_HANDLE_VALUE) {
+  UniqueFileHandle ready(CreateFileA(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                     nullptr));
+  if (!ready) {
     std::fprintf(stderr, "file_holder: cannot make %s: error %lu\n", argv[2], GetLastError());
-    CloseHandle(held);
     return 3;
   }
-  CloseHandle(ready);
+  ready.reset();
   const ULONGLONG start = GetTickCount64();
   int result = 0;
   while (!Exists(argv[3])) {
@@ -50,6 +54,6 @@ int main(int argc, char** argv) {
     }
     Sleep(20);
   }
-  CloseHandle(held);
+  held.reset();
   return result;
 }

@@ -5,7 +5,7 @@
 #include "module_folder.h"
 #include "sync.h"
 
-#include "common/file_handle.h"
+#include "base/unique_handle.h"
 #include "common/json_text.h"
 
 namespace standin {
@@ -25,7 +25,7 @@ CriticalSection& TheLogLock() {
   return *lock;
 }
 
-using tools::FileHandle;
+using FileHandle = vantu::UniqueFileHandle;
 
 std::string ArrayJson(SAFEARRAY* array, JsonObject object) {
   if (!array) return object.AddNull("array").Text();

@@ -309,6 +309,58 @@ BOOL WINAPI CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfEx
 BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes);
 DWORD WINAPI GetFileAttributesA(LPCSTR fileName);
 
+// Writing one file from start to end (the run log): no reading, no seeking.
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x00000001u
+#define FILE_SHARE_WRITE 0x00000002u
+#define FILE_SHARE_DELETE 0x00000004u
+#define CREATE_NEW 1u
+#define CREATE_ALWAYS 2u
+#define OPEN_EXISTING 3u
+#define ERROR_ALREADY_EXISTS 183L
+
+HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                          DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPVOID overlapped);
+// The temporary folder, with its trailing backslash: C:\windows\temp\ here.
+DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer);
+
+// ---------------------------------------------------------------------------
+// Time, error texts and the module's own resources
+// ---------------------------------------------------------------------------
+struct SYSTEMTIME {
+  WORD wYear;
+  WORD wMonth;
+  WORD wDayOfWeek;
+  WORD wDay;
+  WORD wHour;
+  WORD wMinute;
+  WORD wSecond;
+  WORD wMilliseconds;
+};
+typedef SYSTEMTIME* LPSYSTEMTIME;
+// A fixed moment, settable through the control API.
+void WINAPI GetLocalTime(LPSYSTEMTIME time);
+
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200u
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000u
+// Knows the texts of the error codes the product reports; 0 for others.
+DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer,
+                            DWORD size, void* arguments);
+
+struct HRSRC__;
+typedef HRSRC__* HRSRC;
+typedef void* HGLOBAL;
+#define MAKEINTRESOURCEA(i) (reinterpret_cast<LPSTR>(static_cast<uintptr_t>(static_cast<WORD>(i))))
+#define RT_VERSION MAKEINTRESOURCEA(16)
+#define VS_VERSION_INFO 1
+#define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
+// The test program carries no resources: FindResourceA finds none.
+HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type);
+HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource);
+LPVOID WINAPI LockResource(HGLOBAL data);
+DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource);
+
 // ---------------------------------------------------------------------------
 // Windows and shell
 // ---------------------------------------------------------------------------

@@ -73,6 +73,8 @@ std::vector<std::string> Misuses();
 // Module, current folder and message boxes.
 // ---------------------------------------------------------------------------
 void SetModuleFileName(const std::string& path);
+// What GetLocalTime answers (after Reset: 2026-12-09 14:05:09.042).
+void SetLocalTime(const SYSTEMTIME& time);
 void SetCurrentFolder(const std::string& path);
 
 struct MessageBoxRecord {

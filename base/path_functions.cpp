@@ -1,4 +1,4 @@
-#include "deploy/path_functions.h"
+#include "base/path_functions.h"
 
 namespace vantu {
 

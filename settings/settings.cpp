@@ -1,11 +1,11 @@
-#include "setup/settings.h"
+#include "settings/settings.h"
 
 #include <windows.h>
 
 #include <memory>
 
-#include "deploy/path_functions.h"
-#include "setup/ini_reader.h"
+#include "base/path_functions.h"
+#include "settings/ini_reader.h"
 
 namespace vantu {
 

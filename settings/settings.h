@@ -7,7 +7,12 @@
 
 namespace vantu {
 
-// The default that marks a key as missing.
+// The default that every reader passes with its key: "error737". What the
+// profile service returns does not tell a missing file, section or key from
+// a value (each of them simply yields the default), so a value equal to this
+// text, byte for byte, is how a reader knows its key is missing. The text is
+// fixed on purpose: a setup.ini value spelled exactly "error737" is read as
+// missing too, with the message, while "Error737" is an ordinary value.
 extern const char kMissMarker[];
 // Caption of every message box of the setup.
 extern const char kMessageCaption[];

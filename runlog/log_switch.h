@@ -1,0 +1,23 @@
+// The command line's only switch: /LOG asks for a run log.
+//
+//   /LOG            a new file in the user's temporary folder
+//   /LOG="path"     that file, replaced (quotes optional without blanks)
+//
+// Recognised with "/" or "-" and in any case ("-log=x.txt"); the last one
+// counts. Every other argument is ignored, as the run always has.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vantu {
+
+struct LogRequest {
+  enum class Kind { kNone, kNewInTemp, kPath };
+  Kind kind = Kind::kNone;
+  std::string path;  // for kPath
+};
+
+LogRequest ParseLogSwitch(const std::vector<std::string>& arguments);
+
+}  // namespace vantu

@@ -1,0 +1,186 @@
+// The run log's pieces: the /LOG switch, the file and its lines, the
+// program's own version, error texts. Runs on both platforms.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "runlog/log_switch.h"
+#include "runlog/program_version.h"
+#include "runlog/run_log.h"
+#include "tests/support/scratch.h"
+
+namespace vantu {
+namespace {
+
+using test_support::FileExists;
+using test_support::PlatformTest;
+using test_support::ReadFile;
+using test_support::ScratchFolder;
+
+TEST(ParseLogSwitchTest, RecognisesTheSwitchInEveryForm) {
+  using Kind = LogRequest::Kind;
+  struct Case {
+    std::vector<std::string> arguments;
+    Kind kind;
+    std::string path;
+  };
+  const Case cases[] = {
+      {{}, Kind::kNone, ""},
+      {{"/Service", "extra"}, Kind::kNone, ""},  // other arguments stay ignored
+      {{"/LOG"}, Kind::kNewInTemp, ""},
+      {{"-log"}, Kind::kNewInTemp, ""},
+      {{"/Log="}, Kind::kNewInTemp, ""},
+      {{"/LOG=C:\\logs\\setup.log"}, Kind::kPath, "C:\\logs\\setup.log"},
+      {{"-LOG=C:\\with blank\\s.log"}, Kind::kPath, "C:\\with blank\\s.log"},  // quotes taken off already
+      {{"/LOG=\"C:\\quoted\\s.log\""}, Kind::kPath, "C:\\quoted\\s.log"},     // quotes kept by the caller
+      {{"/log:x.log"}, Kind::kPath, "x.log"},
+      {{"/LOGGING"}, Kind::kNone, ""},  // another word
+      {{"/LO"}, Kind::kNone, ""},
+      {{"LOG"}, Kind::kNone, ""},
+      {{"+LOG"}, Kind::kNone, ""},
+      {{"/LOG=first.log", "/LOG"}, Kind::kNewInTemp, ""},  // the last one counts
+      {{"/LOG", "-Log=last.log"}, Kind::kPath, "last.log"},
+  };
+  for (const auto& c : cases) {
+    std::string shown;
+    for (const auto& a : c.arguments) shown += "[" + a + "]";
+    const LogRequest request = ParseLogSwitch(c.arguments);
+    EXPECT_EQ(c.kind, request.kind) << shown;
+    EXPECT_EQ(c.path, request.path) << shown;
+  }
+}
+
+// A VS_VERSIONINFO block as the resource compiler lays it out.
+std::vector<BYTE> VersionBlock(DWORD signature, DWORD high, DWORD low) {
+  std::vector<BYTE> block(6);
+  for (const char c : std::string("VS_VERSION_INFO")) {
+    block.push_back(static_cast<BYTE>(c));
+    block.push_back(0);
+  }
+  block.push_back(0);
+  block.push_back(0);
+  while (block.size() % 4) block.push_back(0);
+  for (const DWORD value : {signature, DWORD{0x10000}, high, low}) {
+    for (int shift = 0; shift < 32; shift += 8) block.push_back(static_cast<BYTE>(value >> shift));
+  }
+  block.resize(block.size() + 36);
+  return block;
+}
+
+TEST(FileVersionOfTest, ReadsTheFixedFileVersion) {
+  const auto good = VersionBlock(0xFEEF04BD, 0x00020001, 0x0003000A);
+  EXPECT_EQ("2.1.3.10", FileVersionOf(good.data(), good.size()));
+  const auto wide = VersionBlock(0xFEEF04BD, 0xFFFF0000, 0x0000FFFF);
+  EXPECT_EQ("65535.0.0.65535", FileVersionOf(wide.data(), wide.size()));
+  const auto unsigned_ = VersionBlock(0x12345678, 0x00020001, 0x00030004);
+  EXPECT_EQ("", FileVersionOf(unsigned_.data(), unsigned_.size()));
+  auto wrongKey = good;
+  wrongKey[6] = 'X';
+  EXPECT_EQ("", FileVersionOf(wrongKey.data(), wrongKey.size()));
+  // Cut short before the file version: nothing is read past the end.
+  for (size_t size : {size_t{0}, size_t{6}, size_t{40}, size_t{55}}) {
+    const std::vector<BYTE> cut(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(size));
+    EXPECT_EQ("", FileVersionOf(cut.data(), cut.size())) << size;
+  }
+  EXPECT_EQ("", FileVersionOf(nullptr, 100));
+}
+
+class RunLogTest : public PlatformTest {};
+
+const std::regex kLine(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (.*))");
+
+std::vector<std::string> LinesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  EXPECT_EQ(start, text.size()) << "the log ends in the middle of a line";
+  return lines;
+}
+
+TEST_F(RunLogTest, WritesEachLineAtOnceAndReplacesAnEarlierFile) {
+  ScratchFolder folder;
+  const std::string path = folder.path() + "setup.log";
+  test_support::WriteFile(path, "an older log that must go\r\n");
+  EXPECT_FALSE(LogEnabled());
+  {
+    RunLog log;
+    ASSERT_TRUE(RunLog::OpenPath(path, log));
+    EXPECT_TRUE(LogEnabled());
+    EXPECT_EQ(path, log.path());
+    LogLine("first event");
+    // Already in the file while the log is open: a killed run keeps it.
+    const auto early = LinesOf(ReadFile(path));
+    ASSERT_EQ(1u, early.size());
+    LogLine("second event: 5 files");
+  }
+  EXPECT_FALSE(LogEnabled());
+  LogLine("after the log was closed");
+  const auto lines = LinesOf(ReadFile(path));
+  ASSERT_EQ(2u, lines.size());
+  const std::string expected[] = {"first event", "second event: 5 files"};
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(lines[i], match, kLine)) << lines[i];
+    EXPECT_EQ(expected[i], match[1].str());
+  }
+}
+
+TEST_F(RunLogTest, ALogThatCannotBeCreatedIsNoLog) {
+  ScratchFolder folder;
+  const std::string paths[] = {
+      folder.path() + "no such folder\\setup.log",
+      folder.path(),  // a folder
+  };
+  for (const auto& path : paths) {
+    RunLog log;
+    EXPECT_FALSE(RunLog::OpenPath(path, log)) << path;
+    EXPECT_FALSE(log.is_open());
+    EXPECT_FALSE(LogEnabled());
+    LogLine("goes nowhere");  // and does not crash
+  }
+}
+
+TEST_F(RunLogTest, EveryLogInTheTemporaryFolderIsANewFile) {
+  char temp[MAX_PATH + 1];
+  const DWORD length = GetTempPathA(sizeof temp, temp);
+  ASSERT_GT(length, 0u);
+  std::string first;
+  std::string second;
+  {
+    RunLog log;
+    ASSERT_TRUE(RunLog::OpenNewInTemp(log));
+    first = log.path();
+    LogLine("one");
+  }
+  {
+    RunLog log;
+    ASSERT_TRUE(RunLog::OpenNewInTemp(log));
+    second = log.path();
+    LogLine("two");
+  }
+  EXPECT_NE(first, second);
+  const std::regex name(R"(FanServiceSetup_\d{8}_\d{3}\.log)");
+  for (const auto& path : {first, second}) {
+    EXPECT_EQ(std::string(temp, length), path.substr(0, length)) << path;
+    EXPECT_TRUE(std::regex_match(path.substr(length), name)) << path;
+  }
+  EXPECT_NE(std::string::npos, ReadFile(first).find(" one\r\n"));
+  EXPECT_NE(std::string::npos, ReadFile(second).find(" two\r\n"));
+  test_support::RemoveTree(first);
+  test_support::RemoveTree(second);
+  EXPECT_FALSE(FileExists(first));
+}
+
+TEST(ErrorTextTest, NamesTheCodeAndWhatItMeans) {
+  EXPECT_EQ(0u, ErrorText(5).rfind("5 (", 0)) << ErrorText(5);
+  EXPECT_EQ(')', ErrorText(112).back()) << ErrorText(112);
+  EXPECT_EQ(std::string::npos, ErrorText(112).find('\n'));
+  EXPECT_EQ("3000000007", ErrorText(3000000007u));  // no text for it
+}
+
+}  // namespace
+}  // namespace vantu
