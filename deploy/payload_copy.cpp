@@ -4,6 +4,7 @@
 
 #include "base/path_functions.h"
 #include "deploy/directory_walker.h"
+#include "runlog/run_log.h"
 
 namespace vantu {
 namespace {
@@ -28,35 +29,71 @@ bool CannotBePlaced(DWORD error) {
 bool CopyPayload(const std::string& sourceRoot, const std::string& targetRoot) {
   // An empty target would scatter files into the current folder, an empty
   // source would copy the root of the current drive.
-  if (sourceRoot.empty() || targetRoot.empty()) return false;
+  if (sourceRoot.empty() || targetRoot.empty()) {
+    LogLine({"nothing copied: no ", sourceRoot.empty() ? "program" : "install", " folder"});
+    return false;
+  }
   bool result = true;
+  unsigned copied = 0;
+  unsigned passedOver = 0;
+  unsigned failed = 0;
   DirectoryWalker walker;
   walker.Open(sourceRoot);
   walker.SkipDirectories();
   while (!walker.AtEnd()) {
     const std::string source = walker.CurrentPath();
-    const std::string target = targetRoot + FileNamePart(source);
-    if (!CopyFileA(source.c_str(), target.c_str(), FALSE)) {
+    const std::string name = FileNamePart(source);
+    const std::string target = targetRoot + name;
+    // Written before the copy, so that the log of a run that is killed or
+    // hangs here ends with the file it was copying.
+    LogLine({"copying ", name});
+    if (CopyFileA(source.c_str(), target.c_str(), FALSE)) {
+      ++copied;
+    } else {
       const DWORD error = GetLastError();
       if (error == ERROR_ACCESS_DENIED) {
         // Clears a read-only, hidden or system mark on the existing target.
         SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!CopyFileA(source.c_str(), target.c_str(), FALSE)) result = false;
+        if (CopyFileA(source.c_str(), target.c_str(), FALSE)) {
+          ++copied;
+          if (LogEnabled()) {
+            LogLine({"copied ", name, " after resetting the target's attributes (first try: ", ErrorText(error),
+                     ")"});
+          }
+        } else {
+          result = false;
+          ++failed;
+          // The error texts come from the platform: asked for the log only,
+          // so that a run without it makes exactly the calls it always made.
+          if (LogEnabled()) {
+            LogLine({"could not copy ", name, ": ", ErrorText(GetLastError()),
+                     " even after resetting the target's attributes"});
+          }
+        }
       } else if (CannotBePlaced(error)) {
         result = false;
+        ++failed;
+        if (LogEnabled()) LogLine({"could not copy ", name, ": ", ErrorText(error)});
+      } else {
+        // Anything else passes the file over, a file held open or locked by
+        // another program (ERROR_SHARING_VIOLATION, ERROR_LOCK_VIOLATION)
+        // among them. The install folder belongs to this one version, so a
+        // target in use there is normally this version's own file from an
+        // earlier run, held by the running service or by a client of the
+        // bridge: the copy in place is the one wanted, and replacing it would
+        // mean stopping whoever holds it. The rest of the payload goes on.
+        ++passedOver;
+        if (LogEnabled()) LogLine({"passed over ", name, ": ", ErrorText(error)});
       }
-      // Anything else passes the file over, a file held open or locked by
-      // another program (ERROR_SHARING_VIOLATION, ERROR_LOCK_VIOLATION)
-      // among them. The install folder belongs to this one version, so a
-      // target in use there is normally this version's own file from an
-      // earlier run, held by the running service or by a client of the
-      // bridge: the copy in place is the one wanted, and replacing it would
-      // mean stopping whoever holds it. The rest of the payload goes on.
     }
     walker.Advance();
     walker.SkipDirectories();
   }
   walker.Close();
+  if (LogEnabled()) {
+    LogLine({result ? "copy finished: " : "copy failed: ", std::to_string(copied), " copied, ",
+             std::to_string(passedOver), " passed over, ", std::to_string(failed), " failed"});
+  }
   return result;
 }
 

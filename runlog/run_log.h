@@ -9,7 +9,9 @@
 
 #include <windows.h>
 
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 namespace vantu {
 
@@ -30,8 +32,8 @@ class RunLog {
 
   bool is_open() const { return file_ != INVALID_HANDLE_VALUE; }
   const std::string& path() const { return path_; }
-  // Writes one line: local time, a blank, the text, CR LF.
-  void Write(const std::string& text);
+  // Writes one line: local time, a blank, the parts, CR LF.
+  void Write(std::initializer_list<std::string_view> parts);
 
  private:
   bool Create(const std::string& path, DWORD disposition);
@@ -40,10 +42,15 @@ class RunLog {
   std::string path_;
 };
 
-// Writes a line to the current log, if there is one.
-void LogLine(const std::string& text);
+// Writes a line to the current log, if there is one: the parts one after
+// the other. Callers pass the pieces rather than a string they built, so that
+// a run without a log builds no text.
+void LogLine(std::initializer_list<std::string_view> parts);
 // Whether a log is open: lets a caller skip work done only for the log.
 bool LogEnabled();
+
+// "0x000001FF": eight hexadecimal digits.
+std::string HexWord(unsigned long value);
 
 // "5 (Access is denied.)": an error code with the system's text for it.
 std::string ErrorText(DWORD error);

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "base/path_functions.h"
+#include "runlog/run_log.h"
 #include "settings/ini_reader.h"
 
 namespace vantu {
@@ -21,19 +22,26 @@ constexpr DWORD kLargestModulePathSize = 65536;
 
 void ShowSettingMessage(const char* text) { MessageBoxA(nullptr, text, kMessageCaption, MB_OK); }
 
+void LogMiss(const char* key, const std::string& path, const char* message) {
+  LogLine({"setting \"", key, "\" missing from ", path, ": message shown: ", message});
+}
+
 std::string ReadSetting(const char* key, const char* message) {
   const std::string path = SetupIniPath();
   IniReader reader;
   if (!reader.Open(path)) {
+    LogMiss(key, path, message);
     ShowSettingMessage(message);
     return std::string();
   }
   std::string value;
   reader.Read(key, kMissMarker, &value);
   if (value == kMissMarker) {
+    LogMiss(key, path, message);
     ShowSettingMessage(message);
     return std::string();
   }
+  LogLine({"setting \"", key, "\" = \"", value, "\""});
   return value;
 }
 

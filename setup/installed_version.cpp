@@ -5,6 +5,7 @@
 #include "registry/reg_reader.h"
 #include "registry/reg_writer.h"
 #include "registry/version_value.h"
+#include "runlog/run_log.h"
 #include "settings/settings.h"
 
 namespace vantu {
@@ -28,9 +29,13 @@ std::string ReadInstalledVersion() {
 
 void RecordInstall(const std::string& keyPath, const std::string& version, const std::string& installFolder) {
   RegWriter writer;
-  if (!writer.Create(keyPath)) return;
+  if (!writer.Create(keyPath)) {
+    LogLine({"no record: the key HKLM\\", keyPath, " could not be created or opened"});
+    return;
+  }
   SetStringValue(writer.key(), "Version", version);
   SetStringValue(writer.key(), "Path", installFolder);
+  LogLine({"recorded HKLM\\", keyPath, ": Version = \"", version, "\", Path = \"", installFolder, "\""});
 }
 
 }  // namespace vantu

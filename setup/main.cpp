@@ -1,24 +1,36 @@
-// setup.exe: installs or updates the fan-control service. Takes no
-// arguments; the exit code is its only report (0, or -1 when the firmware
-// gate is closed or the payload could not be copied).
+// setup.exe: installs or updates the fan-control service. The exit code is
+// its report: 0, or -1 when the firmware gate is closed, the offered version
+// names no install folder or the payload could not be copied. The one
+// argument it takes, /LOG, asks for a run log that says why (run_log.h);
+// every other argument is ignored.
 #include <new>
+#include <string>
+#include <vector>
 
+#include "runlog/log_switch.h"
+#include "runlog/run_log.h"
 #include "setup/dll_search.h"
 #include "setup/exit_codes.h"
 #include "setup/production_operations.h"
+#include "setup/run_start.h"
 #include "setup/setup_run.h"
 
-int main(int, char**) {
+int main(int argc, char** argv) {
   // Before anything loads a DLL by name: the component model, the message
   // box and the shell folder lookup all do, and the run has administrator
   // rights. The exports never come through here, so a program that loads
   // setup.exe for them keeps its own search order.
   vantu::RestrictDllSearchToSystemFolder();
   try {
+    vantu::RunLog log;
+    vantu::OpenRequestedLog(vantu::ParseLogSwitch(std::vector<std::string>(argv + 1, argv + argc)), log);
     vantu::ProductionOperations operations;
-    return vantu::RunSetup(operations);
+    const int exitCode = vantu::RunSetup(operations);
+    vantu::LogLine({exitCode == vantu::kExitSuccess ? "exit code 0" : "exit code -1 (0xFFFFFFFF)"});
+    return exitCode;
   } catch (const std::bad_alloc&) {
     // Out of memory: everything acquired so far has been released on the way.
+    vantu::LogLine({"out of memory: exit code -1 (0xFFFFFFFF)"});
     return vantu::kExitFailure;
   }
 }

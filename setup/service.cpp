@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "base/unique_handle.h"
+#include "runlog/run_log.h"
 #include "settings/settings.h"
 
 namespace vantu {
@@ -30,15 +31,21 @@ std::string ServiceCommandLine(const std::string& installFolder, const std::stri
 
 bool LaunchServiceExecutable(const std::string& installFolder) {
   const std::string commandLine = ServiceCommandLine(installFolder, ReadExecution());
-  if (commandLine.size() + 1 > kCommandLineBufferSize) return false;
+  if (commandLine.size() + 1 > kCommandLineBufferSize) {
+    LogLine({"the service executable's command line is too long to start (", std::to_string(commandLine.size()),
+             " characters): ", commandLine});
+    return false;
+  }
   std::unique_ptr<char[]> buffer(new char[kCommandLineBufferSize]());
   std::memcpy(buffer.get(), commandLine.c_str(), commandLine.size() + 1);
 
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
+  LogLine({"starting the service executable: ", commandLine});
   if (!CreateProcessA(nullptr, buffer.get(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
                       &process)) {
+    if (LogEnabled()) LogLine({"the service executable did not start: ", ErrorText(GetLastError())});
     // No process was made: both handles in the process record are null, so
     // there is nothing to wait for and nothing to close. A wait on them and
     // the two closes would each fail at once and change nothing, so they are
@@ -48,6 +55,12 @@ bool LaunchServiceExecutable(const std::string& installFolder) {
   UniqueKernelHandle processHandle(process.hProcess);
   UniqueKernelHandle threadHandle(process.hThread);
   WaitForSingleObject(processHandle.get(), INFINITE);
+  // The run does not judge the service executable by its exit code; the log
+  // reports it, and only the log asks for it.
+  DWORD exitCode = 0;
+  if (LogEnabled() && GetExitCodeProcess(processHandle.get(), &exitCode)) {
+    LogLine({"the service executable ended with exit code ", std::to_string(exitCode)});
+  }
   processHandle.reset();
   threadHandle.reset();
   return true;

@@ -1,10 +1,10 @@
 #include "setup/setup_run.h"
 
+#include "runlog/run_log.h"
 #include "setup/exit_codes.h"
 #include "setup/version_compare.h"
 
 namespace vantu {
-
 int RunSetup(SetupOperations& operations) {
   // The component model stays initialised until the process ends.
   operations.InitializeComponentModel();
@@ -12,19 +12,39 @@ int RunSetup(SetupOperations& operations) {
 
   ULONG firmwareWord = 0;
   operations.ReadMbifValues(&firmwareWord);
-  if ((firmwareWord & kFirmwareWordMask) < kFirmwareWordThreshold) return kExitFailure;
+  if ((firmwareWord & kFirmwareWordMask) < kFirmwareWordThreshold) {
+    LogLine({"firmware word ", HexWord(firmwareWord), ": board not supported (bits 8 to 15 below 2)"});
+    return kExitFailure;
+  }
+  LogLine({"firmware word ", HexWord(firmwareWord), ": board supported"});
 
   const std::string offered = operations.ReadSetupVersion();
   const std::string installed = operations.ReadInstalledVersion();
-  if (!IsOlderVersion(installed, offered) && operations.IsServiceInstalled()) return kExitSuccess;
+  const auto logDecision = [&](const char* decision) {
+    LogLine({"installed version \"", installed, installed.empty() ? "\" (none recorded)" : "\"", ", offered \"",
+             offered, "\"", decision});
+  };
+  if (IsOlderVersion(installed, offered)) {
+    logDecision(": install: the installed version is older");
+  } else if (operations.IsServiceInstalled()) {
+    logDecision(", service present: nothing to do");
+    return kExitSuccess;
+  } else {
+    logDecision(", service missing: install");
+  }
 
   // The offered version names the install folder. A version that is no
   // single folder name (empty, only dots and blanks, or holding a backslash,
-  // a slash or a colon) would deploy into InstallPath itself or outside it: nothing
-  // is made, copied, run or recorded then.
-  if (!IsDeployableVersion(offered)) return kExitFailure;
+  // a slash or a colon) would deploy into InstallPath itself or outside it:
+  // nothing is made, copied, run or recorded then.
+  if (!IsDeployableVersion(offered)) {
+    LogLine({"offered version \"", offered, "\" names no install folder: nothing deployed"});
+    return kExitFailure;
+  }
 
   const std::string installFolder = operations.ResolveInstallFolder(offered);
+  LogLine({"install folder: ",
+           installFolder.empty() ? "none (the program-files folder could not be resolved)" : installFolder});
   bool copied;
   {
     const std::string programFolder = operations.ModuleDirectory();
@@ -43,6 +63,8 @@ int RunSetup(SetupOperations& operations) {
   if (launched) {
     const std::string keyPath = operations.ReadRegistryKey();
     operations.RecordInstall(keyPath, offered, installFolder);
+  } else {
+    LogLine({"no record: the service executable did not start"});
   }
   return kExitSuccess;
 }

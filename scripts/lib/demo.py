@@ -25,12 +25,16 @@ from pathlib import Path
 
 SOURCE_ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(SOURCE_ROOT / "tests" / "e2e"))
+sys.path.insert(0, str(SOURCE_ROOT / "tests" / "pe"))
 
 from harness.context import (COMPONENT_DIR, SETUP_DIR, Context, Tools,  # noqa: E402
                              win_join, write_ini)
 from harness.firmware import simple_package  # noqa: E402
 from harness.lanes import lane_of_build  # noqa: E402
 from harness.wine import Template  # noqa: E402
+from check_setup_exe import PeFile, file_version  # noqa: E402
+
+DEMO_LOG = r"C:\Fan\setup-run1.log"
 
 SETTINGS = {
     "ServiceName": "FanControl",
@@ -45,9 +49,9 @@ def say(text: str = "") -> None:
     print(text, flush=True)
 
 
-def show_run(ctx: Context, title: str) -> None:
+def show_run(ctx: Context, title: str, args: list[str] | None = None) -> None:
     started = time.monotonic()
-    result = ctx.run_setup()
+    result = ctx.run_setup(args=args)
     seconds = time.monotonic() - started
     code = result.exit_code
     say(f"\n--- {title}")
@@ -101,6 +105,9 @@ def main() -> int:
     prefix = template.copy_to(runs / "prefix")
     ctx = Context(name="demo", prefix=prefix, tools=tools)
     try:
+        version = file_version(PeFile(tools.setup.read_bytes()).resource(16, 1) or b"")
+        say(f"setup.exe {'.'.join(map(str, version)) if version else '(no version resource)'} "
+            f"({lane.machine}, {tools.setup.stat().st_size:,} bytes) from {tools.setup}")
         say(f"Wine prefix: {prefix.path} (lane {lane.name}: the {lane.name}-bit setup.exe, "
             f"program-files folder {lane.program_files})")
         say(f"program folder {SETUP_DIR}: setup.exe, setup.ini, fansvc.exe (the stand-in service "
@@ -114,7 +121,10 @@ def main() -> int:
         ctx.install_component({"iAcpiMbif": {"Data": package.hex()}, "iAcpiGetItem": {"Value": "0x2A"}})
         say(f"stand-in component registered in {COMPONENT_DIR}; its firmware word is 0x200 (supported board)")
 
-        show_run(ctx, "run 1: fresh install")
+        show_run(ctx, f"run 1: fresh install, with a run log (setup.exe /LOG={DEMO_LOG})", args=[f"/LOG={DEMO_LOG}"])
+        say(f"the run log {DEMO_LOG}:")
+        for line in ctx.host_path(DEMO_LOG).read_text(encoding="latin-1").splitlines():
+            say("  " + line)
         show_state(ctx)
         runs_logged = ctx.service_runs(win_join(install_base(ctx), "2.1.0"))
         for run in runs_logged:

@@ -111,14 +111,14 @@ TEST_F(RunLogTest, WritesEachLineAtOnceAndReplacesAnEarlierFile) {
     ASSERT_TRUE(RunLog::OpenPath(path, log));
     EXPECT_TRUE(LogEnabled());
     EXPECT_EQ(path, log.path());
-    LogLine("first event");
+    LogLine({"first event"});
     // Already in the file while the log is open: a killed run keeps it.
     const auto early = LinesOf(ReadFile(path));
     ASSERT_EQ(1u, early.size());
-    LogLine("second event: 5 files");
+    LogLine({"second event: ", std::to_string(5), " files"});
   }
   EXPECT_FALSE(LogEnabled());
-  LogLine("after the log was closed");
+  LogLine({"after the log was closed"});
   const auto lines = LinesOf(ReadFile(path));
   ASSERT_EQ(2u, lines.size());
   const std::string expected[] = {"first event", "second event: 5 files"};
@@ -140,7 +140,7 @@ TEST_F(RunLogTest, ALogThatCannotBeCreatedIsNoLog) {
     EXPECT_FALSE(RunLog::OpenPath(path, log)) << path;
     EXPECT_FALSE(log.is_open());
     EXPECT_FALSE(LogEnabled());
-    LogLine("goes nowhere");  // and does not crash
+    LogLine({"goes nowhere"});  // and does not crash
   }
 }
 
@@ -154,13 +154,13 @@ TEST_F(RunLogTest, EveryLogInTheTemporaryFolderIsANewFile) {
     RunLog log;
     ASSERT_TRUE(RunLog::OpenNewInTemp(log));
     first = log.path();
-    LogLine("one");
+    LogLine({"one"});
   }
   {
     RunLog log;
     ASSERT_TRUE(RunLog::OpenNewInTemp(log));
     second = log.path();
-    LogLine("two");
+    LogLine({"two"});
   }
   EXPECT_NE(first, second);
   const std::regex name(R"(FanServiceSetup_\d{8}_\d{3}\.log)");

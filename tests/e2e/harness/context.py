@@ -253,8 +253,9 @@ class Context:
                                        stdin=subprocess.DEVNULL, stdout=log, stderr=log)
         return PendingRun(process, folder / result_name, folder / kill_name, output, timeout_ms / 1000 + 60)
 
-    def run_setup(self, timeout_ms: int = 30000, cwd: str | None = None, folder: str = SETUP_DIR) -> RunResult:
-        return self.run(win_join(folder, "setup.exe"), timeout_ms=timeout_ms, cwd=cwd)
+    def run_setup(self, timeout_ms: int = 30000, cwd: str | None = None, folder: str = SETUP_DIR,
+                  args: list[str] | None = None) -> RunResult:
+        return self.run(win_join(folder, "setup.exe"), args=args, timeout_ms=timeout_ms, cwd=cwd)
 
     # -- the exports, through export_client.exe ------------------------------
 
