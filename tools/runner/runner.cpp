@@ -211,7 +211,7 @@ int main(int argc, char** argv) {
   bool timedOut = false;
   bool killed = false;
   for (;;) {
-    const DWORD wait = WaitForSingleObject(process.hProcess, killFile.empty() ? 50 : 5);
+    const DWORD wait = WaitForSingleObject(process.hProcess, 50);
     if (wait != WAIT_TIMEOUT) break;
     watcher.Poll();
     if (!killFile.empty() && GetFileAttributesA(killFile.c_str()) != INVALID_FILE_ATTRIBUTES) {
