@@ -1,12 +1,14 @@
-// Exit codes of setup.exe, its only report to whoever started it.
+// Exit codes of setup.exe, its report to whoever started it (the run log of
+// /LOG says why, when asked for).
 #pragma once
 
 namespace vantu {
 
 // Nothing to do, or deployed (with or without the registry record).
 constexpr int kExitSuccess = 0;
-// The firmware gate is closed, or the payload could not be copied. Read as
-// an unsigned process exit code: 0xFFFFFFFF.
+// The firmware gate is closed, the offered version names no install folder,
+// or the payload could not be copied. Read as an unsigned process exit code:
+// 0xFFFFFFFF.
 constexpr int kExitFailure = -1;
 
 }  // namespace vantu

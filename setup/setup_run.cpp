@@ -5,6 +5,7 @@
 #include "setup/version_compare.h"
 
 namespace vantu {
+
 int RunSetup(SetupOperations& operations) {
   // The component model stays initialised until the process ends.
   operations.InitializeComponentModel();
