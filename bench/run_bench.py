@@ -2,11 +2,16 @@
 """Benchmarks of setup.exe under Wine, each against a floor program that makes
 only the platform calls the same work must make (tools/bench_baseline).
 
-    xvfb-run -a python3 bench/run_bench.py --build build/bench [--out bench/results.md]
+    xvfb-run -a python3 bench/run_bench.py --build build/bench-win32 [--build build/bench-win64]
+                                           [--skipped LANE=REASON] [--out bench/results.md]
 
-scripts/bench builds the release tree and runs this. Everything is measured
-in one run, in one fresh Wine prefix, with subject and floor runs alternating
-(A B, B A, ...) so that drift of the machine's speed falls on both alike:
+One release tree per Wine lane (tests/e2e/harness/lanes.py): the lane of
+each comes from --lane (in the order of the --build options) or is judged
+from the tree. scripts/bench builds the trees of the lanes this machine can
+run and runs this. The lanes are measured one after the other, each in one
+fresh Wine prefix of its own, run by the lane's loader, and written to one
+report; within a lane, subject and floor runs alternate (A B, B A, ...) so
+that drift of the machine's speed falls on both alike:
 
   bridge      one AcpiGetItem call through setup.exe's export
               (tools/export_client) against bridge_floor.exe; many calls per
@@ -50,8 +55,9 @@ from benchlib import linkmap, report  # noqa: E402
 from benchlib.inotify import FolderWatch, copy_profile  # noqa: E402
 from benchlib.logwatch import LogWatch  # noqa: E402
 from benchlib.stats import Series, alternating  # noqa: E402
-from harness.context import COMPONENT_DIR, Context, Tools, write_ini  # noqa: E402
+from harness.context import COMPONENT_DIR, Context, Tools, win_join, write_ini  # noqa: E402
 from harness.firmware import simple_package  # noqa: E402
+from harness.lanes import LANES, Lane, lane_of_build, why_not  # noqa: E402
 from harness.wine import Prefix, Template, WineError  # noqa: E402
 
 TOOLS_DIR = r"C:\Bench\Tools"
@@ -78,7 +84,13 @@ DEPLOY_SETTINGS = {
     "Execution": "standin_service.exe",
     "version": "1.0",
 }
-DEPLOY_TARGET = r"C:\Program Files (x86)\Fan\BenchDeploy\1.0"
+
+
+def deploy_target(lane: Lane) -> str:
+    """The install folder of the deployment runs: below the program-files
+    folder that a program of the lane's bitness is given."""
+    return win_join(lane.program_files, DEPLOY_SETTINGS["InstallPath"], DEPLOY_SETTINGS["version"])
+
 
 GET_ITEM = 7
 GET_ITEM_VALUE = 0x1234
@@ -91,6 +103,10 @@ NOOP_TIMEOUT = 30
 # the creation of an instance and its release, normally milliseconds) is
 # taken as a hung client.
 WEDGE_SECONDS = 5
+# How often one timed run is made before a hang ends the benchmark. Hangs
+# come in bursts (one after a few dozen client processes, the next within
+# seconds of the restart), seen three in a row on a quiet machine.
+LAUNCH_ATTEMPTS = 5
 DEPLOY_TIMEOUT_BASE = 60
 DEPLOY_TIMEOUT_PER_FILE = 0.02
 
@@ -103,10 +119,11 @@ class BenchError(RuntimeError):
 
 
 STARTED = time.monotonic()
+LANE_TAG = ""  # "lane 32: " while a lane is measured
 
 
 def log(text: str) -> None:
-    print(f"bench [{time.monotonic() - STARTED:5.0f} s]: {text}", flush=True)
+    print(f"bench [{time.monotonic() - STARTED:5.0f} s]: {LANE_TAG}{text}", flush=True)
 
 
 @dataclass
@@ -120,8 +137,12 @@ class Figure:
 
 @dataclass
 class Results:
+    """The measurements of one lane."""
+
     started: datetime.datetime
     args: argparse.Namespace
+    lane: Lane
+    build: Path
     bridge: Figure = field(default_factory=Figure)
     bridge_steps: dict[str, float] = field(default_factory=dict)
     bridge_calls: int = 0
@@ -137,13 +158,30 @@ class Results:
     load_before: tuple = ()
     load_after: tuple = ()
     seconds: float = 0.0
-    machine: dict = field(default_factory=dict)
+    wine: str = ""  # the version line of the lane's loader
+    compiler: str = ""  # the version line of the tree's compiler
+
+
+@dataclass
+class Session:
+    """What results.md is written from: every lane measured, the lanes this
+    machine cannot run (lane name -> reason), the machine."""
+
+    started: datetime.datetime
+    args: argparse.Namespace
+    runs: list[Results]
+    skipped: dict[str, str]
+    machine: dict
+    seconds: float = 0.0
 
 
 class Bench:
-    def __init__(self, args: argparse.Namespace, build: Path):
+    def __init__(self, args: argparse.Namespace, build: Path, lane: Lane, work: Path):
         self.args = args
         self.build = build
+        self.lane = lane
+        self.work = work
+        self.deploy_target = deploy_target(lane)
         self.tools_host = build / "tools"
         self.prefix: Prefix | None = None
         self.ctx: Context | None = None
@@ -155,12 +193,12 @@ class Bench:
         return self.ctx.host_path(windows_path)
 
     def make_prefix(self) -> None:
-        work = self.args.work.resolve()
-        template = Template(work / "template")
+        work = self.work.resolve()
+        template = Template(work / "template", self.lane)
         template.ensure(log=lambda text: log(text.removeprefix("e2e: ")))
         run = work / "run"
         if run.exists():  # left by an interrupted run
-            Prefix(run).stop()
+            Prefix(run, self.lane).stop()
             shutil.rmtree(run)
         self.prefix = template.copy_to(run)
         tools = Tools(setup=self.build / "setup" / "setup.exe", runner=self.tools_host / "runner.exe",
@@ -204,7 +242,7 @@ class Bench:
         shutil.copy2(self.tools_host / "standin_service.exe", deploy / "standin_service.exe")
         write_ini(deploy / "setup.ini", {"Common": DEPLOY_SETTINGS})
         write_ini(deploy / "standin_service.ini", {"Service": {"Register": "0"}})
-        self.host(DEPLOY_TARGET).mkdir(parents=True, exist_ok=True)
+        self.host(self.deploy_target).mkdir(parents=True, exist_ok=True)
 
     def make_pool(self, count: int, file_bytes: int) -> None:
         """`count` payload files of `file_bytes` each, different content per
@@ -256,11 +294,11 @@ class Bench:
         seen by the component's log standing still mid-call (or, as a last
         resort, ended by the launcher after `timeout_s`); the prefix's
         processes are then ended, the component started again and the run
-        made again (at most twice more). Each such run is recorded in
+        made again (at most LAUNCH_ATTEMPTS times in all). Each such run is recorded in
         self.hung, for the results."""
-        command = ["wine", rf"{TOOLS_DIR}\launch_timer.exe", "--timeout-ms", str(int(timeout_s * 1000)), program,
-                   *(args or [])]
-        for _attempt in range(3):
+        command = self.prefix.command([rf"{TOOLS_DIR}\launch_timer.exe", "--timeout-ms", str(int(timeout_s * 1000)),
+                                       program, *(args or [])])
+        for _attempt in range(LAUNCH_ATTEMPTS):
             if prepare:
                 prepare()
             wedged = False
@@ -296,7 +334,7 @@ class Bench:
                 self.prefix.stop()
             self.hung.append(program.rsplit("\\", 1)[-1])
             self.warm_component()
-        raise BenchError(f"{program} hung three times in a row")
+        raise BenchError(f"{program} hung {LAUNCH_ATTEMPTS} times in a row")
 
     def warm_component(self) -> None:
         """One call, so that the component's server runs before anything is
@@ -380,15 +418,15 @@ class Bench:
         return seconds
 
     def deployment(self, results: Results, count: int, first: bool) -> None:
-        target = self.host(DEPLOY_TARGET)
+        target = self.host(self.deploy_target)
         source = self.host(DEPLOY_DIR)
         copied = {p.name for p in source.iterdir() if p.is_file()}
         programs = {
             "subject": (rf"{DEPLOY_DIR}\setup.exe", []),
-            "floor": (rf"{TOOLS_DIR}\copy_floor.exe", [DEPLOY_DIR, DEPLOY_TARGET]),
+            "floor": (rf"{TOOLS_DIR}\copy_floor.exe", [DEPLOY_DIR, self.deploy_target]),
         }
         if count == self.args.main_files:  # the floor elevated like setup.exe
-            programs["admin"] = (rf"{TOOLS_DIR}\copy_floor_admin.exe", [DEPLOY_DIR, DEPLOY_TARGET])
+            programs["admin"] = (rf"{TOOLS_DIR}\copy_floor_admin.exe", [DEPLOY_DIR, self.deploy_target])
         copy = Figure()
         whole = Figure()
         watch = FolderWatch(target)
@@ -457,6 +495,14 @@ class Bench:
         }
 
 
+def first_line(command: list[str], env: dict[str, str] | None = None) -> str:
+    try:
+        return subprocess.run(command, env=env, stdin=subprocess.DEVNULL, capture_output=True,
+                              text=True).stdout.strip().splitlines()[0]
+    except (OSError, IndexError):
+        return "unknown"
+
+
 def machine_facts() -> dict:
     model = "unknown"
     try:
@@ -466,70 +512,35 @@ def machine_facts() -> dict:
                 break
     except OSError:
         pass
-
-    def version(command: list[str]) -> str:
-        try:
-            return subprocess.run(command, capture_output=True, text=True).stdout.strip().splitlines()[0]
-        except (OSError, IndexError):
-            return "unknown"
-
     return {
         "nproc": os.cpu_count(),
         "cpu": model,
         "kernel": platform.release(),
-        "wine": version(["wine", "--version"]),
-        "compiler": version(["i686-w64-mingw32-g++-posix", "--version"]),
         "memory_gib": os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES") / 2**30,
     }
 
 
-def main() -> int:
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--build", type=Path, default=SOURCE_ROOT / "build" / "bench", help="the release build tree")
-    parser.add_argument("--out", type=Path, default=HERE / "results.md")
-    parser.add_argument("--work", type=Path, default=None, help="where the prefixes go (default <build>/bench-wine)")
-    parser.add_argument("--payloads", default="100,1000,10000", help="payload sizes in files, for the growth table")
-    parser.add_argument("--main-files", type=int, default=1000, help="the payload of the main table, in files")
-    parser.add_argument("--file-bytes", type=int, default=200_000, help="bytes per payload file")
-    parser.add_argument("--bridge-calls", type=int, default=200, help="AcpiGetItem calls per process")
-    parser.add_argument("--bridge-runs", type=int, default=6, help="processes per side")
-    parser.add_argument("--breakdown-calls", type=int, default=50, help="calls of the per-step breakdown")
-    parser.add_argument("--noop-runs", type=int, default=12, help="no-op runs per program, growth payloads")
-    parser.add_argument("--noop-runs-main", type=int, default=24,
-                        help="no-op runs per program at the main payload (with the layered floors)")
-    parser.add_argument("--copy-runs", type=int, default=8,
-                        help="deployment runs per side, payloads up to the main one")
-    parser.add_argument("--copy-runs-large", type=int, default=3,
-                        help="deployment runs per side, payloads above the main one (growth rows only)")
-    parser.add_argument("--parts", default="size,bridge,noop,deploy",
-                        help="what to measure; results.md is written only when all are")
-    parser.add_argument("--keep", action="store_true", help="keep the prefix")
-    parser.add_argument("--command", default="scripts/bench", help="the command to name in the results")
-    parser.add_argument("--build-seconds", type=float, default=None, help="how long bootstrap and build took")
-    args = parser.parse_args()
-    args.work = args.work or args.build / "bench-wine"
-    payloads = sorted({int(p) for p in args.payloads.split(",")} | {args.main_files})
-    if min(args.bridge_runs, args.noop_runs, args.noop_runs_main, args.copy_runs) < 5:
-        parser.error("at least 5 runs per side")
-    if args.copy_runs_large < 3:
-        parser.error("at least 3 runs per side for the large payloads")
+def compiler_of(build: Path) -> str:
+    """The version line of the C++ compiler a build tree was configured with
+    (the toolchain file sets it, so CMake records it below CMakeFiles)."""
+    for recorded in sorted(build.glob("CMakeFiles/*/CMakeCXXCompiler.cmake")):
+        for line in recorded.read_text(errors="replace").splitlines():
+            if line.startswith("set(CMAKE_CXX_COMPILER "):
+                return first_line([line.split('"')[1], "--version"])
+    return "unknown"
 
-    if not os.environ.get("DISPLAY"):
-        print("bench: no X display; run under xvfb-run -a", file=sys.stderr)
-        return 2
-    build = args.build.resolve()
-    missing = [p for p in [build / "setup" / "setup.exe"] + [build / "tools" / f"{t}.exe" for t in
-               ("export_client", "standin_component", "standin_service", "runner", "regdump", *BENCH_TOOLS)]
-               if not p.is_file()]
-    if missing:
-        print("bench: not built: " + ", ".join(map(str, missing)), file=sys.stderr)
-        return 2
 
+def measure(args: argparse.Namespace, build: Path, lane: Lane, work: Path, payloads: list[int]) -> Results:
+    """Every figure of one lane, in a fresh prefix of its own."""
+    global LANE_TAG
+    LANE_TAG = f"lane {lane.name}: "
     started = time.monotonic()
-    results = Results(started=datetime.datetime.now(datetime.timezone.utc), args=args)
-    results.machine = machine_facts()
+    results = Results(started=datetime.datetime.now(datetime.timezone.utc), args=args, lane=lane, build=build)
+    results.wine = first_line(lane.wine("--version"), lane.apply(dict(os.environ)))
+    results.compiler = compiler_of(build)
     results.load_before = os.getloadavg()
-    bench = Bench(args, build)
+    log(f"{build} ({lane.preset}), {results.wine}")
+    bench = Bench(args, build, lane, work)
     parts = set(args.parts.split(","))
     try:
         if "size" in parts:
@@ -549,23 +560,105 @@ def main() -> int:
                 bench.noop(results, count)
             if "deploy" in parts:
                 bench.deployment(results, count, first=count == payloads[0])
-    except (BenchError, WineError) as error:
-        print(f"bench: {error}", file=sys.stderr)
-        return 1
     finally:
         bench.stop()
+        LANE_TAG = ""
     results.hung = bench.hung
     results.load_after = os.getloadavg()
     results.seconds = time.monotonic() - started
-    if parts != {"size", "bridge", "noop", "deploy"}:
-        log(f"only {args.parts} measured ({results.seconds:.0f} s); {args.out} left as it was")
-        print(report.raw(results), flush=True)
+    return results
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build", type=Path, action="append", default=None,
+                        help="a release build tree, once per lane (default build/bench-win32)")
+    parser.add_argument("--lane", action="append", choices=sorted(LANES), default=None,
+                        help="the lane of each --build, in the same order (default: judged from the tree)")
+    parser.add_argument("--skipped", action="append", default=[], metavar="LANE=REASON",
+                        help="a lane this machine cannot run and why, named in the results")
+    parser.add_argument("--out", type=Path, default=HERE / "results.md")
+    parser.add_argument("--work", type=Path, default=None,
+                        help="where the prefixes go: <work>/lane<N> (default <build>/bench-wine for each tree)")
+    parser.add_argument("--payloads", default="100,1000,10000", help="payload sizes in files, for the growth table")
+    parser.add_argument("--main-files", type=int, default=1000, help="the payload of the main table, in files")
+    parser.add_argument("--file-bytes", type=int, default=200_000, help="bytes per payload file")
+    parser.add_argument("--bridge-calls", type=int, default=200, help="AcpiGetItem calls per process")
+    parser.add_argument("--bridge-runs", type=int, default=6, help="processes per side")
+    parser.add_argument("--breakdown-calls", type=int, default=50, help="calls of the per-step breakdown")
+    parser.add_argument("--noop-runs", type=int, default=12, help="no-op runs per program, growth payloads")
+    parser.add_argument("--noop-runs-main", type=int, default=24,
+                        help="no-op runs per program at the main payload (with the layered floors)")
+    parser.add_argument("--copy-runs", type=int, default=8,
+                        help="deployment runs per side, payloads up to the main one")
+    parser.add_argument("--copy-runs-large", type=int, default=3,
+                        help="deployment runs per side, payloads above the main one (growth rows only)")
+    parser.add_argument("--parts", default="size,bridge,noop,deploy",
+                        help="what to measure; results.md is written only when all are")
+    parser.add_argument("--keep", action="store_true", help="keep the prefixes")
+    parser.add_argument("--command", default="scripts/bench", help="the command to name in the results")
+    parser.add_argument("--build-seconds", type=float, default=None, help="how long bootstrap and build took")
+    args = parser.parse_args()
+    payloads = sorted({int(p) for p in args.payloads.split(",")} | {args.main_files})
+    if min(args.bridge_runs, args.noop_runs, args.noop_runs_main, args.copy_runs) < 5:
+        parser.error("at least 5 runs per side")
+    if args.copy_runs_large < 3:
+        parser.error("at least 3 runs per side for the large payloads")
+
+    builds = [b.resolve() for b in (args.build or [SOURCE_ROOT / "build" / "bench-win32"])]
+    if args.lane and len(args.lane) != len(builds):
+        parser.error(f"{len(args.lane)} --lane for {len(builds)} --build: give one per tree, or none")
+    lanes = [LANES[name] for name in args.lane] if args.lane else [lane_of_build(b) for b in builds]
+    if len({lane.name for lane in lanes}) != len(lanes):
+        parser.error("two trees of the same lane: " + ", ".join(f"{b} (lane {lane.name})" for b, lane in zip(builds, lanes)))
+    skipped: dict[str, str] = {}
+    for entry in args.skipped:
+        name, sep, reason = entry.partition("=")
+        if not sep or name not in LANES or not reason:
+            parser.error(f"--skipped {entry!r}: expected LANE=REASON with LANE one of {', '.join(LANES)}")
+        if name in {lane.name for lane in lanes}:
+            parser.error(f"lane {name} is both measured and skipped")
+        skipped[name] = reason
+
+    if not os.environ.get("DISPLAY"):
+        print("bench: no X display; run under xvfb-run -a", file=sys.stderr)
+        return 2
+    for build, lane in zip(builds, lanes):
+        reason = why_not(lane.name)
+        if reason:
+            print(f"bench: lane {lane.name} ({build}) cannot run here: {reason}", file=sys.stderr)
+            return 2
+        missing = [p for p in [build / "setup" / "setup.exe"] + [build / "tools" / f"{t}.exe" for t in
+                   ("export_client", "standin_component", "standin_service", "runner", "regdump", *BENCH_TOOLS)]
+                   if not p.is_file()]
+        if missing:
+            print("bench: not built: " + ", ".join(map(str, missing)), file=sys.stderr)
+            return 2
+
+    started = time.monotonic()
+    session = Session(started=datetime.datetime.now(datetime.timezone.utc), args=args, runs=[], skipped=skipped,
+                      machine=machine_facts())
+    for name, reason in skipped.items():
+        log(f"lane {name} skipped: {reason}")
+    for build, lane in zip(builds, lanes):
+        work = args.work.resolve() / f"lane{lane.name}" if args.work else build / "bench-wine"
+        try:
+            session.runs.append(measure(args, build, lane, work, payloads))
+        except (BenchError, WineError) as error:
+            print(f"bench: lane {lane.name}: {error}", file=sys.stderr)
+            return 1
+    session.seconds = time.monotonic() - started
+    if set(args.parts.split(",")) != {"size", "bridge", "noop", "deploy"}:
+        log(f"only {args.parts} measured ({session.seconds:.0f} s); {args.out} left as it was")
+        print("\n".join(report.raw(results) for results in session.runs), flush=True)
         return 0
-    text = report.render(results, payloads)
-    fuzzing = report.fuzz_section(SOURCE_ROOT)
-    args.out.write_text(text + ("\n" + fuzzing if fuzzing else ""))
-    log(f"results in {args.out} ({results.seconds:.0f} s)")
-    print(report.summary(results), flush=True)
+    text = report.render(session, payloads)
+    for section in (report.fuzz_section(SOURCE_ROOT), report.kept_sections(args.out)):
+        if section:
+            text += "\n" + section
+    args.out.write_text(text)
+    log(f"results in {args.out} ({session.seconds:.0f} s)")
+    print("\n".join(report.summary(results) for results in session.runs), flush=True)
     return 0
 
 

@@ -18,9 +18,6 @@ _INPUT_ONE_LINE = re.compile(r"^ (\.\S+|COMMON)\s+0x([0-9a-f]+)\s+0x([0-9a-f]+)\
 _INPUT_NAME_ONLY = re.compile(r"^ (\.\S+|COMMON)$")
 _INPUT_CONTINUED = re.compile(r"^\s+0x([0-9a-f]+)\s+0x([0-9a-f]+)\s+(\S.*)$")
 
-PRODUCT_LIBRARIES = ("libacpi.a", "libdeploy.a", "libdeploy_paths.a", "libregistry.a", "libsetup_run.a",
-                     "libsetup_settings.a")
-
 
 @dataclass
 class Contribution:
@@ -49,7 +46,9 @@ def relink_with_map(build: Path, out_dir: Path) -> tuple[Path, Path]:
 def _owner_and_group(path: str) -> tuple[str, str]:
     name = path.rsplit("/", 1)[-1]
     library = name.split("(", 1)[0]
-    if library in PRODUCT_LIBRARIES or name.endswith(".cpp.obj") and "(" not in name:
+    # The link runs in the build tree and names the product's own objects and
+    # libraries relative to it; the toolchain's come with absolute paths.
+    if not path.startswith("/") and ("/" in path or name.endswith(".obj")) and not name.endswith(".res"):
         return name, "product code"
     if library == "libstdc++.a":
         return name, "C++ runtime (libstdc++)"
