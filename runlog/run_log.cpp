@@ -61,9 +61,9 @@ bool RunLog::OpenNewInTemp(RunLog& log) {
 
 bool RunLog::Create(const std::string& path, DWORD disposition) {
   // Others may read the log while the run writes it.
-  file_ = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
-                      nullptr);
-  if (file_ == INVALID_HANDLE_VALUE) return false;
+  file_.reset(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file_) return false;
   path_ = path;
   g_current = this;
   return true;
@@ -71,11 +71,10 @@ bool RunLog::Create(const std::string& path, DWORD disposition) {
 
 RunLog::~RunLog() {
   if (g_current == this) g_current = nullptr;
-  if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
 }
 
 void RunLog::Write(std::initializer_list<std::string_view> parts) {
-  if (file_ == INVALID_HANDLE_VALUE) return;
+  if (!file_) return;
   char stamp[25];
   PutTimeStamp(stamp);
   std::string line(stamp, sizeof stamp - 1);  // without its terminating zero
@@ -84,7 +83,7 @@ void RunLog::Write(std::initializer_list<std::string_view> parts) {
   DWORD written = 0;
   // Unbuffered: each line reaches the file before the run goes on. A failed
   // write loses the line and nothing else.
-  WriteFile(file_, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  WriteFile(file_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
 
 void LogLine(std::initializer_list<std::string_view> parts) {

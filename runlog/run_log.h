@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/unique_handle.h"
+
 namespace vantu {
 
 // One open log file, made current for the process while it lives (there is
@@ -30,7 +32,7 @@ class RunLog {
   RunLog(const RunLog&) = delete;
   RunLog& operator=(const RunLog&) = delete;
 
-  bool is_open() const { return file_ != INVALID_HANDLE_VALUE; }
+  bool is_open() const { return static_cast<bool>(file_); }
   const std::string& path() const { return path_; }
   // Writes one line: local time, a blank, the parts, CR LF.
   void Write(std::initializer_list<std::string_view> parts);
@@ -38,7 +40,7 @@ class RunLog {
  private:
   bool Create(const std::string& path, DWORD disposition);
 
-  HANDLE file_ = INVALID_HANDLE_VALUE;
+  UniqueHandle<FileHandlePolicy> file_;
   std::string path_;
 };
 
