@@ -587,9 +587,9 @@ def main() -> int:
     parser.add_argument("--bridge-runs", type=int, default=6, help="processes per side")
     parser.add_argument("--breakdown-calls", type=int, default=50, help="calls of the per-step breakdown")
     parser.add_argument("--noop-runs", type=int, default=12, help="no-op runs per program, growth payloads")
-    parser.add_argument("--noop-runs-main", type=int, default=24,
+    parser.add_argument("--noop-runs-main", type=int, default=48,
                         help="no-op runs per program at the main payload (with the layered floors)")
-    parser.add_argument("--copy-runs", type=int, default=8,
+    parser.add_argument("--copy-runs", type=int, default=12,
                         help="deployment runs per side, payloads up to the main one")
     parser.add_argument("--copy-runs-large", type=int, default=3,
                         help="deployment runs per side, payloads above the main one (growth rows only)")
