@@ -201,11 +201,11 @@ def section(rows: list[dict], skipped: list[str], files: int, file_bytes: int, n
     for row in rows:
         share = row["writes"] / row["plain"]
         low, high = row["paired_interval"]
-        out.append(f"- lane {row['lane']}, prefix {row['place']}: the log's own writes take "
-                   f"{share * 100:.2f} % of the run without it. The paired ratio's median lies between "
-                   f"{low:.3f} and {high:.3f} (90 %, by resampling the rounds): whole runs resolve the log's "
-                   f"cost to that, and a ratio further from 1 than {1 + share:.3f} is the spread of the runs, "
-                   "not the log.")
+        out.append(f"- lane {row['lane']}, prefix {row['place']}: the log's own writes are {share * 100:.2f} % "
+                   f"of the run without it (a ratio of {1 + share:.3f}). The median of the paired ratios lies "
+                   f"between {low:.3f} and {high:.3f} (90 %, by resampling the rounds): whole runs resolve the "
+                   "log's cost no finer than that, and what they show beyond the log's own writes is the spread "
+                   "of the runs.")
     if note:
         out += ["", note]
     out += ["", END]
@@ -225,6 +225,8 @@ def main() -> int:
     parser.add_argument("--out", type=Path, default=HERE / "results.md")
     parser.add_argument("--note", default="", help="a remark printed below the table (what else ran, say)")
     args = parser.parse_args()
+    if args.runs < 3 or args.files < 1:
+        parser.error("--runs must be at least 3 and --files at least 1")
     places = [place for place in args.places.split(",") if place]
     unknown = [place for place in places if place not in PLACES]
     if unknown or not places:
