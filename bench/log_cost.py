@@ -2,7 +2,7 @@
 """What the run log costs: a fresh deployment of 1,000 files by setup.exe,
 with and without `/LOG="path"`, in each Wine lane the host can run.
 
-    xvfb-run -a python3 bench/log_cost.py --build build/bench-win32 --build build/bench-win64 [--runs 16]
+    xvfb-run -a python3 bench/log_cost.py --build build/bench-win32 --build build/bench-win64 [--runs 40]
 
 Runs alternate (plain, logged, logged, plain, ...) in one fresh prefix per
 lane and placement; each run deploys into an emptied install folder (the
@@ -217,7 +217,7 @@ def main() -> int:
     parser.add_argument("--build", type=Path, action="append", required=True)
     parser.add_argument("--files", type=int, default=1000)
     parser.add_argument("--file-bytes", type=int, default=200_000)
-    parser.add_argument("--runs", type=int, default=16, help="runs per side and placement (default 16)")
+    parser.add_argument("--runs", type=int, default=40, help="runs per side and placement (default 40)")
     parser.add_argument("--places", default="disk,memory",
                         help="where the prefix goes: disk, memory or both (default disk,memory)")
     parser.add_argument("--skipped", action="append", default=[], metavar="LANE=REASON",
