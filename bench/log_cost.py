@@ -27,7 +27,6 @@ import argparse
 import datetime
 import json
 import os
-import random
 import shutil
 import statistics
 import subprocess
@@ -42,6 +41,9 @@ from harness.context import Context, Tools, win_join, write_ini  # noqa: E402
 from harness.firmware import simple_package  # noqa: E402
 from harness.lanes import lane_of_build, why_not  # noqa: E402
 from harness.wine import Template  # noqa: E402
+
+sys.path.insert(0, str(HERE))
+from benchlib.stats import Series, alternating, median_interval, paired_ratios, ratio  # noqa: E402
 
 BEGIN = "<!-- log-cost: written by bench/log_cost.py -->"
 END = "<!-- /log-cost -->"
@@ -60,13 +62,6 @@ SETTINGS = {
 GOAL = 1.03
 MEMORY = Path("/dev/shm")
 PLACES = ("disk", "memory")
-
-
-def alternating(rounds: int) -> list[str]:
-    order = []
-    for r in range(rounds):
-        order.extend(["plain", "logged"] if r % 2 == 0 else ["logged", "plain"])
-    return order
 
 
 def measure(build: Path, files: int, file_bytes: int, runs: int, place: str) -> dict:
@@ -105,10 +100,10 @@ def measure(build: Path, files: int, file_bytes: int, runs: int, place: str) -> 
         shutil.copy2(build / "tools/log_lines.exe", ctx.host_path(LOG_LINES))
         target = ctx.host_path(win_join(lane.program_files, SETTINGS["InstallPath"], SETTINGS["version"]))
         programs = {"plain": [], "logged": [f"/LOG={LOG}"]}
-        times: dict[str, list[float]] = {"plain": [], "logged": []}
+        times = {"plain": Series(), "logged": Series()}
         lines = 0
         # The first two runs warm the caches and are not counted.
-        for round_number, name in enumerate(["plain", "logged"] + alternating(runs)):
+        for round_number, name in enumerate(["plain", "logged"] + alternating(["plain", "logged"], runs)):
             if target.exists():
                 shutil.rmtree(target)
             os.sync()
@@ -128,32 +123,22 @@ def measure(build: Path, files: int, file_bytes: int, runs: int, place: str) -> 
             print(f"log cost, lane {lane.name}, prefix {place}: run {round_number + 1}, {name}: "
                   f"{result['us'] / 1e6:.3f} s{'' if round_number >= 2 else ' (warming, not counted)'}", flush=True)
             if round_number >= 2:
-                times[name].append(result["us"] / 1e6)
+                times[name].add(result["us"] / 1e6)
         writes = own_writes(prefix, lines)
-        plain, logged = statistics.median(times["plain"]), statistics.median(times["logged"])
+        plain, logged = times["plain"], times["logged"]
         # Each round ran one of each, next to each other: the ratio within a
         # round leaves out what drifts slowly (the device, the page cache).
-        paired = [b / a for a, b in zip(times["plain"], times["logged"])]
-        return {"lane": lane.name, "place": place, "plain": plain, "logged": logged, "ratio": logged / plain,
-                "runs": runs, "lines": lines, "spread_plain": (min(times["plain"]), max(times["plain"])),
-                "spread_logged": (min(times["logged"]), max(times["logged"])),
+        paired = paired_ratios(logged, plain)
+        return {"lane": lane.name, "place": place, "plain": plain.median, "logged": logged.median,
+                "ratio": ratio(logged, plain), "runs": runs, "lines": lines,
+                "spread_plain": (plain.low, plain.high), "spread_logged": (logged.low, logged.high),
                 "paired": (statistics.median(paired), min(paired), max(paired)),
-                "paired_interval": interval(paired), "writes": writes}
+                "paired_interval": median_interval(paired), "writes": writes}
     finally:
         prefix.stop()
         shutil.rmtree(work, ignore_errors=True)
         if scratch is not None:
             shutil.rmtree(scratch, ignore_errors=True)
-
-
-def interval(values: list[float], share: float = 0.90, draws: int = 2000) -> tuple[float, float]:
-    """Where the median of `values` lies with the given confidence, by
-    resampling them (bootstrap, a fixed seed so that a rerun on the same
-    runs gives the same figures)."""
-    pick = random.Random(1)
-    medians = sorted(statistics.median(pick.choices(values, k=len(values))) for _ in range(draws))
-    cut = int(draws * (1 - share) / 2)
-    return medians[cut], medians[draws - 1 - cut]
 
 
 def own_writes(prefix, lines: int, runs: int = 5) -> float:

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import math
+import random
 import statistics
 from dataclasses import dataclass, field
 
@@ -51,3 +52,13 @@ def ratio(subject: Series, floor: Series) -> float:
 def paired_ratios(subject: Series, floor: Series) -> list[float]:
     """Subject run i over floor run i: the runs were made next to each other."""
     return [s / f for s, f in zip(subject.values, floor.values) if f]
+
+
+def median_interval(values: list[float], share: float = 0.90, draws: int = 2000) -> tuple[float, float]:
+    """Where the median of `values` lies with the given confidence, by
+    resampling them (bootstrap, a fixed seed so that a rerun on the same
+    runs gives the same figures)."""
+    pick = random.Random(1)
+    medians = sorted(statistics.median(pick.choices(values, k=len(values))) for _ in range(draws))
+    cut = int(draws * (1 - share) / 2)
+    return medians[cut], medians[draws - 1 - cut]
