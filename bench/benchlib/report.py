@@ -83,7 +83,7 @@ def render(session, payloads: list[int]) -> str:
       "(setup.exe, the floors, the stand-ins, the launcher) in a fresh Wine prefix of its own, run by the lane's "
       "loader:")
     for r in runs:
-        loader = " ".join(r.lane.command)
+        loader = " ".join(r.lane.wine())
         w(f"  - {_lane(r)}: the `{r.lane.preset}` preset ({r.lane.machine}), own tree `{_tree(r.build)}`; `{loader}`: "
           f"{r.wine}; {r.compiler}. Load average (1, 5, 15 min) before: "
           f"{', '.join(f'{x:.2f}' for x in r.load_before)}; after: {', '.join(f'{x:.2f}' for x in r.load_after)}. "

@@ -30,7 +30,7 @@ sys.path.insert(0, str(HERE))
 
 from harness.cases import REGISTRY, CaseEntry  # noqa: E402
 from harness.context import CaseFailure, CaseSkip, Context, Tools  # noqa: E402
-from harness.lanes import LANES, Lane, lane_of_build, why_not  # noqa: E402
+from harness.lanes import LANES, Lane, lane_of_build, layout_note, why_not  # noqa: E402
 from harness.wine import Template, WineError  # noqa: E402
 
 
@@ -138,6 +138,7 @@ def main() -> int:
         print("e2e: not built: " + ", ".join(missing) + f" (build {build} first)", file=sys.stderr)
         return 2
 
+    print(f"e2e: {layout_note()}", flush=True)
     started = time.monotonic()
     template = Template(build / "e2e" / "template", lane)
     try:

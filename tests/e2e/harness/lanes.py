@@ -12,10 +12,14 @@ bitness (the lane's own loader, asked for its version), never by guessing
 from the kernel or the distribution. FANSETUP_NO_32BIT=1 makes the probe
 answer "no" for lane 32 on any machine, to rehearse a 64-bit-only host.
 
+Every Wine program runs with the kernel's address-space randomisation off
+(`fixed_layout`, below), where the host allows it.
+
 Used as a command by the scripts:
 
     python3 tests/e2e/harness/lanes.py probe 32     exit 0, or exit 1 and the reason on stdout
     python3 tests/e2e/harness/lanes.py runnable     the runnable lanes, e.g. "32 64"
+    python3 tests/e2e/harness/lanes.py layout       how Wine's programs are started (one line)
 """
 
 from __future__ import annotations
@@ -29,6 +33,20 @@ from functools import lru_cache
 LOADER_32 = "/usr/lib/wine/wine"
 LOADER_64 = "/usr/lib/wine/wine64"
 NO_32BIT_VARIABLE = "FANSETUP_NO_32BIT"
+
+# Every Wine process needs the page at 0x7FFE0000 (the shared user data)
+# free when it starts. Debian's Wine has no preloader to reserve it: the
+# loader is linked at 0x7D000000, and the kernel starts its heap at a random
+# point after it, up to 1 GiB after it on current x86-64 kernels (32 MiB on
+# older ones and for 32-bit code). When the heap happens to cover that page,
+# the process dies at once ("failed to map the shared user data: c0000018",
+# shown only with WINEDEBUG=err+all), and its parent sees CreateProcess fail
+# with error 1359 or a COM server that never comes up. That is rare for one
+# start (the heap is small then), but a run of the end-to-end suite starts
+# thousands of Wine processes. Without randomisation the heap starts right
+# after the loader (0x7D005000), 48 MiB below that page, on every start. The setting is inherited by every process that Wine
+# starts from there (the servers, the programs a case runs).
+FIXED_LAYOUT = ("setarch", "-R")
 
 
 @dataclass(frozen=True)
@@ -44,7 +62,7 @@ class Lane:
     machine: str  # the PE machine of the build: i386 or amd64
 
     def wine(self, *args: str) -> list[str]:
-        return [*self.command, *args]
+        return [*fixed_layout(), *self.command, *args]
 
     def apply(self, env: dict[str, str]) -> dict[str, str]:
         env.update(dict(self.env))
@@ -87,6 +105,25 @@ def lane_of_build(build: str | os.PathLike) -> Lane:
 
 
 @lru_cache(maxsize=None)
+def fixed_layout() -> tuple[str, ...]:
+    """The command that starts a program without address-space
+    randomisation, or () where the host does not allow it (a container whose
+    seccomp profile refuses personality(ADDR_NO_RANDOMIZE), say)."""
+    try:
+        probe = subprocess.run([*FIXED_LAYOUT, "true"], stdin=subprocess.DEVNULL, capture_output=True, timeout=30)
+    except (OSError, subprocess.TimeoutExpired):
+        return ()
+    return FIXED_LAYOUT if probe.returncode == 0 else ()
+
+
+def layout_note() -> str:
+    if fixed_layout():
+        return "Wine runs without address-space randomisation (" + " ".join(FIXED_LAYOUT) + ")"
+    return ("Wine runs with address-space randomisation: this host refuses " + " ".join(FIXED_LAYOUT)
+            + "; now and then a Wine program may fail to start (see FIXED_LAYOUT in tests/e2e/harness/lanes.py)")
+
+
+@lru_cache(maxsize=None)
 def why_not(name: str) -> str | None:
     """None when the lane's programs can start on this host, else the reason."""
     if name == "32" and os.environ.get(NO_32BIT_VARIABLE, "") not in ("", "0"):
@@ -118,6 +155,9 @@ def main(argv: list[str]) -> int:
         if reason:
             print(reason)
             return 1
+        return 0
+    if argv == ["layout"]:
+        print(layout_note())
         return 0
     if argv == ["runnable"]:
         print(" ".join(candidate.name for candidate in runnable()))

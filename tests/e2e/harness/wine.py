@@ -43,6 +43,10 @@ class WineError(RuntimeError):
 def wine_env(prefix: Path, lane: Lane) -> dict[str, str]:
     env = dict(os.environ)
     env.update(BASE_ENV)
+    # Wine's own diagnostics, for looking into a failure (say "err+all"):
+    # they go to the output of the programs a case runs.
+    if os.environ.get("E2E_WINEDEBUG"):
+        env["WINEDEBUG"] = os.environ["E2E_WINEDEBUG"]
     env["WINEPREFIX"] = str(prefix)
     env.pop("WINEARCH", None)
     env.pop("WINESERVER", None)
