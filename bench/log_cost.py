@@ -35,15 +35,14 @@ import tempfile
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
-sys.path.insert(0, str(HERE.parent / "tests" / "e2e"))
+sys.path.insert(0, str(HERE.parent / "tests" / "e2e"))  # the harness, used as a library
+sys.path.insert(0, str(HERE))
 
+from benchlib.stats import Series, alternating, median_interval, paired_ratios, ratio  # noqa: E402
 from harness.context import Context, Tools, win_join, write_ini  # noqa: E402
 from harness.firmware import simple_package  # noqa: E402
 from harness.lanes import lane_of_build, why_not  # noqa: E402
 from harness.wine import Template  # noqa: E402
-
-sys.path.insert(0, str(HERE))
-from benchlib.stats import Series, alternating, median_interval, paired_ratios, ratio  # noqa: E402
 
 BEGIN = "<!-- log-cost: written by bench/log_cost.py -->"
 END = "<!-- /log-cost -->"
