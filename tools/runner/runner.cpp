@@ -16,8 +16,7 @@
 // in the middle of a copy) and "killed" is true. Text bytes of 0x80 and
 // above are written as \u00XX.
 // Exit code: 0 the program ran (also after a time-out), 1 usage,
-// 2 the program could not be started, 3 the result could not be written,
-// 4 there is no desktop window to show boxes on.
+// 2 the program could not be started, 3 the result could not be written.
 #include <windows.h>
 
 #include <cstdio>
@@ -197,14 +196,6 @@ int main(int argc, char** argv) {
   }
   std::vector<char> buffer(commandLine.begin(), commandLine.end());
   buffer.push_back('\0');
-
-  // The desktop is there before the program starts, as on a machine where
-  // somebody is logged on: Wine creates it on first use (it starts
-  // explorer.exe /desktop), and a program's first box must not race that.
-  if (!GetDesktopWindow()) {
-    std::fprintf(stderr, "runner: no desktop window (error %lu)\n", GetLastError());
-    return 4;
-  }
 
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
