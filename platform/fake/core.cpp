@@ -54,15 +54,6 @@ std::optional<uint32_t> Enter(const char* function, std::initializer_list<std::s
   return std::nullopt;
 }
 
-std::string Text(const char* s) { return s ? std::string(s) : std::string("(null)"); }
-
-std::string Text(const wchar_t* s) {
-  if (!s) return "(null)";
-  std::string out;
-  for (; *s; ++s) out += (*s < 0x80) ? static_cast<char>(*s) : '?';
-  return out;
-}
-
 std::string Hex(uint64_t value) {
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "0x%llX", static_cast<unsigned long long>(value));
@@ -130,6 +121,7 @@ void Reset() {
   internal::ResetCom();
   internal::ResetAutomation();
   internal::ResetModule();
+  internal::ResetText();
   // Setting up the state above is not part of what a test observes.
   state.calls.clear();
   state.counts.clear();

@@ -13,6 +13,7 @@
 #include <map>
 #include <set>
 #include <system_error>
+#include <type_traits>
 
 #include "fake_win32/control.h"
 #include "files.h"
@@ -27,8 +28,17 @@ using internal::Enter;
 using internal::Ptr;
 using internal::Text;
 
+// One entry of a search, with its name in UTF-8; each form of the find
+// functions hands it out in its own encoding.
+struct FoundEntry {
+  std::string name;
+  DWORD attributes = 0;
+  DWORD sizeHigh = 0;
+  DWORD sizeLow = 0;
+};
+
 struct Search {
-  std::vector<WIN32_FIND_DATAA> entries;
+  std::vector<FoundEntry> entries;
   size_t next = 0;
 };
 
@@ -89,19 +99,39 @@ DWORD HostAttributes(const std::string& host) {
   return (info.st_mode & S_IWUSR) ? FILE_ATTRIBUTE_ARCHIVE : FILE_ATTRIBUTE_READONLY;
 }
 
-WIN32_FIND_DATAA Entry(const std::string& name, const std::string& host) {
-  WIN32_FIND_DATAA data{};
-  data.dwFileAttributes = HostAttributes(host);
+FoundEntry Entry(const std::string& name, const std::string& host) {
+  FoundEntry entry;
+  entry.name = name;
+  entry.attributes = HostAttributes(host);
   std::error_code error;
-  if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+  if (!(entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     const auto size = fs::file_size(host, error);
     if (!error) {
-      data.nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
-      data.nFileSizeHigh = static_cast<DWORD>(size >> 32);
+      entry.sizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
+      entry.sizeHigh = static_cast<DWORD>(size >> 32);
     }
   }
-  std::strncpy(data.cFileName, name.c_str(), MAX_PATH - 1);
-  return data;
+  return entry;
+}
+
+// Fills a find-data record of either form; a name that does not fit is cut,
+// as no name of the subset's tests is that long.
+template <typename FindData>
+void Fill(const FoundEntry& entry, FindData* data) {
+  *data = FindData{};
+  data->dwFileAttributes = entry.attributes;
+  data->nFileSizeHigh = entry.sizeHigh;
+  data->nFileSizeLow = entry.sizeLow;
+  using Char = std::remove_reference_t<decltype(data->cFileName[0])>;
+  std::basic_string<Char> name;
+  if constexpr (std::is_same_v<Char, wchar_t>) {
+    name = internal::WideFromUtf8(entry.name);
+  } else {
+    name = internal::AnsiFromUtf8(entry.name);
+  }
+  const size_t length = std::min<size_t>(name.size(), MAX_PATH - 1);
+  std::copy(name.data(), name.data() + length, data->cFileName);
+  data->cFileName[length] = Char(0);
 }
 
 }  // namespace
@@ -219,18 +249,16 @@ void LetGo(const std::string& windowsPath) {
 
 }  // namespace fake_win32
 
-using namespace fake_win32;
+namespace fake_win32 {
+namespace {
 
-HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
-  if (auto fault = Enter("FindFirstFileA", {Text(fileName), Ptr(findData)})) {
-    SetLastError(*fault);
-    return INVALID_HANDLE_VALUE;
-  }
-  if (!fileName || !findData) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return INVALID_HANDLE_VALUE;
-  }
-  const std::string pattern(fileName);
+BOOL Fail(DWORD error) {
+  SetLastError(error);
+  return FALSE;
+}
+
+// The search behind FindFirstFile: `pattern` is UTF-8.
+HANDLE FindFirst(const std::string& pattern, const FoundEntry** first) {
   if (pattern.size() >= MAX_PATH) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return INVALID_HANDLE_VALUE;
@@ -271,118 +299,80 @@ HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  *findData = search.entries[0];
   search.next = 1;
   const uintptr_t value = internal::NewHandleValue();
-  State().searches[value] = std::move(search);
+  auto& stored = State().searches[value];
+  stored = std::move(search);
+  *first = &stored.entries[0];
   HANDLE handle = reinterpret_cast<HANDLE>(value);
   internal::Opened("find", handle);
   return handle;
 }
 
-BOOL WINAPI FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA findData) {
-  if (auto fault = Enter("FindNextFileA", {Ptr(find), Ptr(findData)})) {
-    SetLastError(*fault);
-    return FALSE;
-  }
+const FoundEntry* FindNext(HANDLE find) {
   auto it = State().searches.find(reinterpret_cast<uintptr_t>(find));
-  if (it == State().searches.end() || !findData) {
+  if (it == State().searches.end()) {
     SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
+    return nullptr;
   }
   Search& search = it->second;
   if (search.next >= search.entries.size()) {
     SetLastError(ERROR_NO_MORE_FILES);
-    return FALSE;
+    return nullptr;
   }
-  *findData = search.entries[search.next++];
-  return TRUE;
+  return &search.entries[search.next++];
 }
 
-BOOL WINAPI FindClose(HANDLE find) {
-  auto fault = Enter("FindClose", {Ptr(find)});
-  if (!internal::Closed("find", find)) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  State().searches.erase(reinterpret_cast<uintptr_t>(find));
-  if (fault) {
-    SetLastError(*fault);
-    return FALSE;
-  }
-  return TRUE;
-}
-
-BOOL WINAPI CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfExists) {
-  if (auto fault = Enter("CopyFileA", {Text(existingFileName), Text(newFileName), std::to_string(failIfExists)})) {
-    SetLastError(*fault);
-    return FALSE;
-  }
-  auto fail = [](DWORD error) {
-    SetLastError(error);
-    return FALSE;
-  };
-  if (!existingFileName || !newFileName) return fail(ERROR_INVALID_PARAMETER);
-  if (std::strlen(existingFileName) >= MAX_PATH) return fail(ERROR_FILENAME_EXCED_RANGE);
+// Paths are UTF-8 here; `length` is the path's length in the caller's
+// characters, which is what MAX_PATH limits.
+BOOL Copy(const std::string& existingFileName, size_t existingLength, const std::string& newFileName,
+          BOOL failIfExists) {
+  if (existingLength >= MAX_PATH) return Fail(ERROR_FILENAME_EXCED_RANGE);
   internal::ResolvedPath source;
   internal::ResolvedPath target;
-  if (!internal::Resolve(existingFileName, &source)) return fail(ERROR_PATH_NOT_FOUND);
-  if (!internal::Resolve(newFileName, &target)) return fail(ERROR_PATH_NOT_FOUND);
+  if (!internal::Resolve(existingFileName, &source)) return Fail(ERROR_PATH_NOT_FOUND);
+  if (!internal::Resolve(newFileName, &target)) return Fail(ERROR_PATH_NOT_FOUND);
   const DWORD sourceAttributes = HostAttributes(source.host);
   if (sourceAttributes == INVALID_FILE_ATTRIBUTES) {
-    return fail(HostAttributes(fs::path(source.host).parent_path().string()) == FILE_ATTRIBUTE_DIRECTORY
+    return Fail(HostAttributes(fs::path(source.host).parent_path().string()) == FILE_ATTRIBUTE_DIRECTORY
                     ? ERROR_FILE_NOT_FOUND
                     : ERROR_PATH_NOT_FOUND);
   }
-  if (sourceAttributes & FILE_ATTRIBUTE_DIRECTORY) return fail(ERROR_ACCESS_DENIED);
-  if (internal::IsHeld(source)) return fail(ERROR_SHARING_VIOLATION);
+  if (sourceAttributes & FILE_ATTRIBUTE_DIRECTORY) return Fail(ERROR_ACCESS_DENIED);
+  if (internal::IsHeld(source)) return Fail(ERROR_SHARING_VIOLATION);
   if (HostAttributes(fs::path(target.host).parent_path().string()) != FILE_ATTRIBUTE_DIRECTORY) {
-    return fail(ERROR_PATH_NOT_FOUND);
+    return Fail(ERROR_PATH_NOT_FOUND);
   }
   const DWORD targetAttributes = HostAttributes(target.host);
   if (targetAttributes != INVALID_FILE_ATTRIBUTES) {
-    if (targetAttributes & FILE_ATTRIBUTE_DIRECTORY) return fail(ERROR_ACCESS_DENIED);
-    if (failIfExists) return fail(ERROR_FILE_EXISTS);
-    if (internal::IsHeld(target)) return fail(ERROR_SHARING_VIOLATION);
-    if (targetAttributes & FILE_ATTRIBUTE_READONLY) return fail(ERROR_ACCESS_DENIED);
+    if (targetAttributes & FILE_ATTRIBUTE_DIRECTORY) return Fail(ERROR_ACCESS_DENIED);
+    if (failIfExists) return Fail(ERROR_FILE_EXISTS);
+    if (internal::IsHeld(target)) return Fail(ERROR_SHARING_VIOLATION);
+    if (targetAttributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
   }
   std::error_code error;
   fs::copy_file(source.host, target.host, fs::copy_options::overwrite_existing, error);
-  if (error) return fail(ERROR_ACCESS_DENIED);
+  if (error) return Fail(ERROR_ACCESS_DENIED);
   // Attributes travel with the copy, the read-only mark included.
   ::chmod(target.host.c_str(), (sourceAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0644);
   SetLastError(ERROR_SUCCESS);
   return TRUE;
 }
 
-BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes) {
-  if (auto fault = Enter("SetFileAttributesA", {Text(fileName), internal::Hex(attributes)})) {
-    SetLastError(*fault);
-    return FALSE;
-  }
+BOOL SetAttributes(const std::string& fileName, DWORD attributes) {
   internal::ResolvedPath resolved;
-  if (!fileName || !internal::Resolve(fileName, &resolved)) {
-    SetLastError(ERROR_PATH_NOT_FOUND);
-    return FALSE;
-  }
+  if (!internal::Resolve(fileName, &resolved)) return Fail(ERROR_PATH_NOT_FOUND);
   const DWORD current = HostAttributes(resolved.host);
-  if (current == INVALID_FILE_ATTRIBUTES) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return FALSE;
-  }
+  if (current == INVALID_FILE_ATTRIBUTES) return Fail(ERROR_FILE_NOT_FOUND);
   if (!(current & FILE_ATTRIBUTE_DIRECTORY)) {
     ::chmod(resolved.host.c_str(), (attributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0644);
   }
   return TRUE;
 }
 
-DWORD WINAPI GetFileAttributesA(LPCSTR fileName) {
-  if (auto fault = Enter("GetFileAttributesA", {Text(fileName)})) {
-    SetLastError(*fault);
-    return INVALID_FILE_ATTRIBUTES;
-  }
+DWORD GetAttributes(const std::string& fileName) {
   internal::ResolvedPath resolved;
-  if (!fileName || !internal::Resolve(fileName, &resolved)) {
+  if (!internal::Resolve(fileName, &resolved)) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_FILE_ATTRIBUTES;
   }
@@ -391,24 +381,16 @@ DWORD WINAPI GetFileAttributesA(LPCSTR fileName) {
   return attributes;
 }
 
-HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
-                          DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile) {
-  if (auto fault = Enter("CreateFileA", {Text(fileName), internal::Hex(desiredAccess), internal::Hex(shareMode),
-                                         Ptr(security), internal::Num(creationDisposition),
-                                         internal::Hex(flagsAndAttributes), Ptr(templateFile)})) {
-    SetLastError(*fault);
-    return INVALID_HANDLE_VALUE;
-  }
+HANDLE CreateForWriting(const std::string& fileName, size_t length, DWORD desiredAccess, DWORD creationDisposition) {
   auto fail = [](DWORD error) {
     SetLastError(error);
     return INVALID_HANDLE_VALUE;
   };
   // Only what the product does: create a file to write it from the start.
-  if (!fileName || desiredAccess != GENERIC_WRITE ||
-      (creationDisposition != CREATE_NEW && creationDisposition != CREATE_ALWAYS)) {
+  if (desiredAccess != GENERIC_WRITE || (creationDisposition != CREATE_NEW && creationDisposition != CREATE_ALWAYS)) {
     return fail(ERROR_INVALID_PARAMETER);
   }
-  if (std::strlen(fileName) >= MAX_PATH) return fail(ERROR_FILENAME_EXCED_RANGE);
+  if (length >= MAX_PATH) return fail(ERROR_FILENAME_EXCED_RANGE);
   internal::ResolvedPath path;
   if (!internal::Resolve(fileName, &path)) return fail(ERROR_PATH_NOT_FOUND);
   if (HostAttributes(fs::path(path.host).parent_path().string()) != FILE_ATTRIBUTE_DIRECTORY) {
@@ -431,25 +413,180 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
   return handle;
 }
 
+constexpr char kTempFolder[] = "C:\\windows\\temp\\";
+
+// Too small: the size needed, terminator included, and nothing copied.
+template <typename Char>
+DWORD CopyTempPath(DWORD size, Char* buffer) {
+  const DWORD length = static_cast<DWORD>(sizeof kTempFolder - 1);
+  if (!buffer || size <= length) return length + 1;
+  std::copy(kTempFolder, kTempFolder + sizeof kTempFolder, buffer);
+  return length;
+}
+
+}  // namespace
+}  // namespace fake_win32
+
+using namespace fake_win32;
+
+HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
+  if (auto fault = Enter("FindFirstFileA", {Text(fileName), Ptr(findData)})) {
+    SetLastError(*fault);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (!fileName || !findData) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (std::strlen(fileName) >= MAX_PATH) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return INVALID_HANDLE_VALUE;
+  }
+  const FoundEntry* first = nullptr;
+  const HANDLE handle = FindFirst(internal::Utf8FromAnsi(fileName), &first);
+  if (first) Fill(*first, findData);
+  return handle;
+}
+
+HANDLE WINAPI FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) {
+  if (auto fault = Enter("FindFirstFileW", {Text(fileName), Ptr(findData)})) {
+    SetLastError(*fault);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (!fileName || !findData) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (std::wcslen(fileName) >= MAX_PATH) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return INVALID_HANDLE_VALUE;
+  }
+  const FoundEntry* first = nullptr;
+  const HANDLE handle = FindFirst(Text(fileName), &first);
+  if (first) Fill(*first, findData);
+  return handle;
+}
+
+BOOL WINAPI FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA findData) {
+  if (auto fault = Enter("FindNextFileA", {Ptr(find), Ptr(findData)})) return Fail(*fault);
+  if (!findData) return Fail(ERROR_INVALID_HANDLE);
+  const FoundEntry* next = FindNext(find);
+  if (!next) return FALSE;
+  Fill(*next, findData);
+  return TRUE;
+}
+
+BOOL WINAPI FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW findData) {
+  if (auto fault = Enter("FindNextFileW", {Ptr(find), Ptr(findData)})) return Fail(*fault);
+  if (!findData) return Fail(ERROR_INVALID_HANDLE);
+  const FoundEntry* next = FindNext(find);
+  if (!next) return FALSE;
+  Fill(*next, findData);
+  return TRUE;
+}
+
+BOOL WINAPI FindClose(HANDLE find) {
+  auto fault = Enter("FindClose", {Ptr(find)});
+  if (!internal::Closed("find", find)) return Fail(ERROR_INVALID_HANDLE);
+  State().searches.erase(reinterpret_cast<uintptr_t>(find));
+  if (fault) return Fail(*fault);
+  return TRUE;
+}
+
+BOOL WINAPI CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfExists) {
+  if (auto fault = Enter("CopyFileA", {Text(existingFileName), Text(newFileName), std::to_string(failIfExists)})) {
+    return Fail(*fault);
+  }
+  if (!existingFileName || !newFileName) return Fail(ERROR_INVALID_PARAMETER);
+  return Copy(internal::Utf8FromAnsi(existingFileName), std::strlen(existingFileName),
+              internal::Utf8FromAnsi(newFileName), failIfExists);
+}
+
+BOOL WINAPI CopyFileW(LPCWSTR existingFileName, LPCWSTR newFileName, BOOL failIfExists) {
+  if (auto fault = Enter("CopyFileW", {Text(existingFileName), Text(newFileName), std::to_string(failIfExists)})) {
+    return Fail(*fault);
+  }
+  if (!existingFileName || !newFileName) return Fail(ERROR_INVALID_PARAMETER);
+  return Copy(Text(existingFileName), std::wcslen(existingFileName), Text(newFileName), failIfExists);
+}
+
+BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes) {
+  if (auto fault = Enter("SetFileAttributesA", {Text(fileName), internal::Hex(attributes)})) return Fail(*fault);
+  if (!fileName) return Fail(ERROR_PATH_NOT_FOUND);
+  return SetAttributes(internal::Utf8FromAnsi(fileName), attributes);
+}
+
+BOOL WINAPI SetFileAttributesW(LPCWSTR fileName, DWORD attributes) {
+  if (auto fault = Enter("SetFileAttributesW", {Text(fileName), internal::Hex(attributes)})) return Fail(*fault);
+  if (!fileName) return Fail(ERROR_PATH_NOT_FOUND);
+  return SetAttributes(Text(fileName), attributes);
+}
+
+DWORD WINAPI GetFileAttributesA(LPCSTR fileName) {
+  if (auto fault = Enter("GetFileAttributesA", {Text(fileName)})) {
+    SetLastError(*fault);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  if (!fileName) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  return GetAttributes(internal::Utf8FromAnsi(fileName));
+}
+
+DWORD WINAPI GetFileAttributesW(LPCWSTR fileName) {
+  if (auto fault = Enter("GetFileAttributesW", {Text(fileName)})) {
+    SetLastError(*fault);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  if (!fileName) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  return GetAttributes(Text(fileName));
+}
+
+HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                          DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile) {
+  if (auto fault = Enter("CreateFileA", {Text(fileName), internal::Hex(desiredAccess), internal::Hex(shareMode),
+                                         Ptr(security), internal::Num(creationDisposition),
+                                         internal::Hex(flagsAndAttributes), Ptr(templateFile)})) {
+    SetLastError(*fault);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (!fileName) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  return CreateForWriting(internal::Utf8FromAnsi(fileName), std::strlen(fileName), desiredAccess,
+                          creationDisposition);
+}
+
+HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                          DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile) {
+  if (auto fault = Enter("CreateFileW", {Text(fileName), internal::Hex(desiredAccess), internal::Hex(shareMode),
+                                         Ptr(security), internal::Num(creationDisposition),
+                                         internal::Hex(flagsAndAttributes), Ptr(templateFile)})) {
+    SetLastError(*fault);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (!fileName) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  return CreateForWriting(Text(fileName), std::wcslen(fileName), desiredAccess, creationDisposition);
+}
+
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPVOID overlapped) {
   if (bytesWritten) *bytesWritten = 0;
-  if (auto fault = Enter("WriteFile", {Ptr(file), internal::Num(bytesToWrite)})) {
-    SetLastError(*fault);
-    return FALSE;
-  }
+  if (auto fault = Enter("WriteFile", {Ptr(file), internal::Num(bytesToWrite)})) return Fail(*fault);
   const auto found = State().openFiles.find(reinterpret_cast<uintptr_t>(file));
-  if (found == State().openFiles.end() || overlapped || (!buffer && bytesToWrite)) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  if (found == State().openFiles.end() || overlapped || (!buffer && bytesToWrite)) return Fail(ERROR_INVALID_HANDLE);
   // Unbuffered, like the platform: what was written is in the file at once.
   const size_t written = bytesToWrite ? std::fwrite(buffer, 1, bytesToWrite, found->second) : 0;
   std::fflush(found->second);
   if (bytesWritten) *bytesWritten = static_cast<DWORD>(written);
-  if (written != bytesToWrite) {
-    SetLastError(ERROR_DISK_FULL);
-    return FALSE;
-  }
+  if (written != bytesToWrite) return Fail(ERROR_DISK_FULL);
   SetLastError(ERROR_SUCCESS);
   return TRUE;
 }
@@ -459,10 +596,13 @@ DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer) {
     SetLastError(*fault);
     return 0;
   }
-  static const char kTemp[] = "C:\\windows\\temp\\";
-  const DWORD length = static_cast<DWORD>(sizeof kTemp - 1);
-  // Too small: the size needed, terminator included, and nothing copied.
-  if (!buffer || size <= length) return length + 1;
-  std::memcpy(buffer, kTemp, sizeof kTemp);
-  return length;
+  return CopyTempPath(size, buffer);
+}
+
+DWORD WINAPI GetTempPathW(DWORD size, LPWSTR buffer) {
+  if (auto fault = Enter("GetTempPathW", {internal::Num(size)})) {
+    SetLastError(*fault);
+    return 0;
+  }
+  return CopyTempPath(size, buffer);
 }

@@ -18,11 +18,20 @@ std::optional<uint32_t> Enter(const char* function, std::initializer_list<std::s
 // Records the call only (for functions that cannot fail).
 void Record(const char* function, std::initializer_list<std::string> args);
 
+// Arguments as the call log shows them, in UTF-8: an A function's text is
+// read in the ANSI code page, a W function's as wide characters.
 std::string Text(const char* s);          // "(null)" for null
-std::string Text(const wchar_t* s);       // narrowed; "(null)" for null
+std::string Text(const wchar_t* s);       // "(null)" for null
 std::string Hex(uint64_t value);
 std::string Ptr(const void* p);
 std::string Num(int64_t value);
+
+// Names and paths are kept as UTF-8 inside the subset (text.cpp).
+std::string Utf8FromWide(const wchar_t* text, size_t size);
+std::string Utf8FromWide(const std::wstring& text);
+std::wstring WideFromUtf8(const std::string& text);
+std::string Utf8FromAnsi(const char* text);
+std::string AnsiFromUtf8(const std::string& text);
 
 // Resource ledger. Kinds: "key", "scm", "find", "process", "thread",
 // "file", "array", "bstr".
@@ -55,5 +64,6 @@ void ResetShell();
 void ResetCom();
 void ResetAutomation();
 void ResetModule();
+void ResetText();
 
 }  // namespace fake_win32::internal

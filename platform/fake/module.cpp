@@ -1,5 +1,7 @@
 // The running module's path and message boxes.
+#include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "fake_win32/control.h"
 #include "internal.h"
@@ -14,7 +16,7 @@ using internal::Ptr;
 using internal::Text;
 
 struct ModuleState {
-  std::string moduleFileName;
+  std::string moduleFileName;  // UTF-8
   std::vector<MessageBoxRecord> boxes;
   SYSTEMTIME localTime{};
 };
@@ -43,8 +45,31 @@ const std::vector<MessageBoxRecord>& MessageBoxes() { return State().boxes; }
 
 using namespace fake_win32;
 
+namespace {
+
 // As on Windows since Vista: a path that does not fit is cut to size - 1
 // characters plus the terminator, and the count returned is then size.
+template <typename Char>
+DWORD CopyModuleFileName(const std::basic_string<Char>& path, Char* fileName, DWORD size) {
+  if (size == 0) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  if (path.size() < size) {
+    std::copy(path.c_str(), path.c_str() + path.size() + 1, fileName);
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(path.size());
+  }
+  std::copy(path.data(), path.data() + size - 1, fileName);
+  fileName[size - 1] = Char(0);
+  SetLastError(ERROR_INSUFFICIENT_BUFFER);
+  return size;
+}
+
+}  // namespace
+
+// A path the ANSI code page cannot express comes back with "?" in its place,
+// as on Windows.
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
   if (auto fault = Enter("GetModuleFileNameA", {Ptr(module), Num(size)})) {
     SetLastError(*fault);
@@ -54,20 +79,19 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
     SetLastError(ERROR_INVALID_HANDLE);
     return 0;
   }
-  if (size == 0) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+  return CopyModuleFileName(internal::AnsiFromUtf8(State().moduleFileName), fileName, size);
+}
+
+DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size) {
+  if (auto fault = Enter("GetModuleFileNameW", {Ptr(module), Num(size)})) {
+    SetLastError(*fault);
     return 0;
   }
-  const std::string& path = State().moduleFileName;
-  if (path.size() < size) {
-    std::memcpy(fileName, path.c_str(), path.size() + 1);
-    SetLastError(ERROR_SUCCESS);
-    return static_cast<DWORD>(path.size());
+  if (module) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
   }
-  std::memcpy(fileName, path.data(), size - 1);
-  fileName[size - 1] = '\0';
-  SetLastError(ERROR_INSUFFICIENT_BUFFER);
-  return size;
+  return CopyModuleFileName(internal::WideFromUtf8(State().moduleFileName), fileName, size);
 }
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
@@ -84,13 +108,10 @@ void WINAPI GetLocalTime(LPSYSTEMTIME time) {
   if (time) *time = State().localTime;
 }
 
-DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer,
-                            DWORD size, void* arguments) {
-  if (auto fault = Enter("FormatMessageA", {Hex(flags), Ptr(source), Num(messageId), Num(languageId),
-                                            Num(size), Ptr(arguments)})) {
-    SetLastError(*fault);
-    return 0;
-  }
+namespace {
+
+template <typename Char>
+DWORD SystemMessage(DWORD flags, DWORD messageId, Char* buffer, DWORD size) {
   // The system's texts of the codes the product reports, with the line
   // break the system ends them with.
   static const struct {
@@ -117,11 +138,33 @@ DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD 
       SetLastError(ERROR_INSUFFICIENT_BUFFER);
       return 0;
     }
-    std::memcpy(buffer, entry.text, length + 1);
+    std::copy(entry.text, entry.text + length + 1, buffer);
     return static_cast<DWORD>(length);
   }
   SetLastError(317);  // ERROR_MR_MID_NOT_FOUND
   return 0;
+}
+
+}  // namespace
+
+DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer,
+                            DWORD size, void* arguments) {
+  if (auto fault = Enter("FormatMessageA", {Hex(flags), Ptr(source), Num(messageId), Num(languageId),
+                                            Num(size), Ptr(arguments)})) {
+    SetLastError(*fault);
+    return 0;
+  }
+  return SystemMessage(flags, messageId, buffer, size);
+}
+
+DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer,
+                            DWORD size, void* arguments) {
+  if (auto fault = Enter("FormatMessageW", {Hex(flags), Ptr(source), Num(messageId), Num(languageId),
+                                            Num(size), Ptr(arguments)})) {
+    SetLastError(*fault);
+    return 0;
+  }
+  return SystemMessage(flags, messageId, buffer, size);
 }
 
 HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {

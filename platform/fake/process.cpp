@@ -1,9 +1,10 @@
 // Processes: creating one checks that its program exists and lets the
 // test's runner stand in for it; the process has ended by the time
-// CreateProcessA returns, so a wait returns at once.
+// CreateProcess returns, so a wait returns at once.
 #include <cstring>
 #include <functional>
 #include <map>
+#include <optional>
 
 #include "fake_win32/control.h"
 #include "files.h"
@@ -56,25 +57,19 @@ void SetProcessRunner(std::function<DWORD(const std::string& commandLine)> runne
 
 }  // namespace fake_win32
 
-using namespace fake_win32;
+namespace fake_win32 {
+namespace {
 
-BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
-                           LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags,
-                           LPVOID environment, LPCSTR currentDirectory, LPSTARTUPINFOA startupInfo,
-                           LPPROCESS_INFORMATION processInformation) {
-  if (auto fault = Enter("CreateProcessA",
-                         {Text(applicationName), Text(commandLine), Ptr(processAttributes), Ptr(threadAttributes),
-                          Num(inheritHandles), Hex(creationFlags), Ptr(environment), Text(currentDirectory),
-                          startupInfo ? Num(startupInfo->cb) : std::string("(null)"), Ptr(processInformation)})) {
-    SetLastError(*fault);
-    return FALSE;
-  }
-  if (!startupInfo || !processInformation || (!applicationName && !commandLine)) {
+// Creates the process whose command line (and program, when given) are
+// UTF-8 here; the runner gets the command line in UTF-8.
+BOOL Create(const std::optional<std::string>& applicationName, const std::optional<std::string>& commandLine,
+            bool startupGiven, LPPROCESS_INFORMATION processInformation) {
+  if (!startupGiven || !processInformation || (!applicationName && !commandLine)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  const std::string line = commandLine ? commandLine : "";
-  std::string program = applicationName ? std::string(applicationName) : ProgramOf(line);
+  const std::string line = commandLine.value_or("");
+  std::string program = applicationName ? *applicationName : ProgramOf(line);
   internal::ResolvedPath path;
   if (program.empty() || !internal::Resolve(program, &path)) {
     SetLastError(ERROR_FILE_NOT_FOUND);
@@ -105,6 +100,45 @@ BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY
   internal::Opened("process", processInformation->hProcess);
   internal::Opened("thread", processInformation->hThread);
   return TRUE;
+}
+
+}  // namespace
+}  // namespace fake_win32
+
+using namespace fake_win32;
+
+BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                           LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags,
+                           LPVOID environment, LPCSTR currentDirectory, LPSTARTUPINFOA startupInfo,
+                           LPPROCESS_INFORMATION processInformation) {
+  if (auto fault = Enter("CreateProcessA",
+                         {Text(applicationName), Text(commandLine), Ptr(processAttributes), Ptr(threadAttributes),
+                          Num(inheritHandles), Hex(creationFlags), Ptr(environment), Text(currentDirectory),
+                          startupInfo ? Num(startupInfo->cb) : std::string("(null)"), Ptr(processInformation)})) {
+    SetLastError(*fault);
+    return FALSE;
+  }
+  auto utf8 = [](const char* text) {
+    return text ? std::optional<std::string>(internal::Utf8FromAnsi(text)) : std::nullopt;
+  };
+  return Create(utf8(applicationName), utf8(commandLine), startupInfo != nullptr, processInformation);
+}
+
+BOOL WINAPI CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                           LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags,
+                           LPVOID environment, LPCWSTR currentDirectory, LPSTARTUPINFOW startupInfo,
+                           LPPROCESS_INFORMATION processInformation) {
+  if (auto fault = Enter("CreateProcessW",
+                         {Text(applicationName), Text(commandLine), Ptr(processAttributes), Ptr(threadAttributes),
+                          Num(inheritHandles), Hex(creationFlags), Ptr(environment), Text(currentDirectory),
+                          startupInfo ? Num(startupInfo->cb) : std::string("(null)"), Ptr(processInformation)})) {
+    SetLastError(*fault);
+    return FALSE;
+  }
+  auto utf8 = [](const wchar_t* text) {
+    return text ? std::optional<std::string>(Text(text)) : std::nullopt;
+  };
+  return Create(utf8(applicationName), utf8(commandLine), startupInfo != nullptr, processInformation);
 }
 
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {

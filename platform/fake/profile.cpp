@@ -6,13 +6,19 @@
 // section of a name is searched, and in it the first key of a name; names
 // compare without case. A value quoted at both ends with the same quote loses
 // the quotes. The file is read afresh at every call: Wine rereads a file
-// whose time changed, so its cache is not visible.
+// whose time changed, so its cache is not visible. A file is read as UTF-16
+// or UTF-8 after a byte-order mark, and in the ANSI code page without one;
+// the A functions answer in the ANSI code page, the W functions in wide
+// characters. Sizes and counts are in the answer's characters.
+#include <algorithm>
 #include <cstring>
+#include <string>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <optional>
 
+#include "fake_win32/control.h"
 #include "files.h"
 #include "internal.h"
 
@@ -52,19 +58,49 @@ std::string CString(const char* begin, const char* end) {
   return std::string(begin, nul ? static_cast<const char*>(nul) : end);
 }
 
-// Text after a byte-order mark, narrowed to single bytes.
+// The file's text in UTF-8: after a byte-order mark as it says (UTF-16
+// little- or big-endian, UTF-8), else in the ANSI code page.
 std::string Decode(const std::string& raw) {
   if (raw.size() >= 3 && raw.compare(0, 3, "\xEF\xBB\xBF") == 0) return raw.substr(3);
   const bool littleEndian = raw.size() >= 2 && raw[0] == '\xFF' && raw[1] == '\xFE';
   const bool bigEndian = raw.size() >= 2 && raw[0] == '\xFE' && raw[1] == '\xFF';
-  if (!littleEndian && !bigEndian) return raw;
-  std::string out;
+  if (!littleEndian && !bigEndian) {
+    // ASCII reads the same in every code page and in UTF-8.
+    if (std::all_of(raw.begin(), raw.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+      return raw;
+    }
+    // An embedded NUL ends nothing here: the parser cuts names and values
+    // at it, as the platform does.
+    std::string out;
+    size_t start = 0;
+    while (start <= raw.size()) {
+      const size_t nul = raw.find('\0', start);
+      const std::string piece = raw.substr(start, nul == std::string::npos ? std::string::npos : nul - start);
+      out += internal::Utf8FromAnsi(piece.c_str());
+      if (nul == std::string::npos) break;
+      out += '\0';
+      start = nul + 1;
+    }
+    return out;
+  }
+  std::wstring wide;
   for (size_t i = 2; i + 1 < raw.size(); i += 2) {
     const auto lo = static_cast<unsigned char>(raw[littleEndian ? i : i + 1]);
     const auto hi = static_cast<unsigned char>(raw[littleEndian ? i + 1 : i]);
-    out += hi ? '?' : static_cast<char>(lo);
+    uint32_t unit = static_cast<uint32_t>(hi << 8 | lo);
+    // A surrogate pair is one character.
+    if (unit >= 0xD800 && unit < 0xDC00 && i + 3 < raw.size()) {
+      const auto lo2 = static_cast<unsigned char>(raw[littleEndian ? i + 2 : i + 3]);
+      const auto hi2 = static_cast<unsigned char>(raw[littleEndian ? i + 3 : i + 2]);
+      const uint32_t low = static_cast<uint32_t>(hi2 << 8 | lo2);
+      if (low >= 0xDC00 && low < 0xE000) {
+        unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+        i += 2;
+      }
+    }
+    wide += static_cast<wchar_t>(unit);
   }
-  return out;
+  return internal::Utf8FromWide(wide);
 }
 
 }  // namespace
@@ -135,53 +171,82 @@ std::string Trimmed(const char* text) {
 
 // The file that a profile name stands for: a bare name is looked up in the
 // Windows folder, anything else is resolved as a path.
-bool ProfilePath(const char* fileName, internal::ResolvedPath* out) {
-  std::string name = fileName ? fileName : "win.ini";
+bool ProfilePath(const std::optional<std::string>& fileName, internal::ResolvedPath* out) {
+  std::string name = fileName.value_or("win.ini");
   const bool bare = name.find_first_of("\\/:") == std::string::npos;
   if (bare) name = "C:\\windows\\" + name;
   return internal::Resolve(name, out);
 }
 
-Profile Load(const internal::ResolvedPath& path) {
-  std::ifstream file(path.host, std::ios::binary);
+// The file as it is now, parsed. The last file parsed is kept with its
+// bytes and the code page it was read in, so that a file read again
+// unchanged (every setting read, every step of a growing buffer) is not
+// decoded and parsed again; any change of a byte parses it afresh.
+const Profile& Load(const internal::ResolvedPath& path) {
+  static std::string cachedRaw;
+  static UINT cachedCodePage = 0;
+  static Profile cached;
+  static bool filled = false;
+  std::ifstream file(path.host, std::ios::binary | std::ios::ate);
   std::string raw;
-  if (file) raw.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-  return internal::ParseProfile(raw);
+  if (file) {
+    const std::streamoff size = file.tellg();
+    if (size > 0) {
+      raw.resize(static_cast<size_t>(size));
+      file.seekg(0);
+      file.read(&raw[0], size);
+      raw.resize(static_cast<size_t>(file.gcount()));
+    }
+  }
+  if (!filled || raw != cachedRaw || cachedCodePage != AnsiCodePage()) {
+    cached = internal::ParseProfile(raw);
+    cachedRaw = std::move(raw);
+    cachedCodePage = AnsiCodePage();
+    filled = true;
+  }
+  return cached;
 }
+
+// A UTF-8 text in the answer's encoding.
+std::string Encoded(const std::string& utf8, char*) { return internal::AnsiFromUtf8(utf8); }
+std::wstring Encoded(const std::string& utf8, wchar_t*) { return internal::WideFromUtf8(utf8); }
 
 // Copies a value the way Wine does: a value quoted at both ends loses its
 // quotes; the copy is cut to size - 1 characters.
-void CopyEntry(char* buffer, const std::string& value, DWORD size) {
-  std::string text = value;
+template <typename Char>
+void CopyEntry(Char* buffer, const std::string& utf8, DWORD size) {
+  std::basic_string<Char> text = Encoded(utf8, buffer);
   bool quoted = false;
   if (!text.empty() && (text[0] == '\'' || text[0] == '"') && text.size() > 1 && text.back() == text[0]) {
     text.erase(0, 1);
     quoted = true;
   }
   const size_t copied = std::min<size_t>(text.size(), size - 1);
-  std::memcpy(buffer, text.data(), copied);
-  buffer[copied] = '\0';
-  if (quoted && size >= text.size() && copied > 0) buffer[copied - 1] = '\0';
+  std::copy(text.data(), text.data() + copied, buffer);
+  buffer[copied] = Char(0);
+  if (quoted && size >= text.size() && copied > 0) buffer[copied - 1] = Char(0);
 }
 
-DWORD KeyList(const Section& section, char* buffer, DWORD size) {
+template <typename Char>
+DWORD KeyList(const Section& section, Char* buffer, DWORD size) {
   DWORD left = size;
-  char* out = buffer;
+  Char* out = buffer;
   for (const auto& entry : section.entries) {
     if (left <= 2) break;
     if ((entry.name.empty() && !entry.value) || (!entry.name.empty() && entry.name[0] == ';') || !entry.value) {
       continue;
     }
-    const size_t copied = std::min<size_t>(entry.name.size(), left - 2);
-    std::memcpy(out, entry.name.data(), copied);
-    out[copied] = '\0';
+    const std::basic_string<Char> name = Encoded(entry.name, buffer);
+    const size_t copied = std::min<size_t>(name.size(), left - 2);
+    std::copy(name.data(), name.data() + copied, out);
+    out[copied] = Char(0);
     left -= static_cast<DWORD>(copied + 1);
     out += copied + 1;
     if (left < 2) break;
   }
-  *out = '\0';
+  *out = Char(0);
   if (left <= 1) {
-    out[-1] = '\0';
+    out[-1] = Char(0);
     return size - 2;
   }
   return size - left;
@@ -193,62 +258,73 @@ DWORD KeyList(const Section& section, char* buffer, DWORD size) {
 
 using namespace fake_win32;
 
-DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultText, LPSTR returned, DWORD size,
-                                      LPCSTR fileName) {
-  auto fault = Enter("GetPrivateProfileStringA",
-                     {Text(section), Text(key), Text(defaultText), Ptr(returned), Num(size), Text(fileName)});
+namespace fake_win32 {
+namespace {
+
+template <typename Char>
+size_t Length(const Char* text) {
+  return std::char_traits<Char>::length(text);
+}
+
+// GetPrivateProfileString of either form; the section, key, default text
+// and file name are UTF-8 here (null when not given).
+template <typename Char>
+DWORD ReadProfile(const std::optional<std::string>& section, const std::optional<std::string>& key,
+                  const std::optional<std::string>& defaultText, Char* returned, DWORD size,
+                  const std::optional<std::string>& fileName, std::optional<uint32_t> fault) {
   if (!returned || size == 0) return 0;
-  std::string fallback = defaultText ? defaultText : "";
+  std::string fallback = defaultText.value_or("");
   while (!fallback.empty() && fallback.back() == ' ') fallback.pop_back();
   internal::ResolvedPath path;
   if (fault || !ProfilePath(fileName, &path)) {
     // The profile cannot be read: the default, as for a missing file.
     CopyEntry(returned, fallback, size);
     if (fault) SetLastError(*fault);
-    return static_cast<DWORD>(std::strlen(returned));
+    return static_cast<DWORD>(Length(returned));
   }
-  const Profile profile = Load(path);
+  const Profile& profile = Load(path);
   if (!section) {
     // The section names.
     DWORD left = size - 1;
-    char* out = returned;
+    Char* out = returned;
     for (const auto& s : profile) {
       if (s.name.empty()) continue;
-      const auto length = static_cast<DWORD>(s.name.size() + 1);
+      const std::basic_string<Char> name = Encoded(s.name, returned);
+      const auto length = static_cast<DWORD>(name.size() + 1);
       if (length >= left) {
         if (left > 0) {
-          std::memcpy(out, s.name.data(), left - 1);
+          std::copy(name.data(), name.data() + left - 1, out);
           out += left - 1;
-          *out++ = '\0';
+          *out++ = Char(0);
         }
-        *out = '\0';
+        *out = Char(0);
         return size - 2;
       }
-      std::memcpy(out, s.name.c_str(), length);
+      std::copy(name.c_str(), name.c_str() + length, out);
       out += length;
       left -= length;
     }
-    *out = '\0';
+    *out = Char(0);
     return static_cast<DWORD>(out - returned);
   }
   if (!key) {
     const Section* listed = nullptr;
     for (const auto& s : profile) {
-      if (internal::EqualsNoCase(s.name, section)) {
+      if (internal::EqualsNoCase(s.name, *section)) {
         listed = &s;
         break;
       }
     }
     DWORD count = 0;
-    returned[0] = '\0';
+    returned[0] = Char(0);
     if (listed && size > 1) count = KeyList(*listed, returned, size);
     if (!returned[0]) {
       CopyEntry(returned, fallback, size);
-      count = static_cast<DWORD>(std::strlen(returned));
+      count = static_cast<DWORD>(Length(returned));
     }
     return count;
   }
-  const std::string wantedSection = Trimmed(section);
+  const std::string wantedSection = Trimmed(section->c_str());
   const Section* found = nullptr;
   for (const auto& s : profile) {
     if (internal::EqualsNoCase(s.name, wantedSection)) {
@@ -256,7 +332,7 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default
       break;
     }
   }
-  const std::string wantedKey = Trimmed(key);
+  const std::string wantedKey = Trimmed(key->c_str());
   const std::string* value = nullptr;
   if (found) {
     for (const auto& entry : found->entries) {
@@ -267,15 +343,19 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default
     }
   }
   CopyEntry(returned, value ? *value : fallback, size);
-  return static_cast<DWORD>(std::strlen(returned));
+  return static_cast<DWORD>(Length(returned));
 }
 
-BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR text, LPCSTR fileName) {
-  if (auto fault = Enter("WritePrivateProfileStringA", {Text(section), Text(key), Text(text), Text(fileName)})) {
-    SetLastError(*fault);
-    return FALSE;
-  }
-  if (!section && !key && !text) {
+std::optional<std::string> FromAnsi(const char* text) {
+  return text ? std::optional<std::string>(internal::Utf8FromAnsi(text)) : std::nullopt;
+}
+
+std::optional<std::string> FromWide(const wchar_t* text) {
+  return text ? std::optional<std::string>(internal::Text(text)) : std::nullopt;
+}
+
+BOOL WriteProfile(bool flushOnly) {
+  if (flushOnly) {
     // Flush of the platform's cached copy: nothing is written, and the
     // platform reports FALSE for this form.
     return FALSE;
@@ -283,4 +363,41 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR text, 
   // Writing values is not part of this subset.
   SetLastError(ERROR_INVALID_PARAMETER);
   return FALSE;
+}
+
+}  // namespace
+}  // namespace fake_win32
+
+using namespace fake_win32;
+
+DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultText, LPSTR returned, DWORD size,
+                                      LPCSTR fileName) {
+  auto fault = Enter("GetPrivateProfileStringA",
+                     {Text(section), Text(key), Text(defaultText), Ptr(returned), Num(size), Text(fileName)});
+  return ReadProfile(FromAnsi(section), FromAnsi(key), FromAnsi(defaultText), returned, size, FromAnsi(fileName),
+                     fault);
+}
+
+DWORD WINAPI GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText, LPWSTR returned,
+                                      DWORD size, LPCWSTR fileName) {
+  auto fault = Enter("GetPrivateProfileStringW",
+                     {Text(section), Text(key), Text(defaultText), Ptr(returned), Num(size), Text(fileName)});
+  return ReadProfile(FromWide(section), FromWide(key), FromWide(defaultText), returned, size, FromWide(fileName),
+                     fault);
+}
+
+BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR text, LPCSTR fileName) {
+  if (auto fault = Enter("WritePrivateProfileStringA", {Text(section), Text(key), Text(text), Text(fileName)})) {
+    SetLastError(*fault);
+    return FALSE;
+  }
+  return WriteProfile(!section && !key && !text);
+}
+
+BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR text, LPCWSTR fileName) {
+  if (auto fault = Enter("WritePrivateProfileStringW", {Text(section), Text(key), Text(text), Text(fileName)})) {
+    SetLastError(*fault);
+    return FALSE;
+  }
+  return WriteProfile(!section && !key && !text);
 }

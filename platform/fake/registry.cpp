@@ -1,11 +1,16 @@
 // Registry: a tree of keys below the predefined roots. Values keep their type
 // and raw bytes exactly as they were set, so a string without terminator or a
-// number stored under a string's name can be set up. One view only: the
-// 32-bit and 64-bit views are the same tree here.
+// number stored under a string's name can be set up. A string value set
+// through a W function is kept as UTF-16LE, as Windows keeps every string
+// value, and read back through an A function in the ANSI code page (and the
+// other way round). Names are kept in UTF-8. One view only: the 32-bit and
+// 64-bit views are the same tree here.
 #include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "internal.h"
 
@@ -22,7 +27,81 @@ struct Value {
   std::string name;
   DWORD type = REG_NONE;
   std::vector<BYTE> data;
+  bool utf16 = false;  // a string value set through a W function: UTF-16LE
 };
+
+bool IsString(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
+// UTF-16LE bytes as code points (a surrogate pair is one), and back.
+std::wstring FromUtf16(const std::vector<BYTE>& bytes) {
+  std::wstring out;
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    uint32_t unit = static_cast<uint32_t>(bytes[i] | bytes[i + 1] << 8);
+    if (unit >= 0xD800 && unit < 0xDC00 && i + 3 < bytes.size()) {
+      const uint32_t low = static_cast<uint32_t>(bytes[i + 2] | bytes[i + 3] << 8);
+      if (low >= 0xDC00 && low < 0xE000) {
+        unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+        i += 2;
+      }
+    }
+    out += static_cast<wchar_t>(unit);
+  }
+  return out;
+}
+
+std::vector<BYTE> ToUtf16(const std::wstring& text) {
+  std::vector<BYTE> out;
+  auto put = [&out](uint32_t unit) {
+    out.push_back(static_cast<BYTE>(unit & 0xFF));
+    out.push_back(static_cast<BYTE>(unit >> 8));
+  };
+  for (const wchar_t c : text) {
+    const auto code = static_cast<uint32_t>(c);
+    if (code >= 0x10000) {
+      put(0xD800 + ((code - 0x10000) >> 10));
+      put(0xDC00 + ((code - 0x10000) & 0x3FF));
+    } else {
+      put(code);
+    }
+  }
+  return out;
+}
+
+// Text that may hold zeros (a multi-string, a terminator), between the ANSI
+// code page and wide characters, zeros kept.
+std::wstring WideFromAnsiBytes(const std::vector<BYTE>& bytes) {
+  std::wstring out;
+  std::string piece;
+  for (const BYTE b : bytes) {
+    if (b == 0) {
+      out += internal::WideFromUtf8(internal::Utf8FromAnsi(piece.c_str()));
+      out += L'\0';
+      piece.clear();
+    } else {
+      piece += static_cast<char>(b);
+    }
+  }
+  out += internal::WideFromUtf8(internal::Utf8FromAnsi(piece.c_str()));
+  return out;
+}
+
+std::vector<BYTE> AnsiBytesFromWide(const std::wstring& text) {
+  const std::string ansi = internal::AnsiFromUtf8(internal::Utf8FromWide(text));
+  return std::vector<BYTE>(ansi.begin(), ansi.end());
+}
+
+// The value's data as an A function reads it.
+std::vector<BYTE> AnsiData(const Value& value) {
+  return value.utf16 ? AnsiBytesFromWide(FromUtf16(value.data)) : value.data;
+}
+
+// ... and as a W function reads it: wide characters of the host.
+std::vector<BYTE> WideData(const Value& value) {
+  if (!IsString(value.type)) return value.data;
+  const std::wstring text = value.utf16 ? FromUtf16(value.data) : WideFromAnsiBytes(value.data);
+  const auto* begin = reinterpret_cast<const BYTE*>(text.data());
+  return std::vector<BYTE>(begin, begin + text.size() * sizeof(wchar_t));
+}
 
 struct Key {
   std::map<std::string, std::shared_ptr<Key>, internal::LessNoCase> subKeys;
@@ -101,8 +180,8 @@ HKEY NewHandle(const std::shared_ptr<Key>& key, REGSAM access) {
   return handle;
 }
 
-Value* FindValue(Key& key, const char* name) {
-  const std::string wanted = name ? name : "";
+Value* FindValue(Key& key, const std::optional<std::string>& name) {
+  const std::string wanted = name.value_or("");
   for (auto& value : key.values) {
     if (internal::EqualsNoCase(value.name, wanted)) return &value;
   }
@@ -127,16 +206,23 @@ void ResetRegistry() {
 
 using namespace fake_win32;
 
-LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY result) {
-  if (auto fault = Enter("RegOpenKeyExA", {Ptr(key), Text(subKey), Num(options), Hex(sam)})) {
-    return static_cast<LSTATUS>(*fault);
-  }
+namespace fake_win32 {
+namespace {
+
+// The shared implementations take names and paths in UTF-8 (null when not
+// given).
+using Name = std::optional<std::string>;
+
+Name FromAnsi(const char* text) { return text ? Name(internal::Utf8FromAnsi(text)) : std::nullopt; }
+Name FromWide(const wchar_t* text) { return text ? Name(internal::Text(text)) : std::nullopt; }
+
+LSTATUS OpenKey(HKEY key, const Name& subKey, REGSAM sam, PHKEY result) {
   if (!result) return ERROR_INVALID_PARAMETER;
   LSTATUS error = ERROR_SUCCESS;
   auto current = Resolve(key, nullptr, &error);
   if (!current) return error;
   std::vector<std::string> parts;
-  if (!SplitPath(subKey, &parts)) return ERROR_BAD_PATHNAME;
+  if (!SplitPath(subKey ? subKey->c_str() : nullptr, &parts)) return ERROR_BAD_PATHNAME;
   for (const auto& part : parts) {
     auto it = current->subKeys.find(part);
     if (it == current->subKeys.end()) return ERROR_FILE_NOT_FOUND;
@@ -146,18 +232,13 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM sam,
   return ERROR_SUCCESS;
 }
 
-LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options, REGSAM sam,
-                               LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition) {
-  if (auto fault = Enter("RegCreateKeyExA", {Ptr(key), Text(subKey), Num(reserved), Text(keyClass), Num(options),
-                                             Hex(sam), Ptr(security), Ptr(disposition)})) {
-    return static_cast<LSTATUS>(*fault);
-  }
+LSTATUS CreateKey(HKEY key, const Name& subKey, REGSAM sam, PHKEY result, LPDWORD disposition) {
   if (!result) return ERROR_INVALID_PARAMETER;
   LSTATUS error = ERROR_SUCCESS;
   auto current = Resolve(key, nullptr, &error);
   if (!current) return error;
   std::vector<std::string> parts;
-  if (!SplitPath(subKey, &parts)) return ERROR_BAD_PATHNAME;
+  if (!SplitPath(subKey ? subKey->c_str() : nullptr, &parts)) return ERROR_BAD_PATHNAME;
   DWORD outcome = REG_OPENED_EXISTING_KEY;
   for (const auto& part : parts) {
     auto& slot = current->subKeys[part];
@@ -172,32 +253,27 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR ke
   return ERROR_SUCCESS;
 }
 
-LSTATUS WINAPI RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classLength, LPDWORD reserved, LPDWORD subKeys,
-                                LPDWORD maxSubKeyLength, LPDWORD maxClassLength, LPDWORD values,
-                                LPDWORD maxValueNameLength, LPDWORD maxValueLength, LPDWORD securityDescriptor,
-                                PFILETIME lastWriteTime) {
-  if (auto fault = Enter("RegQueryInfoKeyA",
-                         {Ptr(key), Ptr(keyClass), Ptr(classLength), Ptr(reserved), Ptr(subKeys),
-                          Ptr(maxSubKeyLength), Ptr(maxClassLength), Ptr(values), Ptr(maxValueNameLength),
-                          Ptr(maxValueLength), Ptr(securityDescriptor), Ptr(lastWriteTime)})) {
-    return static_cast<LSTATUS>(*fault);
-  }
+// Name lengths in the caller's characters: `wide` for the W form.
+LSTATUS QueryInfo(HKEY key, bool wide, LPDWORD classLength, LPDWORD subKeys, LPDWORD maxSubKeyLength,
+                  LPDWORD maxClassLength, LPDWORD values, LPDWORD maxValueNameLength, LPDWORD maxValueLength,
+                  LPDWORD securityDescriptor, PFILETIME lastWriteTime) {
   LSTATUS error = ERROR_SUCCESS;
   REGSAM access = 0;
   auto current = Resolve(key, &access, &error);
   if (!current) return error;
   if (!(access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+  auto length = [wide](const std::string& name) {
+    return static_cast<DWORD>(wide ? internal::WideFromUtf8(name).size() : internal::AnsiFromUtf8(name).size());
+  };
   DWORD longestSubKey = 0;
-  for (const auto& [name, sub] : current->subKeys) {
-    longestSubKey = std::max<DWORD>(longestSubKey, static_cast<DWORD>(name.size()));
-  }
+  for (const auto& [name, sub] : current->subKeys) longestSubKey = std::max<DWORD>(longestSubKey, length(name));
   DWORD longestName = 0;
   DWORD longestData = 0;
   for (const auto& value : current->values) {
-    longestName = std::max<DWORD>(longestName, static_cast<DWORD>(value.name.size()));
-    longestData = std::max<DWORD>(longestData, static_cast<DWORD>(value.data.size()));
+    longestName = std::max<DWORD>(longestName, length(value.name));
+    longestData = std::max<DWORD>(
+        longestData, static_cast<DWORD>(wide ? WideData(value).size() : AnsiData(value).size()));
   }
-  if (keyClass && classLength && *classLength) keyClass[0] = '\0';
   if (classLength) *classLength = 0;
   if (subKeys) *subKeys = static_cast<DWORD>(current->subKeys.size());
   if (maxSubKeyLength) *maxSubKeyLength = longestSubKey;
@@ -210,12 +286,7 @@ LSTATUS WINAPI RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classLength, L
   return ERROR_SUCCESS;
 }
 
-LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                                LPDWORD dataSize) {
-  if (auto fault = Enter("RegQueryValueExA", {Ptr(key), Text(valueName), Ptr(reserved), Ptr(type), Ptr(data),
-                                              dataSize ? Num(*dataSize) : std::string("(null)")})) {
-    return static_cast<LSTATUS>(*fault);
-  }
+LSTATUS QueryValue(HKEY key, const Name& valueName, bool wide, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
   if (data && !dataSize) return ERROR_INVALID_PARAMETER;
   LSTATUS error = ERROR_SUCCESS;
   REGSAM access = 0;
@@ -224,32 +295,21 @@ LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LP
   if (!(access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
   const Value* value = FindValue(*current, valueName);
   if (!value) return ERROR_FILE_NOT_FOUND;
-  const auto size = static_cast<DWORD>(value->data.size());
+  const std::vector<BYTE> stored = wide ? WideData(*value) : AnsiData(*value);
+  const auto size = static_cast<DWORD>(stored.size());
   if (type) *type = value->type;
   if (data) {
     if (*dataSize < size) {
       *dataSize = size;
       return ERROR_MORE_DATA;
     }
-    if (size) std::memcpy(data, value->data.data(), size);
+    if (size) std::memcpy(data, stored.data(), size);
   }
   if (dataSize) *dataSize = size;
   return ERROR_SUCCESS;
 }
 
-LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
-                              DWORD dataSize) {
-  std::string shown;
-  if (data && (type == REG_SZ || type == REG_EXPAND_SZ)) {
-    shown.assign(reinterpret_cast<const char*>(data), dataSize);
-    const auto end = shown.find('\0');
-    if (end != std::string::npos) shown.resize(end);
-  }
-  if (auto fault = Enter("RegSetValueExA",
-                         {Ptr(key), Text(valueName), Num(reserved), Num(type), shown, Num(dataSize)})) {
-    return static_cast<LSTATUS>(*fault);
-  }
-  if (!data && dataSize) return 998;  // ERROR_NOACCESS
+LSTATUS SetValue(HKEY key, const Name& valueName, DWORD type, std::vector<BYTE> data, bool utf16) {
   LSTATUS error = ERROR_SUCCESS;
   REGSAM access = 0;
   auto current = Resolve(key, &access, &error);
@@ -257,37 +317,21 @@ LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD 
   if (!(access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   Value* value = FindValue(*current, valueName);
   if (!value) {
-    current->values.push_back(Value{valueName ? valueName : "", type, {}});
+    current->values.push_back(Value{valueName.value_or(""), type, {}, false});
     value = &current->values.back();
   }
   value->type = type;
-  value->data.assign(data, data + dataSize);
+  value->data = std::move(data);
+  value->utf16 = utf16;
   return ERROR_SUCCESS;
 }
 
-LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR valueName) {
-  if (auto fault = Enter("RegDeleteValueA", {Ptr(key), Text(valueName)})) return static_cast<LSTATUS>(*fault);
-  LSTATUS error = ERROR_SUCCESS;
-  REGSAM access = 0;
-  auto current = Resolve(key, &access, &error);
-  if (!current) return error;
-  if (!(access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
-  for (auto it = current->values.begin(); it != current->values.end(); ++it) {
-    if (internal::EqualsNoCase(it->name, valueName ? valueName : "")) {
-      current->values.erase(it);
-      return ERROR_SUCCESS;
-    }
-  }
-  return ERROR_FILE_NOT_FOUND;
-}
-
-LSTATUS WINAPI RegDeleteTreeA(HKEY key, LPCSTR subKey) {
-  if (auto fault = Enter("RegDeleteTreeA", {Ptr(key), Text(subKey)})) return static_cast<LSTATUS>(*fault);
+LSTATUS DeleteTree(HKEY key, const Name& subKey) {
   LSTATUS error = ERROR_SUCCESS;
   auto current = Resolve(key, nullptr, &error);
   if (!current) return error;
   std::vector<std::string> parts;
-  if (!SplitPath(subKey, &parts)) return ERROR_BAD_PATHNAME;
+  if (!SplitPath(subKey ? subKey->c_str() : nullptr, &parts)) return ERROR_BAD_PATHNAME;
   if (parts.empty()) {
     for (auto& [name, sub] : current->subKeys) MarkDeleted(*sub);
     current->subKeys.clear();
@@ -306,6 +350,156 @@ LSTATUS WINAPI RegDeleteTreeA(HKEY key, LPCSTR subKey) {
   MarkDeleted(*it->second);
   current->subKeys.erase(it);
   return ERROR_SUCCESS;
+}
+
+// The text of a string value's data, for the call log.
+std::string Shown(DWORD type, const BYTE* data, DWORD dataSize, bool wide) {
+  if (!data || (type != REG_SZ && type != REG_EXPAND_SZ)) return std::string();
+  if (wide) {
+    std::wstring text(reinterpret_cast<const wchar_t*>(data), dataSize / sizeof(wchar_t));
+    const auto end = text.find(L'\0');
+    if (end != std::wstring::npos) text.resize(end);
+    return internal::Utf8FromWide(text);
+  }
+  std::string text(reinterpret_cast<const char*>(data), dataSize);
+  const auto end = text.find('\0');
+  if (end != std::string::npos) text.resize(end);
+  return internal::Utf8FromAnsi(text.c_str());
+}
+
+}  // namespace
+}  // namespace fake_win32
+
+LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY result) {
+  if (auto fault = Enter("RegOpenKeyExA", {Ptr(key), Text(subKey), Num(options), Hex(sam)})) {
+    return static_cast<LSTATUS>(*fault);
+  }
+  return OpenKey(key, FromAnsi(subKey), sam, result);
+}
+
+LSTATUS WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM sam, PHKEY result) {
+  if (auto fault = Enter("RegOpenKeyExW", {Ptr(key), Text(subKey), Num(options), Hex(sam)})) {
+    return static_cast<LSTATUS>(*fault);
+  }
+  return OpenKey(key, FromWide(subKey), sam, result);
+}
+
+LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options, REGSAM sam,
+                               LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition) {
+  if (auto fault = Enter("RegCreateKeyExA", {Ptr(key), Text(subKey), Num(reserved), Text(keyClass), Num(options),
+                                             Hex(sam), Ptr(security), Ptr(disposition)})) {
+    return static_cast<LSTATUS>(*fault);
+  }
+  return CreateKey(key, FromAnsi(subKey), sam, result, disposition);
+}
+
+LSTATUS WINAPI RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options,
+                               REGSAM sam, LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition) {
+  if (auto fault = Enter("RegCreateKeyExW", {Ptr(key), Text(subKey), Num(reserved), Text(keyClass), Num(options),
+                                             Hex(sam), Ptr(security), Ptr(disposition)})) {
+    return static_cast<LSTATUS>(*fault);
+  }
+  return CreateKey(key, FromWide(subKey), sam, result, disposition);
+}
+
+LSTATUS WINAPI RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classLength, LPDWORD reserved, LPDWORD subKeys,
+                                LPDWORD maxSubKeyLength, LPDWORD maxClassLength, LPDWORD values,
+                                LPDWORD maxValueNameLength, LPDWORD maxValueLength, LPDWORD securityDescriptor,
+                                PFILETIME lastWriteTime) {
+  if (auto fault = Enter("RegQueryInfoKeyA",
+                         {Ptr(key), Ptr(keyClass), Ptr(classLength), Ptr(reserved), Ptr(subKeys),
+                          Ptr(maxSubKeyLength), Ptr(maxClassLength), Ptr(values), Ptr(maxValueNameLength),
+                          Ptr(maxValueLength), Ptr(securityDescriptor), Ptr(lastWriteTime)})) {
+    return static_cast<LSTATUS>(*fault);
+  }
+  if (keyClass && classLength && *classLength) keyClass[0] = '\0';
+  return QueryInfo(key, false, classLength, subKeys, maxSubKeyLength, maxClassLength, values, maxValueNameLength,
+                   maxValueLength, securityDescriptor, lastWriteTime);
+}
+
+LSTATUS WINAPI RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classLength, LPDWORD reserved, LPDWORD subKeys,
+                                LPDWORD maxSubKeyLength, LPDWORD maxClassLength, LPDWORD values,
+                                LPDWORD maxValueNameLength, LPDWORD maxValueLength, LPDWORD securityDescriptor,
+                                PFILETIME lastWriteTime) {
+  if (auto fault = Enter("RegQueryInfoKeyW",
+                         {Ptr(key), Ptr(keyClass), Ptr(classLength), Ptr(reserved), Ptr(subKeys),
+                          Ptr(maxSubKeyLength), Ptr(maxClassLength), Ptr(values), Ptr(maxValueNameLength),
+                          Ptr(maxValueLength), Ptr(securityDescriptor), Ptr(lastWriteTime)})) {
+    return static_cast<LSTATUS>(*fault);
+  }
+  if (keyClass && classLength && *classLength) keyClass[0] = L'\0';
+  return QueryInfo(key, true, classLength, subKeys, maxSubKeyLength, maxClassLength, values, maxValueNameLength,
+                   maxValueLength, securityDescriptor, lastWriteTime);
+}
+
+LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                                LPDWORD dataSize) {
+  if (auto fault = Enter("RegQueryValueExA", {Ptr(key), Text(valueName), Ptr(reserved), Ptr(type), Ptr(data),
+                                              dataSize ? Num(*dataSize) : std::string("(null)")})) {
+    return static_cast<LSTATUS>(*fault);
+  }
+  return QueryValue(key, FromAnsi(valueName), false, type, data, dataSize);
+}
+
+LSTATUS WINAPI RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                                LPDWORD dataSize) {
+  if (auto fault = Enter("RegQueryValueExW", {Ptr(key), Text(valueName), Ptr(reserved), Ptr(type), Ptr(data),
+                                              dataSize ? Num(*dataSize) : std::string("(null)")})) {
+    return static_cast<LSTATUS>(*fault);
+  }
+  return QueryValue(key, FromWide(valueName), true, type, data, dataSize);
+}
+
+LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                              DWORD dataSize) {
+  if (auto fault = Enter("RegSetValueExA", {Ptr(key), Text(valueName), Num(reserved), Num(type),
+                                            Shown(type, data, dataSize, false), Num(dataSize)})) {
+    return static_cast<LSTATUS>(*fault);
+  }
+  if (!data && dataSize) return 998;  // ERROR_NOACCESS
+  return SetValue(key, FromAnsi(valueName), type, std::vector<BYTE>(data, data + (data ? dataSize : 0)), false);
+}
+
+LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                              DWORD dataSize) {
+  if (auto fault = Enter("RegSetValueExW", {Ptr(key), Text(valueName), Num(reserved), Num(type),
+                                            Shown(type, data, dataSize, true), Num(dataSize)})) {
+    return static_cast<LSTATUS>(*fault);
+  }
+  if (!data && dataSize) return 998;  // ERROR_NOACCESS
+  if (!IsString(type)) {
+    return SetValue(key, FromWide(valueName), type, std::vector<BYTE>(data, data + (data ? dataSize : 0)), false);
+  }
+  // Kept as Windows keeps it: UTF-16LE, the byte count following the text.
+  const std::wstring text(reinterpret_cast<const wchar_t*>(data), data ? dataSize / sizeof(wchar_t) : 0);
+  return SetValue(key, FromWide(valueName), type, ToUtf16(text), true);
+}
+
+LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR valueName) {
+  if (auto fault = Enter("RegDeleteValueA", {Ptr(key), Text(valueName)})) return static_cast<LSTATUS>(*fault);
+  LSTATUS error = ERROR_SUCCESS;
+  REGSAM access = 0;
+  auto current = Resolve(key, &access, &error);
+  if (!current) return error;
+  if (!(access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+  const std::string wanted = valueName ? internal::Utf8FromAnsi(valueName) : std::string();
+  for (auto it = current->values.begin(); it != current->values.end(); ++it) {
+    if (internal::EqualsNoCase(it->name, wanted)) {
+      current->values.erase(it);
+      return ERROR_SUCCESS;
+    }
+  }
+  return ERROR_FILE_NOT_FOUND;
+}
+
+LSTATUS WINAPI RegDeleteTreeA(HKEY key, LPCSTR subKey) {
+  if (auto fault = Enter("RegDeleteTreeA", {Ptr(key), Text(subKey)})) return static_cast<LSTATUS>(*fault);
+  return DeleteTree(key, FromAnsi(subKey));
+}
+
+LSTATUS WINAPI RegDeleteTreeW(HKEY key, LPCWSTR subKey) {
+  if (auto fault = Enter("RegDeleteTreeW", {Ptr(key), Text(subKey)})) return static_cast<LSTATUS>(*fault);
+  return DeleteTree(key, FromWide(subKey));
 }
 
 LSTATUS WINAPI RegCloseKey(HKEY key) {

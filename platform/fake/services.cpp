@@ -1,5 +1,6 @@
 // Service control manager: a set of service names, case-insensitive.
 #include <map>
+#include <optional>
 
 #include "fake_win32/control.h"
 
@@ -56,8 +57,44 @@ void AddService(const std::string& name, const std::string& binaryPath) { State(
 
 using namespace fake_win32;
 
+namespace fake_win32 {
+namespace {
+
+// The service of a name (UTF-8 here, null when not given) below a manager.
+SC_HANDLE OpenByName(SC_HANDLE manager, const std::optional<std::string>& serviceName) {
+  const Handle* owner = Find(manager);
+  if (!owner || !owner->manager) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  if (!serviceName) {
+    SetLastError(487);  // ERROR_INVALID_ADDRESS
+    return nullptr;
+  }
+  if (serviceName->empty()) {
+    SetLastError(ERROR_INVALID_NAME);
+    return nullptr;
+  }
+  if (State().services.count(*serviceName) == 0) {
+    SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
+    return nullptr;
+  }
+  return NewHandle(false, *serviceName);
+}
+
+}  // namespace
+}  // namespace fake_win32
+
 SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD desiredAccess) {
   if (auto fault = Enter("OpenSCManagerA", {Text(machineName), Text(databaseName), Hex(desiredAccess)})) {
+    SetLastError(*fault);
+    return nullptr;
+  }
+  return NewHandle(true, "");
+}
+
+SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR machineName, LPCWSTR databaseName, DWORD desiredAccess) {
+  if (auto fault = Enter("OpenSCManagerW", {Text(machineName), Text(databaseName), Hex(desiredAccess)})) {
     SetLastError(*fault);
     return nullptr;
   }
@@ -69,24 +106,16 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD desir
     SetLastError(*fault);
     return nullptr;
   }
-  const Handle* owner = Find(manager);
-  if (!owner || !owner->manager) {
-    SetLastError(ERROR_INVALID_HANDLE);
+  return OpenByName(manager, serviceName ? std::optional<std::string>(internal::Utf8FromAnsi(serviceName))
+                                         : std::nullopt);
+}
+
+SC_HANDLE WINAPI OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName, DWORD desiredAccess) {
+  if (auto fault = Enter("OpenServiceW", {Ptr(manager), Text(serviceName), Hex(desiredAccess)})) {
+    SetLastError(*fault);
     return nullptr;
   }
-  if (!serviceName) {
-    SetLastError(487);  // ERROR_INVALID_ADDRESS
-    return nullptr;
-  }
-  if (!*serviceName) {
-    SetLastError(ERROR_INVALID_NAME);
-    return nullptr;
-  }
-  if (State().services.count(serviceName) == 0) {
-    SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
-    return nullptr;
-  }
-  return NewHandle(false, serviceName);
+  return OpenByName(manager, serviceName ? std::optional<std::string>(Text(serviceName)) : std::nullopt);
 }
 
 SC_HANDLE WINAPI CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayName, DWORD desiredAccess,
@@ -113,12 +142,13 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR di
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  if (State().services.count(serviceName) != 0) {
+  const std::string name = internal::Utf8FromAnsi(serviceName);
+  if (State().services.count(name) != 0) {
     SetLastError(ERROR_SERVICE_EXISTS);
     return nullptr;
   }
-  State().services[serviceName] = binaryPathName;
-  return NewHandle(false, serviceName);
+  State().services[name] = internal::Utf8FromAnsi(binaryPathName);
+  return NewHandle(false, name);
 }
 
 BOOL WINAPI DeleteService(SC_HANDLE service) {

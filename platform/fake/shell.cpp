@@ -1,6 +1,8 @@
 // Shell folders: the program-files folder of a 32-bit program, as Wine
 // reports it, with sub-folders made on request.
 #include <cstring>
+#include <cwchar>
+#include <string>
 #include <filesystem>
 #include <system_error>
 
@@ -44,6 +46,30 @@ HRESULT FolderPath(int folder, std::string* path) {
 
 }  // namespace
 
+namespace {
+
+// The folder path, with the sub-path (UTF-8 here) joined and made on request.
+HRESULT FolderWithSubPath(int folder, const std::string& subDir, size_t subDirLength, std::string* full) {
+  std::string base;
+  HRESULT result = FolderPath(folder, &base);
+  if (FAILED(result)) return result;
+  *full = base;
+  if (!subDir.empty()) *full += "\\" + subDir;
+  // MAX_PATH counts the caller's characters: the base is ASCII.
+  if (base.size() + (subDir.empty() ? 0 : 1 + subDirLength) >= MAX_PATH) {
+    return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+  }
+  if (folder & CSIDL_FLAG_CREATE) {
+    result = MakeFolders(*full);
+    if (FAILED(result)) return result;
+  } else if (internal::AttributesOf(*full) == INVALID_FILE_ATTRIBUTES) {
+    return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+  }
+  return S_OK;
+}
+
+}  // namespace
+
 HRESULT WINAPI SHGetFolderPathAndSubDirA(HWND owner, int folder, HANDLE token, DWORD flags, LPCSTR subDir,
                                          LPSTR path) {
   if (auto fault = internal::Enter("SHGetFolderPathAndSubDirA",
@@ -52,19 +78,29 @@ HRESULT WINAPI SHGetFolderPathAndSubDirA(HWND owner, int folder, HANDLE token, D
     return static_cast<HRESULT>(*fault);
   }
   if (!path) return E_INVALIDARG;
-  std::string base;
-  HRESULT result = FolderPath(folder, &base);
+  std::string full;
+  const HRESULT result = FolderWithSubPath(folder, subDir ? internal::Utf8FromAnsi(subDir) : std::string(),
+                                           subDir ? std::strlen(subDir) : 0, &full);
   if (FAILED(result)) return result;
-  std::string full = base;
-  if (subDir && *subDir) full += "\\" + std::string(subDir);
-  if (full.size() >= MAX_PATH) return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
-  if (folder & CSIDL_FLAG_CREATE) {
-    result = MakeFolders(full);
-    if (FAILED(result)) return result;
-  } else if (internal::AttributesOf(full) == INVALID_FILE_ATTRIBUTES) {
-    return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+  const std::string text = internal::AnsiFromUtf8(full);
+  std::memcpy(path, text.c_str(), text.size() + 1);
+  return S_OK;
+}
+
+HRESULT WINAPI SHGetFolderPathAndSubDirW(HWND owner, int folder, HANDLE token, DWORD flags, LPCWSTR subDir,
+                                         LPWSTR path) {
+  if (auto fault = internal::Enter("SHGetFolderPathAndSubDirW",
+                         {internal::Ptr(owner), internal::Hex(static_cast<uint32_t>(folder)), internal::Ptr(token),
+                          internal::Num(flags), internal::Text(subDir), internal::Ptr(path)})) {
+    return static_cast<HRESULT>(*fault);
   }
-  std::memcpy(path, full.c_str(), full.size() + 1);
+  if (!path) return E_INVALIDARG;
+  std::string full;
+  const HRESULT result = FolderWithSubPath(folder, subDir ? internal::Text(subDir) : std::string(),
+                                           subDir ? std::wcslen(subDir) : 0, &full);
+  if (FAILED(result)) return result;
+  const std::wstring text = internal::WideFromUtf8(full);
+  std::wmemcpy(path, text.c_str(), text.size() + 1);
   return S_OK;
 }
 
@@ -78,5 +114,19 @@ HRESULT WINAPI SHGetFolderPathA(HWND owner, int folder, HANDLE token, DWORD flag
   const HRESULT result = FolderPath(folder, &base);
   if (FAILED(result)) return result;
   std::memcpy(path, base.c_str(), base.size() + 1);
+  return S_OK;
+}
+
+HRESULT WINAPI SHGetFolderPathW(HWND owner, int folder, HANDLE token, DWORD flags, LPWSTR path) {
+  if (auto fault = internal::Enter("SHGetFolderPathW", {internal::Ptr(owner), internal::Hex(static_cast<uint32_t>(folder)),
+                                              internal::Ptr(token), internal::Num(flags), internal::Ptr(path)})) {
+    return static_cast<HRESULT>(*fault);
+  }
+  if (!path) return E_INVALIDARG;
+  std::string base;
+  const HRESULT result = FolderPath(folder, &base);
+  if (FAILED(result)) return result;
+  const std::wstring text = internal::WideFromUtf8(base);
+  std::wmemcpy(path, text.c_str(), text.size() + 1);
   return S_OK;
 }

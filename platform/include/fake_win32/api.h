@@ -197,6 +197,21 @@ LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LP
 LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
                               DWORD dataSize);
 LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR valueName);
+// The wide forms. String values keep what was written: a value set through
+// one form and read through the other is converted, as Windows does (it
+// keeps every string value in UTF-16).
+LSTATUS WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM sam, PHKEY result);
+LSTATUS WINAPI RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options,
+                               REGSAM sam, LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition);
+LSTATUS WINAPI RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classLength, LPDWORD reserved,
+                                LPDWORD subKeys, LPDWORD maxSubKeyLength, LPDWORD maxClassLength,
+                                LPDWORD values, LPDWORD maxValueNameLength, LPDWORD maxValueLength,
+                                LPDWORD securityDescriptor, PFILETIME lastWriteTime);
+LSTATUS WINAPI RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                                LPDWORD dataSize);
+LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                              DWORD dataSize);
+LSTATUS WINAPI RegDeleteTreeW(HKEY key, LPCWSTR subKey);
 LSTATUS WINAPI RegDeleteTreeA(HKEY key, LPCSTR subKey);
 LSTATUS WINAPI RegCloseKey(HKEY key);
 
@@ -219,6 +234,8 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR di
                                 DWORD serviceType, DWORD startType, DWORD errorControl, LPCSTR binaryPathName,
                                 LPCSTR loadOrderGroup, LPDWORD tagId, LPCSTR dependencies,
                                 LPCSTR serviceStartName, LPCSTR password);
+SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR machineName, LPCWSTR databaseName, DWORD desiredAccess);
+SC_HANDLE WINAPI OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName, DWORD desiredAccess);
 BOOL WINAPI DeleteService(SC_HANDLE service);
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle);
 
@@ -252,6 +269,28 @@ struct STARTUPINFOA {
 };
 typedef STARTUPINFOA* LPSTARTUPINFOA;
 
+struct STARTUPINFOW {
+  DWORD cb;
+  LPWSTR lpReserved;
+  LPWSTR lpDesktop;
+  LPWSTR lpTitle;
+  DWORD dwX;
+  DWORD dwY;
+  DWORD dwXSize;
+  DWORD dwYSize;
+  DWORD dwXCountChars;
+  DWORD dwYCountChars;
+  DWORD dwFillAttribute;
+  DWORD dwFlags;
+  WORD wShowWindow;
+  WORD cbReserved2;
+  LPBYTE lpReserved2;
+  HANDLE hStdInput;
+  HANDLE hStdOutput;
+  HANDLE hStdError;
+};
+typedef STARTUPINFOW* LPSTARTUPINFOW;
+
 struct PROCESS_INFORMATION {
   HANDLE hProcess;
   HANDLE hThread;
@@ -264,10 +303,15 @@ BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY
                            LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags,
                            LPVOID environment, LPCSTR currentDirectory, LPSTARTUPINFOA startupInfo,
                            LPPROCESS_INFORMATION processInformation);
+BOOL WINAPI CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                           LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags,
+                           LPVOID environment, LPCWSTR currentDirectory, LPSTARTUPINFOW startupInfo,
+                           LPPROCESS_INFORMATION processInformation);
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL WINAPI GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
 BOOL WINAPI CloseHandle(HANDLE handle);
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
+DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
 DWORD WINAPI GetCurrentProcessId();
 
 // ---------------------------------------------------------------------------
@@ -276,6 +320,9 @@ DWORD WINAPI GetCurrentProcessId();
 DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultText, LPSTR returned, DWORD size,
                                       LPCSTR fileName);
 BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR text, LPCSTR fileName);
+DWORD WINAPI GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText, LPWSTR returned,
+                                      DWORD size, LPCWSTR fileName);
+BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR text, LPCWSTR fileName);
 
 // ---------------------------------------------------------------------------
 // Files
@@ -302,12 +349,31 @@ struct WIN32_FIND_DATAA {
 };
 typedef WIN32_FIND_DATAA* LPWIN32_FIND_DATAA;
 
+struct WIN32_FIND_DATAW {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD dwReserved0;
+  DWORD dwReserved1;
+  WCHAR cFileName[MAX_PATH];
+  WCHAR cAlternateFileName[14];
+};
+typedef WIN32_FIND_DATAW* LPWIN32_FIND_DATAW;
+
 HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData);
 BOOL WINAPI FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA findData);
 BOOL WINAPI FindClose(HANDLE find);
 BOOL WINAPI CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfExists);
 BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes);
 DWORD WINAPI GetFileAttributesA(LPCSTR fileName);
+HANDLE WINAPI FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData);
+BOOL WINAPI FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW findData);
+BOOL WINAPI CopyFileW(LPCWSTR existingFileName, LPCWSTR newFileName, BOOL failIfExists);
+BOOL WINAPI SetFileAttributesW(LPCWSTR fileName, DWORD attributes);
+DWORD WINAPI GetFileAttributesW(LPCWSTR fileName);
 
 // Writing one file from start to end (the run log): no reading, no seeking.
 #define GENERIC_WRITE 0x40000000u
@@ -321,9 +387,12 @@ DWORD WINAPI GetFileAttributesA(LPCSTR fileName);
 
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
                           DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
+HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                          DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPVOID overlapped);
 // The temporary folder, with its trailing backslash: C:\windows\temp\ here.
 DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer);
+DWORD WINAPI GetTempPathW(DWORD size, LPWSTR buffer);
 
 // ---------------------------------------------------------------------------
 // Time, error texts and the module's own resources
@@ -347,6 +416,20 @@ void WINAPI GetLocalTime(LPSYSTEMTIME time);
 // Knows the texts of the error codes the product reports; 0 for others.
 DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer,
                             DWORD size, void* arguments);
+DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer,
+                            DWORD size, void* arguments);
+
+// ---------------------------------------------------------------------------
+// Code pages: the process's ANSI code page (1252, or what a test sets; 1252,
+// 932 and 936 are known) and UTF-8.
+// ---------------------------------------------------------------------------
+#define CP_ACP 0u
+#define CP_UTF8 65001u
+
+UINT WINAPI GetACP();
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int size, LPWSTR wide, int wideSize);
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideSize, LPSTR text, int size,
+                               LPCSTR defaultChar, BOOL* usedDefaultChar);
 
 struct HRSRC__;
 typedef HRSRC__* HRSRC;
@@ -376,6 +459,9 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 HRESULT WINAPI SHGetFolderPathAndSubDirA(HWND owner, int folder, HANDLE token, DWORD flags, LPCSTR subDir,
                                          LPSTR path);
 HRESULT WINAPI SHGetFolderPathA(HWND owner, int folder, HANDLE token, DWORD flags, LPSTR path);
+HRESULT WINAPI SHGetFolderPathAndSubDirW(HWND owner, int folder, HANDLE token, DWORD flags, LPCWSTR subDir,
+                                         LPWSTR path);
+HRESULT WINAPI SHGetFolderPathW(HWND owner, int folder, HANDLE token, DWORD flags, LPWSTR path);
 
 // ---------------------------------------------------------------------------
 // Component object model

@@ -77,6 +77,11 @@ void SetModuleFileName(const std::string& path);
 void SetLocalTime(const SYSTEMTIME& time);
 void SetCurrentFolder(const std::string& path);
 
+// The process's ANSI code page, which the A functions read and write their
+// texts in (after Reset: 1252). Every text of this control API is UTF-8.
+void SetAnsiCodePage(UINT codePage);
+UINT AnsiCodePage();
+
 struct MessageBoxRecord {
   HWND owner;
   std::string text;
