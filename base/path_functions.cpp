@@ -2,14 +2,14 @@
 
 namespace vantu {
 
-std::string DrivePart(const std::string& path) {
-  const size_t colon = path.find(':');
-  return colon == std::string::npos ? std::string() : path.substr(0, colon + 1);
+std::wstring DrivePart(const std::wstring& path) {
+  const size_t colon = path.find(L':');
+  return colon == std::wstring::npos ? std::wstring() : path.substr(0, colon + 1);
 }
 
-std::string FileNamePart(const std::string& path) {
-  const size_t separator = path.find_last_of("\\:");
-  if (separator == std::string::npos) return std::string();
+std::wstring FileNamePart(const std::wstring& path) {
+  const size_t separator = path.find_last_of(L"\\:");
+  if (separator == std::wstring::npos) return std::wstring();
   return path.substr(separator + 1);
 }
 

@@ -6,28 +6,28 @@ namespace vantu {
 
 DirectoryWalker::~DirectoryWalker() { Close(); }
 
-bool DirectoryWalker::Open(const std::string& root) {
+bool DirectoryWalker::Open(const std::wstring& root) {
   Close();
-  const size_t last = root.find_last_not_of('\\');
-  path_ = last == std::string::npos ? std::string() : root.substr(0, last + 1);
+  const size_t last = root.find_last_not_of(L'\\');
+  path_ = last == std::wstring::npos ? std::wstring() : root.substr(0, last + 1);
   PushLevel();
   Settle();
   return true;
 }
 
-const WIN32_FIND_DATAA* DirectoryWalker::Current() const {
+const WIN32_FIND_DATAW* DirectoryWalker::Current() const {
   return AtEnd() ? nullptr : levels_.back()->findData.get();
 }
 
-std::string DirectoryWalker::CurrentPath() const {
-  const WIN32_FIND_DATAA* entry = Current();
-  return entry ? path_ + "\\" + entry->cFileName : std::string();
+std::wstring DirectoryWalker::CurrentPath() const {
+  const WIN32_FIND_DATAW* entry = Current();
+  return entry ? path_ + L"\\" + entry->cFileName : std::wstring();
 }
 
 void DirectoryWalker::Advance() {
   if (AtEnd()) return;
   SearchLevel& top = *levels_.back();
-  top.valid = FindNextFileA(top.handle.get(), top.findData.get()) != FALSE;
+  top.valid = FindNextFileW(top.handle.get(), top.findData.get()) != FALSE;
   Settle();
 }
 
@@ -41,10 +41,10 @@ void DirectoryWalker::Close() {
 }
 
 void DirectoryWalker::PushLevel() {
-  const std::string pattern = path_ + "\\*";
+  const std::wstring pattern = path_ + L"\\*";
   auto level = std::make_unique<SearchLevel>();
-  level->findData = std::make_unique<WIN32_FIND_DATAA>();
-  level->handle.reset(FindFirstFileA(pattern.c_str(), level->findData.get()));
+  level->findData = std::make_unique<WIN32_FIND_DATAW>();
+  level->handle.reset(FindFirstFileW(pattern.c_str(), level->findData.get()));
   if (!level->handle) {
     level->findData.reset();
   } else {
@@ -55,8 +55,8 @@ void DirectoryWalker::PushLevel() {
 
 void DirectoryWalker::PopLevel() {
   levels_.pop_back();
-  const size_t backslash = path_.rfind('\\');
-  path_ = backslash != std::string::npos ? path_.substr(0, backslash) : DrivePart(path_);
+  const size_t backslash = path_.rfind(L'\\');
+  path_ = backslash != std::wstring::npos ? path_.substr(0, backslash) : DrivePart(path_);
 }
 
 void DirectoryWalker::Settle() {
@@ -64,7 +64,7 @@ void DirectoryWalker::Settle() {
     PopLevel();
     if (levels_.empty()) return;
     SearchLevel& top = *levels_.back();
-    top.valid = FindNextFileA(top.handle.get(), top.findData.get()) != FALSE;
+    top.valid = FindNextFileW(top.handle.get(), top.findData.get()) != FALSE;
   }
 }
 

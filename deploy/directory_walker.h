@@ -1,6 +1,7 @@
 // Lists the entries directly inside one folder, in the platform's order,
-// one at a time. Sub-folders are reported as entries and never entered; "."
-// and ".." are reported whenever the platform returns them.
+// one at a time, by their UTF-16 names. Sub-folders are reported as entries
+// and never entered; "." and ".." are reported whenever the platform returns
+// them.
 #pragma once
 
 #include <windows.h>
@@ -15,7 +16,7 @@ namespace vantu {
 
 // One open search in one folder.
 struct SearchLevel {
-  std::unique_ptr<WIN32_FIND_DATAA> findData;  // null while no search is open
+  std::unique_ptr<WIN32_FIND_DATAW> findData;  // null while no search is open
   UniqueFindHandle handle;
   bool valid = false;  // the last find call succeeded: findData is the current entry
 };
@@ -30,19 +31,19 @@ class DirectoryWalker {
   // Starts listing `root` (trailing backslashes ignored; empty: the root of
   // the current drive). Always true; a root that cannot be listed leaves the
   // walker at its end.
-  bool Open(const std::string& root);
+  bool Open(const std::wstring& root);
   bool AtEnd() const { return levels_.empty(); }
   // The current entry; null at the end.
-  const WIN32_FIND_DATAA* Current() const;
+  const WIN32_FIND_DATAW* Current() const;
   // The folder, one backslash and the current entry's name; empty at the end.
-  std::string CurrentPath() const;
+  std::wstring CurrentPath() const;
   void Advance();
   // Moves past folder entries until a file or the end.
   void SkipDirectories();
   // Closes every open search and forgets the folder. Harmless when repeated.
   void Close();
 
-  const std::string& path() const { return path_; }
+  const std::wstring& path() const { return path_; }
   size_t depth() const { return levels_.size(); }
 
  private:
@@ -50,7 +51,7 @@ class DirectoryWalker {
   void PopLevel();
   void Settle();
 
-  std::string path_;
+  std::wstring path_;
   // The open searches as a stack, the top one at the back supplying the
   // current entry. The walker is built to walk down a tree: entering a
   // sub-folder would add its name to path_ and push a level for it, and

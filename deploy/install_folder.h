@@ -9,6 +9,6 @@ namespace vantu {
 // Makes the program-files folder joined with the InstallPath setting and
 // `version` (every missing folder on the way is created) and returns it with
 // one backslash appended; empty when the platform refuses.
-std::string ResolveInstallFolder(std::string version);
+std::wstring ResolveInstallFolder(std::wstring version);
 
 }  // namespace vantu

@@ -26,7 +26,7 @@ bool CannotBePlaced(DWORD error) {
 
 }  // namespace
 
-bool CopyPayload(const std::string& sourceRoot, const std::string& targetRoot) {
+bool CopyPayload(const std::wstring& sourceRoot, const std::wstring& targetRoot) {
   // An empty target would scatter files into the current folder, an empty
   // source would copy the root of the current drive.
   if (sourceRoot.empty() || targetRoot.empty()) {
@@ -41,20 +41,20 @@ bool CopyPayload(const std::string& sourceRoot, const std::string& targetRoot) {
   walker.Open(sourceRoot);
   walker.SkipDirectories();
   while (!walker.AtEnd()) {
-    const std::string source = walker.CurrentPath();
-    const std::string name = FileNamePart(source);
-    const std::string target = targetRoot + name;
+    const std::wstring source = walker.CurrentPath();
+    const std::wstring name = FileNamePart(source);
+    const std::wstring target = targetRoot + name;
     // Written before the copy, so that the log of a run that is killed or
     // hangs here ends with the file it was copying.
     LogLine({"copying ", name});
-    if (CopyFileA(source.c_str(), target.c_str(), FALSE)) {
+    if (CopyFileW(source.c_str(), target.c_str(), FALSE)) {
       ++copied;
     } else {
       const DWORD error = GetLastError();
       if (error == ERROR_ACCESS_DENIED) {
         // Clears a read-only, hidden or system mark on the existing target.
-        SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (CopyFileA(source.c_str(), target.c_str(), FALSE)) {
+        SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (CopyFileW(source.c_str(), target.c_str(), FALSE)) {
           ++copied;
           if (LogEnabled()) {
             LogLine({"copied ", name, " after resetting the target's attributes (first try: ", ErrorText(error),

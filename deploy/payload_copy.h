@@ -14,6 +14,6 @@ namespace vantu {
 // target held open by another program among them, skips the file. Every
 // file is attempted. An empty root on either side copies nothing and
 // returns false.
-bool CopyPayload(const std::string& sourceRoot, const std::string& targetRoot);
+bool CopyPayload(const std::wstring& sourceRoot, const std::wstring& targetRoot);
 
 }  // namespace vantu

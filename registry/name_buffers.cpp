@@ -14,13 +14,13 @@ NameBuffer::NameBuffer(HKEY key, Names names) : key_(key) {
   DWORD longest = 0;
   const LSTATUS status =
       names == Names::kSubKeys
-          ? RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &count, &longest, nullptr, nullptr, nullptr, nullptr,
+          ? RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, &longest, nullptr, nullptr, nullptr, nullptr,
                              nullptr, nullptr)
-          : RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, &longest, nullptr,
+          : RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, &longest, nullptr,
                              nullptr, nullptr);
   if (status != ERROR_SUCCESS || longest > kLongestName) return;
   length_ = longest + 1;
-  buffer_.reset(new char[length_]());
+  buffer_.reset(new wchar_t[length_]());
 }
 
 }  // namespace vantu

@@ -4,7 +4,7 @@
 // Both key classes make the two buffers on every successful open or create,
 // so that whoever enumerates a key's names finds room ready for the longest
 // one. Nothing in setup.exe enumerates names, and nothing reads the buffers:
-// what they leave behind are the two RegQueryInfoKeyA calls that follow
+// what they leave behind are the two RegQueryInfoKeyW calls that follow
 // every open, a fixed part of the key classes' platform calls. That is
 // deliberate; a query that fails leaves an empty buffer and the open still
 // succeeds.
@@ -24,7 +24,7 @@ class NameBuffer {
   ~NameBuffer() = default;
 
   HKEY key() const { return key_; }
-  const char* buffer() const { return buffer_.get(); }
+  const wchar_t* buffer() const { return buffer_.get(); }
   // The longest name in characters plus 1 for the terminator; 0 when the
   // key could not be queried (and there is then no buffer).
   uint32_t length() const { return length_; }
@@ -35,7 +35,7 @@ class NameBuffer {
 
  private:
   HKEY key_;  // the owner's handle, not owned
-  std::unique_ptr<char[]> buffer_;
+  std::unique_ptr<wchar_t[]> buffer_;
   uint32_t length_ = 0;
 };
 

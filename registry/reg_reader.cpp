@@ -4,9 +4,9 @@ namespace vantu {
 
 REGSAM RegReader::AccessMask() const { return KEY_READ; }
 
-bool RegReader::Open(const std::string& subKey) {
+bool RegReader::Open(const std::wstring& subKey) {
   HKEY opened = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, AccessMask(), &opened) != ERROR_SUCCESS) return false;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, AccessMask(), &opened) != ERROR_SUCCESS) return false;
   key_.Adopt(opened);
   return true;
 }

@@ -1,4 +1,5 @@
-// An existing key below HKEY_LOCAL_MACHINE, opened for reading.
+// An existing key below HKEY_LOCAL_MACHINE, opened for reading. Key paths
+// are UTF-16, as setup.ini gives them.
 #pragma once
 
 #include <windows.h>
@@ -22,7 +23,7 @@ class RegReader {
 
   // Opens `subKey` below HKEY_LOCAL_MACHINE (empty: the root itself). Called
   // once, on a closed reader.
-  bool Open(const std::string& subKey);
+  bool Open(const std::wstring& subKey);
 
   HKEY key() const { return key_.key(); }
   bool is_open() const { return key_.is_open(); }

@@ -2,10 +2,10 @@
 
 namespace vantu {
 
-bool RegWriter::Create(const std::string& subKey) {
+bool RegWriter::Create(const std::wstring& subKey) {
   HKEY created = nullptr;
   DWORD disposition = 0;  // a created key and an opened one are alike
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                       nullptr, &created, &disposition) != ERROR_SUCCESS) {
     return false;
   }

@@ -19,7 +19,7 @@ class RegWriter {
 
   // Creates or opens `subKey` below HKEY_LOCAL_MACHINE with KEY_ALL_ACCESS.
   // Called once, on a closed writer.
-  bool Create(const std::string& subKey);
+  bool Create(const std::wstring& subKey);
 
   HKEY key() const { return key_.key(); }
   bool is_open() const { return key_.is_open(); }

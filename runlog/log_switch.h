@@ -4,7 +4,9 @@
 //   /LOG="path"     that file, replaced (quotes optional without blanks)
 //
 // Recognised with "/" or "-" and in any case ("-log=x.txt"); the last one
-// counts. Every other argument is ignored, as the run always has.
+// counts. Every other argument is ignored, as the run always has. The
+// arguments are UTF-16, as Windows hands them to the program: a log path
+// may be named in any language.
 #pragma once
 
 #include <string>
@@ -15,9 +17,9 @@ namespace vantu {
 struct LogRequest {
   enum class Kind { kNone, kNewInTemp, kPath };
   Kind kind = Kind::kNone;
-  std::string path;  // for kPath
+  std::wstring path;  // for kPath
 };
 
-LogRequest ParseLogSwitch(const std::vector<std::string>& arguments);
+LogRequest ParseLogSwitch(const std::vector<std::wstring>& arguments);
 
 }  // namespace vantu

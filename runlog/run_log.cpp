@@ -2,15 +2,21 @@
 
 #include <cstring>
 
+#include "base/text_encoding.h"
+
 namespace vantu {
 namespace {
 
 RunLog* g_current = nullptr;
 
+// Tells Windows' own tools (Notepad, PowerShell) that the file is UTF-8.
+constexpr char kUtf8ByteOrderMark[] = "\xEF\xBB\xBF";
+
 // Writes `value` as `width` digits with leading zeros at `at`. By hand: the
 // C library's printf family would add tens of kilobytes to setup.exe.
-void PutDigits(char* at, unsigned value, int width) {
-  for (int i = width - 1; i >= 0; --i, value /= 10) at[i] = static_cast<char>('0' + value % 10);
+template <typename Char>
+void PutDigits(Char* at, unsigned value, int width) {
+  for (int i = width - 1; i >= 0; --i, value /= 10) at[i] = static_cast<Char>('0' + value % 10);
 }
 
 // "2026-12-09 14:05:09.042 "
@@ -29,6 +35,20 @@ void PutTimeStamp(char (&text)[25]) {
 
 }  // namespace
 
+void LogText::AppendTo(std::string* line) const {
+  switch (kind_) {
+    case Kind::kUtf8:
+      line->append(narrow_.data(), narrow_.size());
+      break;
+    case Kind::kWide:
+      line->append(Utf8FromWide(wide_));
+      break;
+    case Kind::kAnsi:
+      line->append(Utf8FromWide(WideFromAnsi(narrow_)));
+      break;
+  }
+}
+
 std::string HexWord(unsigned long value) {
   static const char kDigits[] = "0123456789ABCDEF";
   std::string text = "0x00000000";
@@ -36,22 +56,22 @@ std::string HexWord(unsigned long value) {
   return text;
 }
 
-bool RunLog::OpenPath(const std::string& path, RunLog& log) { return log.Create(path, CREATE_ALWAYS); }
+bool RunLog::OpenPath(const std::wstring& path, RunLog& log) { return log.Create(path, CREATE_ALWAYS); }
 
 bool RunLog::OpenNewInTemp(RunLog& log) {
-  char folder[MAX_PATH + 1];
-  const DWORD length = GetTempPathA(sizeof folder, folder);
-  if (length == 0 || length >= sizeof folder) return false;
+  wchar_t folder[MAX_PATH + 1];
+  const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+  if (length == 0 || length > MAX_PATH) return false;
   SYSTEMTIME now;
   GetLocalTime(&now);
   // FanServiceSetup_YYYYMMDD_NNN.log
-  char name[] = "FanServiceSetup_00000000_000.log";
+  wchar_t name[] = L"FanServiceSetup_00000000_000.log";
   PutDigits(name + 16, now.wYear, 4);
   PutDigits(name + 20, now.wMonth, 2);
   PutDigits(name + 22, now.wDay, 2);
   for (unsigned counter = 1; counter <= 999; ++counter) {
     PutDigits(name + 25, counter, 3);
-    if (log.Create(std::string(folder, length) + name, CREATE_NEW)) return true;
+    if (log.Create(std::wstring(folder, length) + name, CREATE_NEW)) return true;
     // Only a name already taken is worth another try.
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
@@ -59,13 +79,14 @@ bool RunLog::OpenNewInTemp(RunLog& log) {
   return false;
 }
 
-bool RunLog::Create(const std::string& path, DWORD disposition) {
+bool RunLog::Create(const std::wstring& path, DWORD disposition) {
   // Others may read the log while the run writes it.
-  file_.reset(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
+  file_.reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file_) return false;
   path_ = path;
   g_current = this;
+  WriteBytes(std::string(kUtf8ByteOrderMark, sizeof kUtf8ByteOrderMark - 1));
   return true;
 }
 
@@ -73,20 +94,24 @@ RunLog::~RunLog() {
   if (g_current == this) g_current = nullptr;
 }
 
-void RunLog::Write(std::initializer_list<std::string_view> parts) {
+void RunLog::Write(std::initializer_list<LogText> parts) {
   if (!file_) return;
   char stamp[25];
   PutTimeStamp(stamp);
   std::string line(stamp, sizeof stamp - 1);  // without its terminating zero
-  for (const std::string_view part : parts) line.append(part.data(), part.size());
+  for (const LogText& part : parts) part.AppendTo(&line);
   line += "\r\n";
+  WriteBytes(line);
+}
+
+void RunLog::WriteBytes(const std::string& bytes) {
   DWORD written = 0;
   // Unbuffered: each line reaches the file before the run goes on. A failed
   // write loses the line and nothing else.
-  WriteFile(file_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  WriteFile(file_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
-void LogLine(std::initializer_list<std::string_view> parts) {
+void LogLine(std::initializer_list<LogText> parts) {
   if (g_current) g_current->Write(parts);
 }
 
@@ -94,13 +119,13 @@ bool LogEnabled() { return g_current != nullptr; }
 
 std::string ErrorText(DWORD error) {
   std::string text = std::to_string(error);
-  char message[512];
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                                message, sizeof message, nullptr);
-  while (length > 0 && (message[length - 1] == '\r' || message[length - 1] == '\n' || message[length - 1] == ' ')) {
+  wchar_t message[512];
+  DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                message, sizeof message / sizeof message[0], nullptr);
+  while (length > 0 && (message[length - 1] == L'\r' || message[length - 1] == L'\n' || message[length - 1] == L' ')) {
     --length;
   }
-  if (length > 0) text += " (" + std::string(message, length) + ")";
+  if (length > 0) text += " (" + Utf8FromWide(std::wstring_view(message, length)) + ")";
   return text;
 }
 

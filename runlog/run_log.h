@@ -1,6 +1,8 @@
 // The run log that `setup.exe /LOG` writes: one line per event of the run,
 // each with its local time, written to the file as it happens, so that a
-// run that is killed or hangs leaves its log up to that moment.
+// run that is killed or hangs leaves its log up to that moment. The file is
+// UTF-8 (with a byte-order mark, so that Windows' own tools read it as
+// such): names in any language read as they are.
 //
 // Without /LOG no log is open and LogLine does nothing at all: the run makes
 // exactly the platform calls it makes without this file. A log that cannot
@@ -17,12 +19,39 @@
 
 namespace vantu {
 
+// One piece of a log line, turned into UTF-8 only when the line is written:
+// UTF-8 text (the log's own words, numbers), UTF-16 text (names, paths,
+// settings), or text in the ANSI code page (the installed version, as the
+// comparison reads it).
+class LogText {
+ public:
+  enum class Kind { kUtf8, kWide, kAnsi };
+
+  LogText(const char* utf8) : kind_(Kind::kUtf8), narrow_(utf8) {}
+  LogText(const std::string& utf8) : kind_(Kind::kUtf8), narrow_(utf8) {}
+  LogText(std::string_view utf8) : kind_(Kind::kUtf8), narrow_(utf8) {}
+  LogText(const wchar_t* wide) : kind_(Kind::kWide), wide_(wide) {}
+  LogText(const std::wstring& wide) : kind_(Kind::kWide), wide_(wide) {}
+  LogText(std::wstring_view wide) : kind_(Kind::kWide), wide_(wide) {}
+  static LogText Ansi(std::string_view ansi) { return LogText(Kind::kAnsi, ansi); }
+
+  // Appends the piece to `line` as UTF-8.
+  void AppendTo(std::string* line) const;
+
+ private:
+  LogText(Kind kind, std::string_view narrow) : kind_(kind), narrow_(narrow) {}
+
+  Kind kind_;
+  std::string_view narrow_;
+  std::wstring_view wide_;
+};
+
 // One open log file, made current for the process while it lives (there is
 // one run per process; the exports never log).
 class RunLog {
  public:
   // Creates `path` afresh, replacing a file of that name.
-  static bool OpenPath(const std::string& path, RunLog& log);
+  static bool OpenPath(const std::wstring& path, RunLog& log);
   // Creates a new file in the user's temporary folder, named after the
   // product, the date and a counter, so that no earlier log is overwritten.
   static bool OpenNewInTemp(RunLog& log);
@@ -33,28 +62,30 @@ class RunLog {
   RunLog& operator=(const RunLog&) = delete;
 
   bool is_open() const { return static_cast<bool>(file_); }
-  const std::string& path() const { return path_; }
+  const std::wstring& path() const { return path_; }
   // Writes one line: local time, a blank, the parts, CR LF.
-  void Write(std::initializer_list<std::string_view> parts);
+  void Write(std::initializer_list<LogText> parts);
 
  private:
-  bool Create(const std::string& path, DWORD disposition);
+  bool Create(const std::wstring& path, DWORD disposition);
+  void WriteBytes(const std::string& bytes);
 
   UniqueHandle<FileHandlePolicy> file_;
-  std::string path_;
+  std::wstring path_;
 };
 
 // Writes a line to the current log, if there is one: the parts one after
 // the other. Callers pass the pieces rather than a string they built, so that
 // a run without a log builds no text.
-void LogLine(std::initializer_list<std::string_view> parts);
+void LogLine(std::initializer_list<LogText> parts);
 // Whether a log is open: lets a caller skip work done only for the log.
 bool LogEnabled();
 
 // "0x000001FF": eight hexadecimal digits.
 std::string HexWord(unsigned long value);
 
-// "5 (Access is denied.)": an error code with the system's text for it.
+// "5 (Access is denied.)": an error code with the system's text for it, in
+// UTF-8.
 std::string ErrorText(DWORD error);
 
 }  // namespace vantu

@@ -7,7 +7,7 @@ namespace vantu {
 namespace {
 
 constexpr uint32_t kInitialBufferSize = 128;
-constexpr char kSection[] = "Common";
+constexpr wchar_t kSection[] = L"Common";
 // The platform cuts a value that does not fit to bufferSize - 1 characters
 // (a key list to bufferSize - 2) and reports that count. A value in quotes,
 // which the platform returns without them, is cut one character shorter when
@@ -19,11 +19,11 @@ constexpr uint32_t kCutMargin = 2;
 
 IniReader::~IniReader() { Close(); }
 
-bool IniReader::Open(const std::string& path) {
+bool IniReader::Open(const std::wstring& path) {
   try {
     bufferSize_ = kInitialBufferSize;
     buffer_.reset();
-    buffer_.reset(new char[kInitialBufferSize]);
+    buffer_.reset(new wchar_t[kInitialBufferSize]);
     path_ = path;
   } catch (const std::bad_alloc&) {
     Close();
@@ -32,19 +32,19 @@ bool IniReader::Open(const std::string& path) {
   return true;
 }
 
-void IniReader::Read(const char* key, const std::string& defaultText, std::string* value) {
+void IniReader::Read(const wchar_t* key, const std::wstring& defaultText, std::wstring* value) {
   if (!buffer_) {
     *value = defaultText;  // not open: nothing to read from
     return;
   }
   for (;;) {
-    const DWORD count = GetPrivateProfileStringA(kSection, key, defaultText.c_str(), buffer_.get(),
+    const DWORD count = GetPrivateProfileStringW(kSection, key, defaultText.c_str(), buffer_.get(),
                                                  bufferSize_, path_.c_str());
     if (static_cast<uint64_t>(count) + kCutMargin < bufferSize_) break;
     if (bufferSize_ > std::numeric_limits<uint32_t>::max() / 2) throw std::bad_alloc();
     // The larger buffer is made before the old one goes, so that running out
     // of memory leaves the reader as it was.
-    std::unique_ptr<char[]> grown(new char[static_cast<size_t>(bufferSize_) * 2]);
+    std::unique_ptr<wchar_t[]> grown(new wchar_t[static_cast<size_t>(bufferSize_) * 2]);
     buffer_ = std::move(grown);
     bufferSize_ *= 2;
   }
@@ -52,7 +52,7 @@ void IniReader::Read(const char* key, const std::string& defaultText, std::strin
 }
 
 void IniReader::Close() {
-  if (!path_.empty()) WritePrivateProfileStringA(nullptr, nullptr, nullptr, path_.c_str());
+  if (!path_.empty()) WritePrivateProfileStringW(nullptr, nullptr, nullptr, path_.c_str());
   path_.clear();
   buffer_.reset();
   bufferSize_ = 0;

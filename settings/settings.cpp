@@ -10,7 +10,7 @@
 
 namespace vantu {
 
-const char kMissMarker[] = "error737";
+const wchar_t kMissMarker[] = L"error737";
 const char kMessageCaption[] = "Fan Contrl Service Setup";
 
 namespace {
@@ -22,63 +22,67 @@ constexpr DWORD kLargestModulePathSize = 65536;
 
 void ShowSettingMessage(const char* text) { MessageBoxA(nullptr, text, kMessageCaption, MB_OK); }
 
-void LogMiss(const char* key, const std::string& path, const char* message) {
+void LogMiss(const char* key, const std::wstring& path, const char* message) {
   LogLine({"setting \"", key, "\" missing from ", path, ": message shown: ", message});
 }
 
-std::string ReadSetting(const char* key, const char* message) {
-  const std::string path = SetupIniPath();
+std::wstring ReadSetting(const wchar_t* key, const char* keyText, const char* message) {
+  const std::wstring path = SetupIniPath();
   IniReader reader;
   if (!reader.Open(path)) {
-    LogMiss(key, path, message);
+    LogMiss(keyText, path, message);
     ShowSettingMessage(message);
-    return std::string();
+    return std::wstring();
   }
-  std::string value;
+  std::wstring value;
   reader.Read(key, kMissMarker, &value);
   if (value == kMissMarker) {
-    LogMiss(key, path, message);
+    LogMiss(keyText, path, message);
     ShowSettingMessage(message);
-    return std::string();
+    return std::wstring();
   }
-  LogLine({"setting \"", key, "\" = \"", value, "\""});
+  LogLine({"setting \"", keyText, "\" = \"", value, "\""});
   return value;
 }
 
 }  // namespace
 
-std::string FolderOfModulePath(const std::string& modulePath) {
-  const size_t backslash = modulePath.rfind('\\');
-  if (backslash != std::string::npos) return modulePath.substr(0, backslash + 1);
+std::wstring FolderOfModulePath(const std::wstring& modulePath) {
+  const size_t backslash = modulePath.rfind(L'\\');
+  if (backslash != std::wstring::npos) return modulePath.substr(0, backslash + 1);
   return DrivePart(modulePath);
 }
 
-std::string ModuleDirectory() {
+std::wstring ModuleDirectory() {
   for (DWORD size = kInitialModulePathSize; size <= kLargestModulePathSize; size *= 2) {
-    std::unique_ptr<char[]> buffer(new char[size]);
-    const DWORD count = GetModuleFileNameA(nullptr, buffer.get(), size);
-    if (count == 0) return std::string();
-    if (count < size) return FolderOfModulePath(std::string(buffer.get(), count));
+    std::unique_ptr<wchar_t[]> buffer(new wchar_t[size]);
+    const DWORD count = GetModuleFileNameW(nullptr, buffer.get(), size);
+    if (count == 0) return std::wstring();
+    if (count < size) return FolderOfModulePath(std::wstring(buffer.get(), count));
   }
-  return std::string();
+  return std::wstring();
 }
 
-std::string SetupIniPath() { return ModuleDirectory() + "setup.ini"; }
+std::wstring SetupIniPath() { return ModuleDirectory() + L"setup.ini"; }
 
-std::string ReadServiceName() { return ReadSetting("ServiceName", "Can not read service name from setup.ini"); }
+std::wstring ReadServiceName() {
+  return ReadSetting(L"ServiceName", "ServiceName", "Can not read service name from setup.ini");
+}
 
-std::string ReadInstallPath() {
-  std::string value = ReadSetting("InstallPath", "Can not read install path from setup.ini");
-  if (!value.empty() && value.back() != '\\') value += '\\';
+std::wstring ReadInstallPath() {
+  std::wstring value = ReadSetting(L"InstallPath", "InstallPath", "Can not read install path from setup.ini");
+  if (!value.empty() && value.back() != L'\\') value += L'\\';
   return value;
 }
 
-std::string ReadRegistryKey() { return ReadSetting("RegistryKey", "Can not read registry key from setup.ini"); }
-
-std::string ReadExecution() {
-  return ReadSetting("Execution", "Can not read executable file name from setup.ini");
+std::wstring ReadRegistryKey() {
+  return ReadSetting(L"RegistryKey", "RegistryKey", "Can not read registry key from setup.ini");
 }
 
-std::string ReadSetupVersion() { return ReadSetting("version", "Can not read version from setup.ini"); }
+std::wstring ReadExecution() {
+  return ReadSetting(L"Execution", "Execution", "Can not read executable file name from setup.ini");
+}
+
+std::wstring ReadSetupVersion() { return ReadSetting(L"version", "version", "Can not read version from setup.ini"); }
 
 }  // namespace vantu

@@ -1,6 +1,7 @@
 // The settings of the setup: section "Common" of setup.ini beside the
 // executable. Nothing is cached: every reader opens the file afresh, and on a
 // miss tells the user in a message box and hands back the empty string.
+// Values, like the paths, are UTF-16.
 #pragma once
 
 #include <string>
@@ -10,29 +11,30 @@ namespace vantu {
 // The default that every reader passes with its key: "error737". What the
 // profile service returns does not tell a missing file, section or key from
 // a value (each of them simply yields the default), so a value equal to this
-// text, byte for byte, is how a reader knows its key is missing. The text is
-// fixed on purpose: a setup.ini value spelled exactly "error737" is read as
-// missing too, with the message, while "Error737" is an ordinary value.
-extern const char kMissMarker[];
+// text, character for character, is how a reader knows its key is missing.
+// The text is fixed on purpose: a setup.ini value spelled exactly "error737"
+// is read as missing too, with the message, while "Error737" is an ordinary
+// value.
+extern const wchar_t kMissMarker[];
 // Caption of every message box of the setup.
 extern const char kMessageCaption[];
 
 // The folder of a module path: up to and including its last backslash, else
 // its drive part ("D:"), else empty.
-std::string FolderOfModulePath(const std::string& modulePath);
+std::wstring FolderOfModulePath(const std::wstring& modulePath);
 
 // The folder of the running executable, ending in a backslash (or a bare
 // drive). Empty when the platform cannot report the executable's path.
-std::string ModuleDirectory();
+std::wstring ModuleDirectory();
 
 // ModuleDirectory followed by "setup.ini".
-std::string SetupIniPath();
+std::wstring SetupIniPath();
 
-std::string ReadServiceName();
+std::wstring ReadServiceName();
 // Ends in a backslash unless empty.
-std::string ReadInstallPath();
-std::string ReadRegistryKey();
-std::string ReadExecution();
-std::string ReadSetupVersion();
+std::wstring ReadInstallPath();
+std::wstring ReadRegistryKey();
+std::wstring ReadExecution();
+std::wstring ReadSetupVersion();
 
 }  // namespace vantu

@@ -7,14 +7,16 @@
 namespace vantu {
 
 // "Version" below HKEY_LOCAL_MACHINE at the path of the "RegistryKey"
-// setting; empty when the key or the value is missing or unreadable.
+// setting, in the ANSI code page; empty when the key or the value is missing
+// or unreadable.
 std::string ReadInstalledVersion();
 
 // Creates the key `keyPath` below HKEY_LOCAL_MACHINE, or opens it when it
 // exists, with full access, and sets "Version" to `version`, then "Path" to
-// `installFolder`, both REG_SZ with their terminating zero byte counted.
+// `installFolder`, both REG_SZ (UTF-16, as Windows keeps every string value)
+// with their terminating zero counted.
 // Writes nothing when the key cannot be created or opened; the results of
 // the two writes are not looked at. The key is closed before the return.
-void RecordInstall(const std::string& keyPath, const std::string& version, const std::string& installFolder);
+void RecordInstall(const std::wstring& keyPath, const std::wstring& version, const std::wstring& installFolder);
 
 }  // namespace vantu

@@ -2,7 +2,8 @@
 // its report: 0, or -1 when the firmware gate is closed, the offered version
 // names no install folder or the payload could not be copied. The one
 // argument it takes, /LOG, asks for a run log that says why (run_log.h);
-// every other argument is ignored.
+// every other argument is ignored. Its arguments, like every path it
+// handles, are UTF-16 (wmain).
 #include <new>
 #include <string>
 #include <vector>
@@ -15,7 +16,7 @@
 #include "setup/run_start.h"
 #include "setup/setup_run.h"
 
-int main(int argc, char** argv) {
+int wmain(int argc, wchar_t** argv) {
   // Before anything loads a DLL by name: the component model, the message
   // box and the shell folder lookup all do, and the run has administrator
   // rights. The exports never come through here, so a program that loads
@@ -23,7 +24,7 @@ int main(int argc, char** argv) {
   vantu::RestrictDllSearchToSystemFolder();
   try {
     vantu::RunLog log;
-    vantu::OpenRequestedLog(vantu::ParseLogSwitch(std::vector<std::string>(argv + 1, argv + argc)), log);
+    vantu::OpenRequestedLog(vantu::ParseLogSwitch(std::vector<std::wstring>(argv + 1, argv + argc)), log);
     vantu::ProductionOperations operations;
     const int exitCode = vantu::RunSetup(operations);
     vantu::LogLine({exitCode == vantu::kExitSuccess ? "exit code 0" : "exit code -1 (0xFFFFFFFF)"});

@@ -5,6 +5,7 @@
 
 #include "acpi/exports.h"
 #include "acpi/firmware_probe.h"
+#include "base/text_encoding.h"
 #include "deploy/install_folder.h"
 #include "deploy/payload_copy.h"
 #include "settings/settings.h"
@@ -19,30 +20,34 @@ void ProductionOperations::AcpiInit() { ::AcpiInit(); }
 
 void ProductionOperations::ReadMbifValues(ULONG* word) { vantu::ReadMbifValues(word, 1); }
 
-std::string ProductionOperations::ReadSetupVersion() { return vantu::ReadSetupVersion(); }
+OfferedVersion ProductionOperations::ReadSetupVersion() {
+  std::wstring text = vantu::ReadSetupVersion();
+  std::string ansi = AnsiFromWide(text);
+  return OfferedVersion{std::move(text), std::move(ansi)};
+}
 
 std::string ProductionOperations::ReadInstalledVersion() { return vantu::ReadInstalledVersion(); }
 
 bool ProductionOperations::IsServiceInstalled() { return vantu::IsServiceInstalled(); }
 
-std::string ProductionOperations::ResolveInstallFolder(std::string version) {
+std::wstring ProductionOperations::ResolveInstallFolder(std::wstring version) {
   return vantu::ResolveInstallFolder(std::move(version));
 }
 
-std::string ProductionOperations::ModuleDirectory() { return vantu::ModuleDirectory(); }
+std::wstring ProductionOperations::ModuleDirectory() { return vantu::ModuleDirectory(); }
 
-bool ProductionOperations::CopyPayload(const std::string& sourceRoot, const std::string& targetRoot) {
+bool ProductionOperations::CopyPayload(const std::wstring& sourceRoot, const std::wstring& targetRoot) {
   return vantu::CopyPayload(sourceRoot, targetRoot);
 }
 
-bool ProductionOperations::LaunchServiceExecutable(const std::string& installFolder) {
+bool ProductionOperations::LaunchServiceExecutable(const std::wstring& installFolder) {
   return vantu::LaunchServiceExecutable(installFolder);
 }
 
-std::string ProductionOperations::ReadRegistryKey() { return vantu::ReadRegistryKey(); }
+std::wstring ProductionOperations::ReadRegistryKey() { return vantu::ReadRegistryKey(); }
 
-void ProductionOperations::RecordInstall(const std::string& keyPath, const std::string& version,
-                                         const std::string& installFolder) {
+void ProductionOperations::RecordInstall(const std::wstring& keyPath, const std::wstring& version,
+                                         const std::wstring& installFolder) {
   vantu::RecordInstall(keyPath, version, installFolder);
 }
 

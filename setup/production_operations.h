@@ -10,16 +10,16 @@ class ProductionOperations : public SetupOperations {
   void InitializeComponentModel() override;
   void AcpiInit() override;
   void ReadMbifValues(ULONG* word) override;
-  std::string ReadSetupVersion() override;
+  OfferedVersion ReadSetupVersion() override;
   std::string ReadInstalledVersion() override;
   bool IsServiceInstalled() override;
-  std::string ResolveInstallFolder(std::string version) override;
-  std::string ModuleDirectory() override;
-  bool CopyPayload(const std::string& sourceRoot, const std::string& targetRoot) override;
-  bool LaunchServiceExecutable(const std::string& installFolder) override;
-  std::string ReadRegistryKey() override;
-  void RecordInstall(const std::string& keyPath, const std::string& version,
-                     const std::string& installFolder) override;
+  std::wstring ResolveInstallFolder(std::wstring version) override;
+  std::wstring ModuleDirectory() override;
+  bool CopyPayload(const std::wstring& sourceRoot, const std::wstring& targetRoot) override;
+  bool LaunchServiceExecutable(const std::wstring& installFolder) override;
+  std::wstring ReadRegistryKey() override;
+  void RecordInstall(const std::wstring& keyPath, const std::wstring& version,
+                     const std::wstring& installFolder) override;
 };
 
 }  // namespace vantu

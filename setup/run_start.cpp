@@ -10,11 +10,11 @@ namespace vantu {
 namespace {
 
 // The module's full path, for the log only.
-std::string ModulePath() {
+std::wstring ModulePath() {
   const DWORD size = 32768;
-  std::unique_ptr<char[]> buffer(new char[size]);
-  const DWORD count = GetModuleFileNameA(nullptr, buffer.get(), size);
-  return count > 0 && count < size ? std::string(buffer.get(), count) : std::string("(unknown path)");
+  std::unique_ptr<wchar_t[]> buffer(new wchar_t[size]);
+  const DWORD count = GetModuleFileNameW(nullptr, buffer.get(), size);
+  return count > 0 && count < size ? std::wstring(buffer.get(), count) : std::wstring(L"(unknown path)");
 }
 
 }  // namespace

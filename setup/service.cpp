@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include <cstring>
+#include <cwchar>
 #include <memory>
 
 #include "base/unique_handle.h"
@@ -11,39 +11,39 @@
 
 namespace vantu {
 
-static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOA) == 68, "a 32-bit start-up record is 68 bytes");
+static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOW) == 68, "a 32-bit start-up record is 68 bytes");
 
 bool IsServiceInstalled() {
-  UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) return false;
-  const std::string name = ReadServiceName();
-  const UniqueServiceHandle service(OpenServiceA(manager.get(), name.c_str(), SERVICE_QUERY_CONFIG));
+  const std::wstring name = ReadServiceName();
+  const UniqueServiceHandle service(OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_CONFIG));
   // The manager is closed before the service handle is looked at.
   manager.reset();
   return static_cast<bool>(service);
 }
 
-std::string ServiceCommandLine(const std::string& installFolder, const std::string& executable) {
-  std::string path = installFolder + executable;
-  if (path.size() >= 2 && path.front() != '"' && path.back() != '"') path = '"' + path + '"';
-  return path + " /Service";
+std::wstring ServiceCommandLine(const std::wstring& installFolder, const std::wstring& executable) {
+  std::wstring path = installFolder + executable;
+  if (path.size() >= 2 && path.front() != L'"' && path.back() != L'"') path = L'"' + path + L'"';
+  return path + L" /Service";
 }
 
-bool LaunchServiceExecutable(const std::string& installFolder) {
-  const std::string commandLine = ServiceCommandLine(installFolder, ReadExecution());
+bool LaunchServiceExecutable(const std::wstring& installFolder) {
+  const std::wstring commandLine = ServiceCommandLine(installFolder, ReadExecution());
   if (commandLine.size() + 1 > kCommandLineBufferSize) {
     LogLine({"the service executable's command line is too long to start (", std::to_string(commandLine.size()),
              " characters): ", commandLine});
     return false;
   }
-  std::unique_ptr<char[]> buffer(new char[kCommandLineBufferSize]());
-  std::memcpy(buffer.get(), commandLine.c_str(), commandLine.size() + 1);
+  std::unique_ptr<wchar_t[]> buffer(new wchar_t[kCommandLineBufferSize]());
+  std::wmemcpy(buffer.get(), commandLine.c_str(), commandLine.size() + 1);
 
-  STARTUPINFOA startup{};
+  STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
   LogLine({"starting the service executable: ", commandLine});
-  if (!CreateProcessA(nullptr, buffer.get(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+  if (!CreateProcessW(nullptr, buffer.get(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
                       &process)) {
     if (LogEnabled()) LogLine({"the service executable did not start: ", ErrorText(GetLastError())});
     // No process was made: both handles in the process record are null, so

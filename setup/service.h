@@ -7,8 +7,8 @@
 
 namespace vantu {
 
-// Size of the writable command-line buffer given to process creation; the
-// command line and its terminator must fit.
+// Size, in characters, of the writable command-line buffer given to process
+// creation; the command line and its terminator must fit.
 constexpr size_t kCommandLineBufferSize = 520;
 
 // True when the service control manager can be opened and a service named
@@ -16,14 +16,14 @@ constexpr size_t kCommandLineBufferSize = 520;
 bool IsServiceInstalled();
 
 // The command line that runs `executable` from `installFolder`: the joined
-// path, quoted unless it is shorter than 2 bytes or already begins or ends
+// path, quoted unless it is shorter than 2 characters or already begins or ends
 // with a quote, followed by " /Service".
-std::string ServiceCommandLine(const std::string& installFolder, const std::string& executable);
+std::wstring ServiceCommandLine(const std::wstring& installFolder, const std::wstring& executable);
 
 // Runs the executable named by the "Execution" setting from `installFolder`
 // with "/Service", without a window, and waits until it has ended. True when
 // the process was created. A command line that does not fit the buffer
 // creates no process.
-bool LaunchServiceExecutable(const std::string& installFolder);
+bool LaunchServiceExecutable(const std::wstring& installFolder);
 
 }  // namespace vantu

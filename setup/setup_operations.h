@@ -9,6 +9,15 @@
 
 namespace vantu {
 
+// The version setup.ini offers, in the two forms the run needs: its text,
+// which names the install folder and is recorded, and the same text in the
+// ANSI code page, the form in which it is compared with the installed
+// version.
+struct OfferedVersion {
+  std::wstring text;
+  std::string ansi;
+};
+
 class SetupOperations {
  public:
   virtual ~SetupOperations() = default;
@@ -19,21 +28,22 @@ class SetupOperations {
   virtual void AcpiInit() = 0;
   // Writes at most the one word it is given.
   virtual void ReadMbifValues(ULONG* word) = 0;
-  virtual std::string ReadSetupVersion() = 0;
+  virtual OfferedVersion ReadSetupVersion() = 0;
+  // In the ANSI code page.
   virtual std::string ReadInstalledVersion() = 0;
   virtual bool IsServiceInstalled() = 0;
   // The install folder, ending in a backslash; empty on failure.
-  virtual std::string ResolveInstallFolder(std::string version) = 0;
-  virtual std::string ModuleDirectory() = 0;
-  virtual bool CopyPayload(const std::string& sourceRoot, const std::string& targetRoot) = 0;
+  virtual std::wstring ResolveInstallFolder(std::wstring version) = 0;
+  virtual std::wstring ModuleDirectory() = 0;
+  virtual bool CopyPayload(const std::wstring& sourceRoot, const std::wstring& targetRoot) = 0;
   // Returns once the service executable has ended; true when it was started.
-  virtual bool LaunchServiceExecutable(const std::string& installFolder) = 0;
-  virtual std::string ReadRegistryKey() = 0;
+  virtual bool LaunchServiceExecutable(const std::wstring& installFolder) = 0;
+  virtual std::wstring ReadRegistryKey() = 0;
   // Records `version` as "Version" and `installFolder` as "Path" in the key
   // `keyPath` below HKEY_LOCAL_MACHINE, created when missing; nothing when
   // the key can be neither created nor opened.
-  virtual void RecordInstall(const std::string& keyPath, const std::string& version,
-                             const std::string& installFolder) = 0;
+  virtual void RecordInstall(const std::wstring& keyPath, const std::wstring& version,
+                             const std::wstring& installFolder) = 0;
 };
 
 }  // namespace vantu

@@ -19,13 +19,14 @@ int RunSetup(SetupOperations& operations) {
   }
   LogLine({"firmware word ", HexWord(firmwareWord), ": board supported"});
 
-  const std::string offered = operations.ReadSetupVersion();
+  const OfferedVersion offered = operations.ReadSetupVersion();
   const std::string installed = operations.ReadInstalledVersion();
   const auto logDecision = [&](const char* decision) {
-    LogLine({"installed version \"", installed, installed.empty() ? "\" (none recorded)" : "\"", ", offered \"",
-             offered, "\"", decision});
+    LogLine({"installed version \"", LogText::Ansi(installed), installed.empty() ? "\" (none recorded)" : "\"",
+             ", offered \"", offered.text, "\"", decision});
   };
-  if (IsOlderVersion(installed, offered)) {
+  // Compared as the two texts in the ANSI code page, byte by byte.
+  if (IsOlderVersion(installed, offered.ansi)) {
     logDecision(": install: the installed version is older");
   } else if (operations.IsServiceInstalled()) {
     logDecision(", service present: nothing to do");
@@ -38,17 +39,17 @@ int RunSetup(SetupOperations& operations) {
   // single folder name (empty, only dots and blanks, or holding a backslash,
   // a slash or a colon) would deploy into InstallPath itself or outside it:
   // nothing is made, copied, run or recorded then.
-  if (!IsDeployableVersion(offered)) {
-    LogLine({"offered version \"", offered, "\" names no install folder: nothing deployed"});
+  if (!IsDeployableVersion(offered.text)) {
+    LogLine({"offered version \"", offered.text, "\" names no install folder: nothing deployed"});
     return kExitFailure;
   }
 
-  const std::string installFolder = operations.ResolveInstallFolder(offered);
-  LogLine({"install folder: ",
-           installFolder.empty() ? "none (the program-files folder could not be resolved)" : installFolder});
+  const std::wstring installFolder = operations.ResolveInstallFolder(offered.text);
+  LogLine({"install folder: ", installFolder.empty() ? LogText("none (the program-files folder could not be resolved)")
+                                                       : LogText(installFolder)});
   bool copied;
   {
-    const std::string programFolder = operations.ModuleDirectory();
+    const std::wstring programFolder = operations.ModuleDirectory();
     copied = operations.CopyPayload(programFolder, installFolder);
   }
   if (!copied) return kExitFailure;
@@ -62,8 +63,8 @@ int RunSetup(SetupOperations& operations) {
   operations.IsServiceInstalled();
 
   if (launched) {
-    const std::string keyPath = operations.ReadRegistryKey();
-    operations.RecordInstall(keyPath, offered, installFolder);
+    const std::wstring keyPath = operations.ReadRegistryKey();
+    operations.RecordInstall(keyPath, offered.text, installFolder);
   } else {
     LogLine({"no record: the service executable did not start"});
   }

@@ -12,13 +12,13 @@ bool IsOlderVersion(const std::string& installed, const std::string& offered) {
   return offered.size() > installed.size();
 }
 
-bool IsDeployableVersion(const std::string& version) {
+bool IsDeployableVersion(const std::wstring& version) {
   // Windows drops trailing dots and blanks from a path's last name, so a
   // name made of nothing else ("", ".", "..", "...", " ") names InstallPath
   // itself or the folder above it.
-  if (version.find_first_not_of(". ") == std::string::npos) return false;
-  // A zero byte would end the path the platform sees before the version does.
-  return version.find_first_of(std::string("\\/:\0", 4)) == std::string::npos;
+  if (version.find_first_not_of(L". ") == std::wstring::npos) return false;
+  // A zero would end the path the platform sees before the version does.
+  return version.find_first_of(std::wstring(L"\\/:\0", 4)) == std::wstring::npos;
 }
 
 }  // namespace vantu

@@ -13,8 +13,11 @@ bool IsOlderVersion(const std::string& installed, const std::string& offered);
 
 // True when `version` can name the install folder: exactly one folder name
 // below InstallPath. Not empty, not made of dots and blanks alone ("." and
-// ".." among them), and free of backslashes, slashes, colons and zero bytes; anything else would put the payload into
-// InstallPath itself, above it, or somewhere else entirely.
-bool IsDeployableVersion(const std::string& version);
+// ".." among them), and free of backslashes, slashes, colons and zeros;
+// anything else would put the payload into InstallPath itself, above it, or
+// somewhere else entirely. Judged on the UTF-16 text, character by
+// character: in a double-byte ANSI code page a character's second byte may
+// be 0x5C, which is no backslash.
+bool IsDeployableVersion(const std::wstring& version);
 
 }  // namespace vantu

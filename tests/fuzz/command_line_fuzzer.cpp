@@ -1,13 +1,14 @@
 // The service executable's command line.
 //
 // ServiceCommandLine on arbitrary folder / executable splits: the joined path,
-// in double quotes when it is at least 2 bytes long and neither begins nor
-// ends with one, then " /Service"; nothing else added or changed.
+// in double quotes when it is at least 2 characters long and neither begins
+// nor ends with one, then " /Service"; nothing else added or changed. Texts
+// are UTF-16 (fuzz_support::WideFromFuzz makes them from the input).
 //
 // LaunchServiceExecutable with the Execution value of setup.ini and the
-// install folder taken from the input: the 520-byte buffer is never written
-// past (AddressSanitizer); a process is created only when the command line
-// and its terminator fit, and then with exactly that command line; true
+// install folder taken from the input: the 520-character buffer is never
+// written past (AddressSanitizer); a process is created only when the command
+// line and its terminator fit, and then with exactly that command line; true
 // exactly when the process was created, which was then waited for; no
 // handle is left open.
 //
@@ -27,39 +28,42 @@
 namespace {
 
 using fuzz_support::Shown;
+using fuzz_support::Utf8;
 
-constexpr char kSuffix[] = " /Service";
-constexpr size_t kSuffixLength = sizeof kSuffix - 1;
+constexpr wchar_t kSuffix[] = L" /Service";
+constexpr size_t kSuffixLength = sizeof kSuffix / sizeof kSuffix[0] - 1;
 
-bool WantsQuotes(const std::string& path) { return path.size() >= 2 && path.front() != '"' && path.back() != '"'; }
+bool WantsQuotes(const std::wstring& path) {
+  return path.size() >= 2 && path.front() != L'"' && path.back() != L'"';
+}
 
-void CheckCommandLine(const std::string& folder, const std::string& executable) {
-  const std::string line = vantu::ServiceCommandLine(folder, executable);
-  const std::string path = folder + executable;
+void CheckCommandLine(const std::wstring& folder, const std::wstring& executable) {
+  const std::wstring line = vantu::ServiceCommandLine(folder, executable);
+  const std::wstring path = folder + executable;
   const std::string what = "folder " + Shown(folder) + ", executable " + Shown(executable) + " -> " + Shown(line);
   CHECK(line.size() >= kSuffixLength && line.compare(line.size() - kSuffixLength, kSuffixLength, kSuffix) == 0,
         "no \" /Service\" at the end: " + what);
-  const std::string head = line.substr(0, line.size() - kSuffixLength);
+  const std::wstring head = line.substr(0, line.size() - kSuffixLength);
   if (WantsQuotes(path)) {
-    CHECK(head == '"' + path + '"', "the path should be quoted: " + what);
+    CHECK(head == L'"' + path + L'"', "the path should be quoted: " + what);
   } else {
     CHECK(head == path, "the path should stay as it is: " + what);
   }
 }
 
-void CheckLaunch(const std::string& folder, const std::string& iniText, bool makeProgram) {
+void CheckLaunch(const std::wstring& folder, const std::string& iniText, bool makeProgram) {
   fake_win32::Reset();
-  const std::string iniPath = vantu::SetupIniPath();
-  CHECK(fuzz_support::WriteWindowsFile(iniPath, iniText), "cannot write setup.ini");
-  const std::string setting = fuzz_support::WholeValue(iniPath, "Execution", vantu::kMissMarker, iniText.size());
+  const std::wstring iniPath = vantu::SetupIniPath();
+  CHECK(fuzz_support::WriteWindowsFile(Utf8(iniPath), iniText), "cannot write setup.ini");
+  const std::wstring setting = fuzz_support::WholeValue(iniPath, L"Execution", vantu::kMissMarker, iniText.size());
   const bool missing = setting == vantu::kMissMarker;
-  const std::string execution = missing ? std::string() : setting;
-  const std::string path = folder + execution;
-  const std::string expected = (WantsQuotes(path) ? '"' + path + '"' : path) + kSuffix;
+  const std::wstring execution = missing ? std::wstring() : setting;
+  const std::wstring path = folder + execution;
+  const std::wstring expected = (WantsQuotes(path) ? L'"' + path + L'"' : path) + kSuffix;
   // A program to start, where the command line's path can name one.
-  if (makeProgram && path.find('\0') == std::string::npos && path.size() < 400 &&
-      fake_win32::HostPath(path) != fake_win32::HostPath(iniPath)) {
-    fuzz_support::WriteWindowsFile(path, "MZ");
+  if (makeProgram && path.find(L'\0') == std::wstring::npos && path.size() < 400 &&
+      fake_win32::HostPath(Utf8(path)) != fake_win32::HostPath(Utf8(iniPath))) {
+    fuzz_support::WriteWindowsFile(Utf8(path), "MZ");
   }
   int started = 0;
   std::string startedWith;
@@ -68,28 +72,29 @@ void CheckLaunch(const std::string& folder, const std::string& iniText, bool mak
     startedWith = commandLine;
     return 3;
   });
-  const int callsBefore = fake_win32::CallCount("CreateProcessA");
+  const int callsBefore = fake_win32::CallCount("CreateProcessW");
 
   const bool launched = vantu::LaunchServiceExecutable(folder);
 
-  const int creations = fake_win32::CallCount("CreateProcessA") - callsBefore;
+  const int creations = fake_win32::CallCount("CreateProcessW") - callsBefore;
   const std::string what = "folder " + Shown(folder) + ", Execution " + Shown(execution) + ", command line " +
-                           Shown(expected) + " (" + std::to_string(expected.size()) + " bytes)";
+                           Shown(expected) + " (" + std::to_string(expected.size()) + " characters)";
+  // The platform sees the buffer as a C string, and shows it in UTF-8.
+  const std::string expectedText = Utf8(std::wstring(expected.c_str()));
   if (expected.size() + 1 > vantu::kCommandLineBufferSize) {
     CHECK(creations == 0, "a command line that does not fit was used: " + what);
     CHECK(!launched, "reported a launch without creating a process: " + what);
   } else {
     CHECK(creations == 1, "a command line that fits was not used: " + what);
-    const auto args = fake_win32::CallsTo("CreateProcessA").back().args;
-    // The platform sees the buffer as a C string.
-    CHECK(args.at(1) == expected.c_str(), "CreateProcessA got " + Shown(args.at(1)) + ": " + what);
+    const auto args = fake_win32::CallsTo("CreateProcessW").back().args;
+    CHECK(args.at(1) == expectedText, "CreateProcessW got " + Shown(args.at(1)) + ": " + what);
     CHECK(args.at(0) == "(null)", "an application name was passed: " + what);
     CHECK(args.at(5) == "0x8000000", "creation flags " + args.at(5) + ": " + what);
   }
   CHECK(launched == (started == 1), "result " + std::to_string(launched) + " but processes started " +
                                         std::to_string(started) + ": " + what);
   if (launched) {
-    CHECK(startedWith == expected.c_str(), "the process got " + Shown(startedWith) + ": " + what);
+    CHECK(startedWith == expectedText, "the process got " + Shown(startedWith) + ": " + what);
     const auto waits = fake_win32::CallsTo("WaitForSingleObject");
     CHECK(waits.size() == 1 && waits[0].args.at(1) == "0xFFFFFFFF", "not waited for without time-out: " + what);
     CHECK(fake_win32::CallCount("CloseHandle") == 2, "process and thread handle not closed: " + what);
@@ -107,10 +112,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string executable = input.ConsumeRandomLengthString(1024);
   const std::string rest = input.ConsumeRemainingBytesAsString();
 
-  CheckCommandLine(folder, executable);
-  CheckCommandLine(executable, folder);
+  const std::wstring wideFolder = fuzz_support::WideFromFuzz(folder);
+  const std::wstring wideExecutable = fuzz_support::WideFromFuzz(executable);
+  CheckCommandLine(wideFolder, wideExecutable);
+  CheckCommandLine(wideExecutable, wideFolder);
 
   const std::string iniText = (options & 2) ? rest : "[Common]\r\nExecution=" + executable + "\r\n" + rest;
-  CheckLaunch(folder, iniText, (options & 1) != 0);
+  CheckLaunch(wideFolder, iniText, (options & 1) != 0);
   return 0;
 }

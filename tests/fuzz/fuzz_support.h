@@ -44,6 +44,77 @@ inline std::string Shown(const std::string& text) {
   return "\"" + out + "\"";
 }
 
+// Wide text for a message: ASCII as above, every other character as \u{N}.
+inline std::string Shown(const std::wstring& text) {
+  std::string out;
+  for (const wchar_t c : text) {
+    const auto code = static_cast<uint32_t>(c);
+    if (code >= 0x20 && code < 0x7F && code != '\\') {
+      out += static_cast<char>(code);
+    } else if (code == '\\') {
+      out += "\\\\";
+    } else {
+      char buffer[16];
+      std::snprintf(buffer, sizeof buffer, "\\u{%X}", static_cast<unsigned>(code));
+      out += buffer;
+    }
+    if (out.size() > 600) {
+      out += "...(" + std::to_string(text.size()) + " characters)";
+      break;
+    }
+  }
+  return "L\"" + out + "\"";
+}
+
+// Fuzzed bytes as a name or path: ASCII bytes stand for themselves (so that
+// separators, colons and dots are easy to reach and old seeds keep their
+// meaning), every other byte for one of sixteen characters of other scripts:
+// some whose second byte in code page 932 is 0x5C, one outside the basic
+// plane, Latin, Cyrillic, Greek and Chinese ones.
+inline std::wstring WideFromFuzz(const std::string& bytes) {
+  static const uint32_t kOthers[16] = {0x80FD, 0x30BD, 0x8868, 0x5341, 0x00E9, 0x00A0, 0x0416, 0x03A9,
+                                       0x5F20, 0x4F1F, 0x1F600, 0x00FF, 0x0131, 0xFF3C, 0x2215, 0x3000};
+  std::wstring out;
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    out += static_cast<wchar_t>(b < 0x80 ? b : kOthers[b & 15]);
+  }
+  return out;
+}
+
+// A wide text as UTF-8, which is how the platform's controls take names.
+inline std::string Utf8(const std::wstring& text) {
+  std::string out;
+  for (const wchar_t c : text) {
+    const auto code = static_cast<uint32_t>(c);
+    if (code < 0x80) {
+      out += static_cast<char>(code);
+    } else if (code < 0x800) {
+      out += static_cast<char>(0xC0 | code >> 6);
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+      out += static_cast<char>(0xE0 | code >> 12);
+      out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | code >> 18);
+      out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
+      out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+  }
+  return out;
+}
+
+// Bytes in the ANSI code page as the platform reads them.
+inline std::wstring FromCodePage(const std::string& bytes) {
+  if (bytes.empty()) return std::wstring();
+  const int length = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+  std::wstring out(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), &out[0], length);
+  return out;
+}
+
 [[noreturn]] inline void Fail(const char* file, int line, const char* condition, const std::string& detail) {
   std::fprintf(stderr, "\n%s:%d: property violated: %s\n  %s\n", file, line, condition, detail.c_str());
   std::fflush(stderr);
@@ -60,14 +131,14 @@ inline std::string Shown(const std::string& text) {
 
 // The whole value of `key`, as one call with a buffer that nothing in a file
 // of `fileSize` bytes can fill gives it.
-inline std::string WholeValue(const std::string& path, const char* key, const std::string& defaultText,
-                              size_t fileSize) {
+inline std::wstring WholeValue(const std::wstring& path, const wchar_t* key, const std::wstring& defaultText,
+                               size_t fileSize) {
   const size_t size = 2 * fileSize + defaultText.size() + 256;
-  std::vector<char> buffer(size);
-  const DWORD count = GetPrivateProfileStringA("Common", key, defaultText.c_str(), buffer.data(),
+  std::vector<wchar_t> buffer(size);
+  const DWORD count = GetPrivateProfileStringW(L"Common", key, defaultText.c_str(), buffer.data(),
                                                static_cast<DWORD>(size), path.c_str());
   CHECK(static_cast<size_t>(count) + 2 < size, "the reference read was cut itself");
-  return std::string(buffer.data());
+  return std::wstring(buffer.data());
 }
 
 inline std::string Joined(const std::vector<std::string>& items) {

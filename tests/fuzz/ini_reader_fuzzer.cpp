@@ -1,7 +1,7 @@
 // IniReader and the setting readers on arbitrary files: binary garbage, NULs,
 // CR-only lines, byte-order marks, megabyte lines.
 //
-// IniReader: every value read equals what one GetPrivateProfileStringA call
+// IniReader: every value read equals what one GetPrivateProfileStringW call
 // with a buffer larger than the file returns; the buffer is 128 times a
 // power of two, never shrinks between reads of one reader, grows by doubling
 // with one platform call per size, and grows only while the platform's count
@@ -11,6 +11,10 @@
 // the platform's value or, when the key is missing (the platform hands back
 // the marker), the empty string with one message box; never the marker;
 // InstallPath ends in a backslash unless empty.
+//
+// The file is read as the platform reads it (in the ANSI code page, or in
+// UTF-16 or UTF-8 after a byte-order mark), the keys it names in the code
+// page.
 //
 // Input: byte 0 selects options (bit 0: a 300-byte default text; bit 1: no
 // setup.ini at all; high nibble 0xF: a value line of 8 KiB to 1 MiB, by bits
@@ -32,23 +36,24 @@ namespace {
 using fuzz_support::Shown;
 
 constexpr char kSection[] = "Common";
-constexpr char kMarker[] = "error737";
+constexpr wchar_t kWideSection[] = L"Common";
+constexpr wchar_t kMarker[] = L"error737";
 constexpr uint32_t kFirstBufferSize = 128;
 
-std::string KeyName(const char* key) { return key ? Shown(key) : std::string("(key list)"); }
+std::string KeyName(const wchar_t* key) { return key ? Shown(std::wstring(key)) : std::string("(key list)"); }
 
 // The platform's answer for `key` with a buffer of `size` characters.
 struct Answer {
   DWORD count = 0;
-  std::string text;  // up to the first NUL
+  std::wstring text;  // up to the first NUL
 };
 
-Answer Ask(const std::string& path, const char* key, const std::string& defaultText, size_t size) {
-  std::unique_ptr<char[]> buffer(new char[size]);
+Answer Ask(const std::wstring& path, const wchar_t* key, const std::wstring& defaultText, size_t size) {
+  std::unique_ptr<wchar_t[]> buffer(new wchar_t[size]);
   Answer answer;
-  answer.count = GetPrivateProfileStringA(kSection, key, defaultText.c_str(), buffer.get(),
+  answer.count = GetPrivateProfileStringW(kWideSection, key, defaultText.c_str(), buffer.get(),
                                           static_cast<DWORD>(size), path.c_str());
-  answer.text = std::string(buffer.get());
+  answer.text = std::wstring(buffer.get());
   return answer;
 }
 
@@ -58,20 +63,21 @@ bool IsBufferSize(uint32_t size) {
   return (multiple & (multiple - 1)) == 0;
 }
 
-void CheckReads(const std::string& path, const std::vector<const char*>& keys, const std::string& defaultText,
-                size_t fileSize) {
+void CheckReads(const std::wstring& path, const std::vector<const wchar_t*>& keys,
+                const std::wstring& defaultText, size_t fileSize) {
   vantu::IniReader reader;
   CHECK(reader.buffer_size() == 0, "a new reader has a buffer");
   CHECK(reader.Open(path), "Open failed");
   CHECK(reader.buffer_size() == kFirstBufferSize, "Open gives " + std::to_string(reader.buffer_size()));
 
-  for (const char* key : keys) {
+  const std::string pathText = fuzz_support::Utf8(path);
+  for (const wchar_t* key : keys) {
     const uint32_t before = reader.buffer_size();
-    const int callsBefore = fake_win32::CallCount("GetPrivateProfileStringA");
-    std::string value = "stale";
+    const int callsBefore = fake_win32::CallCount("GetPrivateProfileStringW");
+    std::wstring value = L"stale";
     reader.Read(key, defaultText, &value);
     const uint32_t after = reader.buffer_size();
-    const auto calls = fake_win32::CallsTo("GetPrivateProfileStringA");
+    const auto calls = fake_win32::CallsTo("GetPrivateProfileStringW");
     const std::string what = "key " + KeyName(key) + ", buffer " + std::to_string(before) + " -> " +
                              std::to_string(after);
 
@@ -84,10 +90,10 @@ void CheckReads(const std::string& path, const std::vector<const char*>& keys, c
     for (uint64_t s = before; s <= after; s *= 2) expectedSizes.push_back(std::to_string(s));
     CHECK(sizes == expectedSizes, "sizes asked " + fuzz_support::Joined(sizes) + ": " + what);
     for (size_t i = static_cast<size_t>(callsBefore); i < calls.size(); ++i) {
-      CHECK(calls[i].args.at(0) == kSection && calls[i].args.at(5) == path, "wrong section or file: " + what);
+      CHECK(calls[i].args.at(0) == kSection && calls[i].args.at(5) == pathText, "wrong section or file: " + what);
     }
 
-    const std::string whole = fuzz_support::WholeValue(path, key, defaultText, fileSize);
+    const std::wstring whole = fuzz_support::WholeValue(path, key, defaultText, fileSize);
     CHECK(value == whole, "read " + Shown(value) + " but the whole value is " + Shown(whole) + ": " + what);
 
     // Grown only while the platform's count may mean a cut value (size - 2
@@ -100,43 +106,44 @@ void CheckReads(const std::string& path, const std::vector<const char*>& keys, c
     }
   }
 
-  const int flushesBefore = fake_win32::CallCount("WritePrivateProfileStringA");
+  const int flushesBefore = fake_win32::CallCount("WritePrivateProfileStringW");
   reader.Close();
   CHECK(reader.buffer_size() == 0, "Close kept the buffer");
-  const auto flushes = fake_win32::CallsTo("WritePrivateProfileStringA");
+  const auto flushes = fake_win32::CallsTo("WritePrivateProfileStringW");
   CHECK(flushes.size() == static_cast<size_t>(flushesBefore) + 1, "Close did not flush exactly once");
   const auto& flush = flushes.back().args;
-  CHECK(flush.at(0) == "(null)" && flush.at(1) == "(null)" && flush.at(2) == "(null)" && flush.at(3) == path,
+  CHECK(flush.at(0) == "(null)" && flush.at(1) == "(null)" && flush.at(2) == "(null)" && flush.at(3) == pathText,
         "the flush is not the null form for the file: " + fuzz_support::Joined(flush));
   reader.Close();
-  CHECK(fake_win32::CallCount("WritePrivateProfileStringA") == flushesBefore + 1, "a closed reader flushed again");
+  CHECK(fake_win32::CallCount("WritePrivateProfileStringW") == flushesBefore + 1, "a closed reader flushed again");
 }
 
 struct Setting {
-  const char* key;
-  std::function<std::string()> read;
+  const wchar_t* key;
+  std::function<std::wstring()> read;
   bool isFolder;
 };
 
-void CheckSettings(const std::string& path, size_t fileSize) {
+void CheckSettings(const std::wstring& path, size_t fileSize) {
   const Setting settings[] = {
-      {"ServiceName", vantu::ReadServiceName, false}, {"InstallPath", vantu::ReadInstallPath, true},
-      {"RegistryKey", vantu::ReadRegistryKey, false}, {"Execution", vantu::ReadExecution, false},
-      {"version", vantu::ReadSetupVersion, false},
+      {L"ServiceName", vantu::ReadServiceName, false}, {L"InstallPath", vantu::ReadInstallPath, true},
+      {L"RegistryKey", vantu::ReadRegistryKey, false}, {L"Execution", vantu::ReadExecution, false},
+      {L"version", vantu::ReadSetupVersion, false},
   };
   for (const Setting& setting : settings) {
     const size_t boxesBefore = fake_win32::MessageBoxes().size();
-    const int flushesBefore = fake_win32::CallCount("WritePrivateProfileStringA");
-    const std::string got = setting.read();
-    const std::string platform = fuzz_support::WholeValue(path, setting.key, kMarker, fileSize);
+    const int flushesBefore = fake_win32::CallCount("WritePrivateProfileStringW");
+    const std::wstring got = setting.read();
+    const std::wstring platform = fuzz_support::WholeValue(path, setting.key, kMarker, fileSize);
     const bool missing = platform == kMarker;
-    std::string expected = missing ? std::string() : platform;
-    if (setting.isFolder && !expected.empty() && expected.back() != '\\') expected += '\\';
-    const std::string what = std::string(setting.key) + ": got " + Shown(got) + ", the file holds " + Shown(platform);
+    std::wstring expected = missing ? std::wstring() : platform;
+    if (setting.isFolder && !expected.empty() && expected.back() != L'\\') expected += L'\\';
+    const std::string what = Shown(std::wstring(setting.key)) + ": got " + Shown(got) + ", the file holds " +
+                             Shown(platform);
 
     CHECK(got != kMarker, "the marker came back: " + what);
     CHECK(got == expected, what);
-    if (setting.isFolder) CHECK(got.empty() || got.back() == '\\', "a folder without its backslash: " + what);
+    if (setting.isFolder) CHECK(got.empty() || got.back() == L'\\', "a folder without its backslash: " + what);
     const auto& boxes = fake_win32::MessageBoxes();
     CHECK(boxes.size() == boxesBefore + (missing ? 1 : 0), "message boxes shown: " +
                                                                std::to_string(boxes.size() - boxesBefore) + "; " + what);
@@ -146,7 +153,7 @@ void CheckSettings(const std::string& path, size_t fileSize) {
                 box.text.find("setup.ini") != std::string::npos,
             "message box " + Shown(box.text) + " / " + Shown(box.caption));
     }
-    CHECK(fake_win32::CallCount("WritePrivateProfileStringA") == flushesBefore + 1, "no flush: " + what);
+    CHECK(fake_win32::CallCount("WritePrivateProfileStringW") == flushesBefore + 1, "no flush: " + what);
   }
 }
 
@@ -176,8 +183,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string rest(reinterpret_cast<const char*>(data) + 1, size - 1);
 
   fake_win32::Reset();
-  const std::string path = vantu::SetupIniPath();
-  CHECK(fuzz_support::MakeWindowsFolder(vantu::ModuleDirectory()), "cannot make the module folder");
+  const std::wstring path = vantu::SetupIniPath();
+  CHECK(fuzz_support::MakeWindowsFolder(fuzz_support::Utf8(vantu::ModuleDirectory())),
+        "cannot make the module folder");
 
   std::string contents = rest;
   const bool huge = (options & 0xF0) == 0xF0;
@@ -193,24 +201,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     contents = line + "\n" + rest;
   }
   const bool noFile = (options & 2) != 0 && !huge;
-  if (!noFile) CHECK(fuzz_support::WriteWindowsFile(path, contents), "cannot write " + path);
+  if (!noFile) CHECK(fuzz_support::WriteWindowsFile(fuzz_support::Utf8(path), contents), "cannot write " + Shown(path));
 
-  std::string defaultText = kMarker;
+  std::wstring defaultText = kMarker;
   if (options & 1) {
-    defaultText.clear();
-    for (size_t i = 0; defaultText.size() < 300; ++i) {
+    std::string bytes;
+    for (size_t i = 0; bytes.size() < 300; ++i) {
       const char c = rest.empty() ? 'd' : rest[i % rest.size()];
-      defaultText += c == '\0' ? 'd' : c;
+      bytes += c == '\0' ? 'd' : c;
     }
+    defaultText = fuzz_support::WideFromFuzz(bytes);
   }
 
   // Every read parses the whole file again: with a huge line, few reads.
-  const std::vector<std::string> fileKeys = KeysOf(rest, huge ? 0 : 8);
-  std::vector<const char*> keys = {"version"};
+  std::vector<std::wstring> fileKeys;
+  for (const auto& key : KeysOf(rest, huge ? 0 : 8)) fileKeys.push_back(fuzz_support::FromCodePage(key));
+  std::vector<const wchar_t*> keys = {L"version"};
   if (huge) {
-    keys.push_back("Big");
+    keys.push_back(L"Big");
   } else {
-    keys.insert(keys.end(), {"ServiceName", "InstallPath", "RegistryKey", "Execution", ""});
+    keys.insert(keys.end(), {L"ServiceName", L"InstallPath", L"RegistryKey", L"Execution", L""});
   }
   for (const auto& key : fileKeys) keys.push_back(key.c_str());
   keys.push_back(nullptr);  // the key list

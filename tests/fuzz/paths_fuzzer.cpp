@@ -14,6 +14,11 @@
 // destruction) the path is empty and every search handle has been closed
 // exactly once. Searches made to fail on the way change none of that.
 //
+// Texts are UTF-16, made from the input by fuzz_support::WideFromFuzz (ASCII
+// bytes as themselves, other bytes as characters of other scripts, among
+// them ones whose second byte in code page 932 is 0x5C), and the tree holds
+// names in other scripts too.
+//
 // Input (FuzzedDataProvider): from the front, a path text, the module path and
 // two roots; from the end, the options byte, the module path's length (option
 // bit 0), then for each walk where to stop, a search made to fail (option bit
@@ -34,44 +39,46 @@
 namespace {
 
 using fuzz_support::Shown;
+using fuzz_support::Utf8;
 
-void CheckPathParts(const std::string& path) {
-  const std::string drive = vantu::DrivePart(path);
-  const size_t colon = path.find(':');
+void CheckPathParts(const std::wstring& path) {
+  const std::wstring drive = vantu::DrivePart(path);
+  const size_t colon = path.find(L':');
   const std::string what = Shown(path) + " -> drive " + Shown(drive);
-  if (colon == std::string::npos) {
+  if (colon == std::wstring::npos) {
     CHECK(drive.empty(), what);
   } else {
     CHECK(drive.size() == colon + 1 && path.compare(0, drive.size(), drive) == 0, what);
   }
 
-  const std::string name = vantu::FileNamePart(path);
-  const size_t separator = path.find_last_of("\\:");
+  const std::wstring name = vantu::FileNamePart(path);
+  const size_t separator = path.find_last_of(L"\\:");
   const std::string nameWhat = Shown(path) + " -> name " + Shown(name);
-  CHECK(name.find_first_of("\\:") == std::string::npos, "a separator in the name: " + nameWhat);
-  if (separator == std::string::npos) {
+  CHECK(name.find_first_of(L"\\:") == std::wstring::npos, "a separator in the name: " + nameWhat);
+  if (separator == std::wstring::npos) {
     CHECK(name.empty(), nameWhat);
   } else {
-    CHECK(name.size() == path.size() - separator - 1 && path.compare(separator + 1, std::string::npos, name) == 0,
+    CHECK(name.size() == path.size() - separator - 1 && path.compare(separator + 1, std::wstring::npos, name) == 0,
           nameWhat);
   }
 }
 
-void CheckModuleFolder(const std::string& modulePath) {
-  const std::string folder = vantu::FolderOfModulePath(modulePath);
-  const size_t backslash = modulePath.rfind('\\');
+void CheckModuleFolder(const std::wstring& modulePath) {
+  const std::wstring folder = vantu::FolderOfModulePath(modulePath);
+  const size_t backslash = modulePath.rfind(L'\\');
   const std::string what = Shown(modulePath) + " -> " + Shown(folder);
-  if (backslash != std::string::npos) {
+  if (backslash != std::wstring::npos) {
     CHECK(folder.size() == backslash + 1 && modulePath.compare(0, folder.size(), folder) == 0, what);
   } else {
     CHECK(folder == vantu::DrivePart(modulePath), what);
   }
-  CHECK(folder.empty() || folder.back() == '\\' || folder.back() == ':', "folder ends in neither \\ nor : " + what);
+  CHECK(folder.empty() || folder.back() == L'\\' || folder.back() == L':',
+        "folder ends in neither \\ nor : " + what);
 
-  fake_win32::SetModuleFileName(modulePath);
-  const int callsBefore = fake_win32::CallCount("GetModuleFileNameA");
-  const std::string directory = vantu::ModuleDirectory();
-  const auto calls = fake_win32::CallsTo("GetModuleFileNameA");
+  fake_win32::SetModuleFileName(Utf8(modulePath));
+  const int callsBefore = fake_win32::CallCount("GetModuleFileNameW");
+  const std::wstring directory = vantu::ModuleDirectory();
+  const auto calls = fake_win32::CallsTo("GetModuleFileNameW");
   // Sizes 128, 256, ... while the path is cut; the product gives up after
   // 65536 (no Windows path is that long) and then reports nothing.
   constexpr size_t kLargest = 65536;
@@ -82,60 +89,60 @@ void CheckModuleFolder(const std::string& modulePath) {
   }
   std::vector<std::string> sizes;
   for (size_t i = static_cast<size_t>(callsBefore); i < calls.size(); ++i) sizes.push_back(calls[i].args.at(1));
-  const std::string dirWhat = "module path of " + std::to_string(modulePath.size()) + " bytes " + Shown(modulePath) +
-                              " -> " + Shown(directory);
+  const std::string dirWhat = "module path of " + std::to_string(modulePath.size()) + " characters " +
+                              Shown(modulePath) + " -> " + Shown(directory);
   CHECK(sizes == expectedSizes, "sizes asked " + fuzz_support::Joined(sizes) + ": " + dirWhat);
   if (modulePath.size() < kLargest) {
     CHECK(directory == folder, dirWhat);
   } else {
     CHECK(directory.empty(), dirWhat);
   }
-  CHECK(vantu::SetupIniPath() == directory + "setup.ini", dirWhat);
+  CHECK(vantu::SetupIniPath() == directory + L"setup.ini", dirWhat);
 }
 
 struct Listed {
-  std::string name;
+  std::wstring name;
   DWORD attributes;
 };
 
 // The folder's entries as the platform's own search gives them.
-std::vector<Listed> PlatformListing(const std::string& folder) {
+std::vector<Listed> PlatformListing(const std::wstring& folder) {
   std::vector<Listed> entries;
-  WIN32_FIND_DATAA data;
+  WIN32_FIND_DATAW data;
   std::memset(&data, 0, sizeof data);
-  const HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &data);
+  const HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &data);
   if (search == INVALID_HANDLE_VALUE) return entries;
   do {
     entries.push_back(Listed{data.cFileName, data.dwFileAttributes});
-  } while (FindNextFileA(search, &data));
+  } while (FindNextFileW(search, &data));
   FindClose(search);
   return entries;
 }
 
-std::string WithoutTrailingBackslashes(const std::string& root) {
-  const size_t last = root.find_last_not_of('\\');
-  return last == std::string::npos ? std::string() : root.substr(0, last + 1);
+std::wstring WithoutTrailingBackslashes(const std::wstring& root) {
+  const size_t last = root.find_last_not_of(L'\\');
+  return last == std::wstring::npos ? std::wstring() : root.substr(0, last + 1);
 }
 
 // What the path becomes when its one level is taken off: cut before its
 // last backslash, else its drive part.
-std::string LevelUp(const std::string& path) {
-  const size_t backslash = path.rfind('\\');
-  return backslash != std::string::npos ? path.substr(0, backslash) : vantu::DrivePart(path);
+std::wstring LevelUp(const std::wstring& path) {
+  const size_t backslash = path.rfind(L'\\');
+  return backslash != std::wstring::npos ? path.substr(0, backslash) : vantu::DrivePart(path);
 }
 
 bool IsFolder(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 
 // Walks `root` to its end (or, with `stopAfter`, that many steps) and checks
 // every step against the platform's own listing.
-void Walk(vantu::DirectoryWalker& walker, const std::string& root, FuzzedDataProvider& input, bool injectFaults,
+void Walk(vantu::DirectoryWalker& walker, const std::wstring& root, FuzzedDataProvider& input, bool injectFaults,
           size_t stopAfter) {
-  const std::string folder = WithoutTrailingBackslashes(root);
+  const std::wstring folder = WithoutTrailingBackslashes(root);
   const std::vector<Listed> listing = PlatformListing(folder);
   bool faulted = false;
   if (injectFaults && input.ConsumeBool()) {
-    // The walker's own search (FindFirstFileA) or one of its next calls.
-    const char* function = input.ConsumeBool() ? "FindNextFileA" : "FindFirstFileA";
+    // The walker's own search (FindFirstFileW) or one of its next calls.
+    const char* function = input.ConsumeBool() ? "FindNextFileW" : "FindFirstFileW";
     const int call = function[4] == 'N' ? input.ConsumeIntegralInRange(1, 8) : 1;
     fake_win32::FailCall(function, fake_win32::CallCount(function) + call, ERROR_NOT_ENOUGH_MEMORY);
     faulted = true;
@@ -156,14 +163,15 @@ void Walk(vantu::DirectoryWalker& walker, const std::string& root, FuzzedDataPro
   while (!walker.AtEnd() && steps < stopAfter) {
     CHECK(walker.depth() == 1, "depth " + std::to_string(walker.depth()) + ": " + what);
     CHECK(walker.path() == folder, "path " + Shown(walker.path()) + " while walking " + what);
-    CHECK(walker.path().empty() || walker.path().back() != '\\', "path ends in a backslash: " + what);
-    const WIN32_FIND_DATAA* entry = walker.Current();
+    CHECK(walker.path().empty() || walker.path().back() != L'\\', "path ends in a backslash: " + what);
+    const WIN32_FIND_DATAW* entry = walker.Current();
     CHECK(entry != nullptr, "no current entry while walking " + what);
-    CHECK(index < listing.size(), "an entry past the platform's listing: " + Shown(entry->cFileName) + ", " + what);
+    CHECK(index < listing.size(),
+          "an entry past the platform's listing: " + Shown(std::wstring(entry->cFileName)) + ", " + what);
     CHECK(listing[index].name == entry->cFileName && listing[index].attributes == entry->dwFileAttributes,
-          "entry " + std::to_string(index) + " is " + Shown(entry->cFileName) + ", the platform listed " +
-              Shown(listing[index].name) + ": " + what);
-    CHECK(walker.CurrentPath() == folder + "\\" + entry->cFileName, "CurrentPath " + Shown(walker.CurrentPath()));
+          "entry " + std::to_string(index) + " is " + Shown(std::wstring(entry->cFileName)) +
+              ", the platform listed " + Shown(listing[index].name) + ": " + what);
+    CHECK(walker.CurrentPath() == folder + L"\\" + entry->cFileName, "CurrentPath " + Shown(walker.CurrentPath()));
     if (filesOnly) CHECK(!IsFolder(entry->dwFileAttributes), "a folder after SkipDirectories: " + what);
     walker.Advance();
     ++index;
@@ -194,6 +202,9 @@ void PrepareTree() {
   fuzz_support::MakeWindowsFolder("C:\\tree\\empty");
   fuzz_support::WriteWindowsFile("C:\\tree\\with space\\x.exe", "MZ");
   fuzz_support::WriteWindowsFile("D:\\data\\d.txt", "d");
+  fuzz_support::WriteWindowsFile("C:\\tree\\ソ.dll", "so");
+  fuzz_support::WriteWindowsFile("C:\\新機能\\表.txt", "hyou");
+  fuzz_support::WriteWindowsFile("C:\\新機能\\😀 файл", "emoji");
 }
 
 }  // namespace
@@ -201,13 +212,13 @@ void PrepareTree() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);
   const uint8_t options = input.ConsumeIntegral<uint8_t>();
-  const std::string text = input.ConsumeRandomLengthString(1024);
-  std::string modulePath = input.ConsumeRandomLengthString(1024);
-  const std::string root = input.ConsumeRandomLengthString(512);
-  const std::string secondRoot = input.ConsumeRandomLengthString(512);
+  const std::wstring text = fuzz_support::WideFromFuzz(input.ConsumeRandomLengthString(1024));
+  std::wstring modulePath = fuzz_support::WideFromFuzz(input.ConsumeRandomLengthString(1024));
+  const std::wstring root = fuzz_support::WideFromFuzz(input.ConsumeRandomLengthString(512));
+  const std::wstring secondRoot = fuzz_support::WideFromFuzz(input.ConsumeRandomLengthString(512));
   if ((options & 1) && !modulePath.empty()) {
     const size_t length = input.ConsumeIntegralInRange<size_t>(0, 70000);
-    const std::string unit = modulePath;
+    const std::wstring unit = modulePath;
     while (modulePath.size() < length) modulePath += unit;
     modulePath.resize(length);
   }

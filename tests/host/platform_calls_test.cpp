@@ -17,6 +17,7 @@
 #include "tests/support/scratch.h"
 #include "tests/support/service_stand_in.h"
 #include "tests/support/setup_ini.h"
+#include "tests/support/wide.h"
 
 namespace vantu {
 namespace {
@@ -27,6 +28,8 @@ using fake_win32::CallSequence;
 using test_support::ScratchFolder;
 using test_support::ScratchKey;
 using test_support::SetupIniFile;
+using test_support::U8;
+using test_support::W;
 using test_support::WriteFile;
 
 using Args = std::vector<std::string>;
@@ -43,15 +46,15 @@ TEST_F(PlatformCallsTest, IniReaderCallsAndSizes) {
   const std::string path = folder.path() + "t.ini";
   for (const auto& c : cases) {
     WriteFile(path, "[Common]\nKey=" + std::string(c.length, 'x') + "\n");
-    const int before = CallCount("GetPrivateProfileStringA");
+    const int before = CallCount("GetPrivateProfileStringW");
     {
       IniReader reader;
-      ASSERT_TRUE(reader.Open(path));
-      std::string value;
-      reader.Read("Key", "error737", &value);
+      ASSERT_TRUE(reader.Open(W(path)));
+      std::wstring value;
+      reader.Read(L"Key", L"error737", &value);
       EXPECT_EQ(c.length, value.size());
     }
-    const auto calls = CallsTo("GetPrivateProfileStringA");
+    const auto calls = CallsTo("GetPrivateProfileStringW");
     ASSERT_EQ(before + static_cast<int>(c.sizes.size()), static_cast<int>(calls.size()));
     for (size_t i = 0; i < c.sizes.size(); ++i) {
       const auto& args = calls[static_cast<size_t>(before) + i].args;
@@ -61,13 +64,13 @@ TEST_F(PlatformCallsTest, IniReaderCallsAndSizes) {
       EXPECT_EQ(c.sizes[i], args[4]);
       EXPECT_EQ(path, args[5]);
     }
-    EXPECT_EQ((Args{"(null)", "(null)", "(null)", path}), CallsTo("WritePrivateProfileStringA").back().args);
+    EXPECT_EQ((Args{"(null)", "(null)", "(null)", path}), CallsTo("WritePrivateProfileStringW").back().args);
   }
 }
 
 TEST_F(PlatformCallsTest, ReaderNeverOpenedFlushesNothing) {
   { IniReader reader; }
-  EXPECT_EQ(0, CallCount("WritePrivateProfileStringA"));
+  EXPECT_EQ(0, CallCount("WritePrivateProfileStringW"));
 }
 
 TEST_F(PlatformCallsTest, ModuleDirectoryRules) {
@@ -88,19 +91,19 @@ TEST_F(PlatformCallsTest, ModuleDirectoryRules) {
   };
   for (const auto& c : cases) {
     fake_win32::SetModuleFileName(c.module);
-    const int before = CallCount("GetModuleFileNameA");
-    EXPECT_EQ(c.folder, ModuleDirectory()) << c.module;
-    EXPECT_EQ(c.calls, CallCount("GetModuleFileNameA") - before) << c.module;
-    EXPECT_EQ(c.ini, SetupIniPath()) << c.module;
+    const int before = CallCount("GetModuleFileNameW");
+    EXPECT_EQ(c.folder, U8(ModuleDirectory())) << c.module;
+    EXPECT_EQ(c.calls, CallCount("GetModuleFileNameW") - before) << c.module;
+    EXPECT_EQ(c.ini, U8(SetupIniPath())) << c.module;
   }
-  fake_win32::FailEveryCall("GetModuleFileNameA", ERROR_ACCESS_DENIED);
-  EXPECT_EQ("", ModuleDirectory());
-  EXPECT_EQ("setup.ini", SetupIniPath());
+  fake_win32::FailEveryCall("GetModuleFileNameW", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(L"", ModuleDirectory());
+  EXPECT_EQ(L"setup.ini", SetupIniPath());
 }
 
 TEST_F(PlatformCallsTest, SettingMessages) {
   struct Reader {
-    std::string (*read)();
+    std::wstring (*read)();
     const char* text;
   };
   const Reader readers[] = {
@@ -113,8 +116,8 @@ TEST_F(PlatformCallsTest, SettingMessages) {
   SetupIniFile none;
   for (const auto& reader : readers) {
     const size_t before = fake_win32::MessageBoxes().size();
-    EXPECT_EQ("", reader.read());
-    EXPECT_EQ("", reader.read());  // asked twice, told twice
+    EXPECT_EQ(L"", reader.read());
+    EXPECT_EQ(L"", reader.read());  // asked twice, told twice
     const auto& boxes = fake_win32::MessageBoxes();
     ASSERT_EQ(before + 2, boxes.size());
     for (size_t i = before; i < boxes.size(); ++i) {
@@ -128,10 +131,10 @@ TEST_F(PlatformCallsTest, SettingMessages) {
 
 TEST_F(PlatformCallsTest, OnlyAMissShowsAMessage) {
   SetupIniFile ini("[Common]\nversion=\nExecution=Error737\nServiceName=error737\n");
-  EXPECT_EQ("", ReadSetupVersion());
-  EXPECT_EQ("Error737", ReadExecution());
+  EXPECT_EQ(L"", ReadSetupVersion());
+  EXPECT_EQ(L"Error737", ReadExecution());
   EXPECT_TRUE(fake_win32::MessageBoxes().empty());
-  EXPECT_EQ("", ReadServiceName());
+  EXPECT_EQ(L"", ReadServiceName());
   ASSERT_EQ(1u, fake_win32::MessageBoxes().size());
   EXPECT_EQ("Can not read service name from setup.ini", fake_win32::MessageBoxes()[0].text);
 }
@@ -141,9 +144,9 @@ TEST_F(PlatformCallsTest, RegistryMasksAndOrder) {
   const int closed = CallCount("RegCloseKey");
   {
     RegReader reader;
-    ASSERT_TRUE(reader.Open(key.path()));
-    EXPECT_EQ((Args{"0x80000002", key.path(), "0", "0x20019"}), CallsTo("RegOpenKeyExA").back().args);
-    const auto info = CallsTo("RegQueryInfoKeyA");
+    ASSERT_TRUE(reader.Open(W(key.path())));
+    EXPECT_EQ((Args{"0x80000002", key.path(), "0", "0x20019"}), CallsTo("RegOpenKeyExW").back().args);
+    const auto info = CallsTo("RegQueryInfoKeyW");
     ASSERT_EQ(2u, info.size());
     EXPECT_NE("(null)", info[0].args[9 - 1]);  // values first: the longest value name asked
     EXPECT_EQ("(null)", info[0].args[5]);
@@ -152,8 +155,8 @@ TEST_F(PlatformCallsTest, RegistryMasksAndOrder) {
   EXPECT_EQ(closed + 1, CallCount("RegCloseKey"));
   {
     RegWriter writer;
-    ASSERT_TRUE(writer.Create(key.path() + "\\New"));
-    const auto args = CallsTo("RegCreateKeyExA").back().args;
+    ASSERT_TRUE(writer.Create(W(key.path() + "\\New")));
+    const auto args = CallsTo("RegCreateKeyExW").back().args;
     EXPECT_EQ("0x80000002", args[0]);
     EXPECT_EQ("0", args[2]);
     EXPECT_EQ("(null)", args[3]);
@@ -171,27 +174,27 @@ struct WideReader : RegReader {
 TEST_F(PlatformCallsTest, OpenAsksForItsMaskThroughTheVirtualSlot) {
   ScratchKey key;
   WideReader reader;
-  ASSERT_TRUE(reader.Open(key.path()));
-  EXPECT_EQ("0x20119", CallsTo("RegOpenKeyExA").back().args[3]);
+  ASSERT_TRUE(reader.Open(W(key.path())));
+  EXPECT_EQ("0x20119", CallsTo("RegOpenKeyExW").back().args[3]);
 }
 
 TEST_F(PlatformCallsTest, KeysThatFailToOpenAreNeverClosed) {
   {
     RegReader reader;
-    EXPECT_FALSE(reader.Open("Software\\Absent"));
+    EXPECT_FALSE(reader.Open(L"Software\\Absent"));
     RegWriter writer;
-    fake_win32::FailCall("RegCreateKeyExA", 1, ERROR_ACCESS_DENIED);
-    EXPECT_FALSE(writer.Create("Software\\Denied"));
+    fake_win32::FailCall("RegCreateKeyExW", 1, ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(writer.Create(L"Software\\Denied"));
   }
   EXPECT_EQ(0, CallCount("RegCloseKey"));
-  EXPECT_EQ(0, CallCount("RegQueryInfoKeyA"));
+  EXPECT_EQ(0, CallCount("RegQueryInfoKeyW"));
 }
 
 TEST_F(PlatformCallsTest, UnqueryableKeyStillOpens) {
   ScratchKey key;
-  fake_win32::FailEveryCall("RegQueryInfoKeyA", ERROR_ACCESS_DENIED);
+  fake_win32::FailEveryCall("RegQueryInfoKeyW", ERROR_ACCESS_DENIED);
   RegReader reader;
-  ASSERT_TRUE(reader.Open(key.path()));
+  ASSERT_TRUE(reader.Open(W(key.path())));
   EXPECT_EQ(0u, reader.open_key().value_names()->length());
   EXPECT_EQ(nullptr, reader.open_key().value_names()->buffer());
   EXPECT_EQ(0u, reader.open_key().sub_key_names()->length());
@@ -201,7 +204,7 @@ TEST_F(PlatformCallsTest, VersionValueWhoseSecondQueryFails) {
   ScratchKey key;
   key.SetValue("Version", REG_SZ, std::string("1.0\0", 4));
   RegReader reader;
-  ASSERT_TRUE(reader.Open(key.path()));
+  ASSERT_TRUE(reader.Open(W(key.path())));
   fake_win32::FailCall("RegQueryValueExA", 2, ERROR_MORE_DATA);
   std::string version = "kept";
   EXPECT_FALSE(QueryVersionValue(reader.key(), &version));
@@ -211,15 +214,15 @@ TEST_F(PlatformCallsTest, VersionValueWhoseSecondQueryFails) {
 TEST_F(PlatformCallsTest, PresenceCheckArguments) {
   SetupIniFile ini("[Common]\nServiceName=FanSvc\n");
   EXPECT_FALSE(IsServiceInstalled());
-  EXPECT_EQ((Args{"(null)", "(null)", "0xF003F"}), CallsTo("OpenSCManagerA")[0].args);
-  EXPECT_EQ("FanSvc", CallsTo("OpenServiceA")[0].args[1]);
-  EXPECT_EQ("0x1", CallsTo("OpenServiceA")[0].args[2]);
+  EXPECT_EQ((Args{"(null)", "(null)", "0xF003F"}), CallsTo("OpenSCManagerW")[0].args);
+  EXPECT_EQ("FanSvc", CallsTo("OpenServiceW")[0].args[1]);
+  EXPECT_EQ("0x1", CallsTo("OpenServiceW")[0].args[2]);
   EXPECT_EQ(1, CallCount("CloseServiceHandle"));  // the manager, though no service
 
-  fake_win32::FailEveryCall("OpenSCManagerA", ERROR_ACCESS_DENIED);
-  const int reads = CallCount("GetPrivateProfileStringA");
+  fake_win32::FailEveryCall("OpenSCManagerW", ERROR_ACCESS_DENIED);
+  const int reads = CallCount("GetPrivateProfileStringW");
   EXPECT_FALSE(IsServiceInstalled());
-  EXPECT_EQ(reads, CallCount("GetPrivateProfileStringA"));  // the setting is not read
+  EXPECT_EQ(reads, CallCount("GetPrivateProfileStringW"));  // the setting is not read
 }
 
 TEST_F(PlatformCallsTest, ManagerClosesBeforeTheServiceHandle) {
@@ -234,11 +237,11 @@ TEST_F(PlatformCallsTest, ManagerClosesBeforeTheServiceHandle) {
   EXPECT_TRUE(IsServiceInstalled());
   const auto closes = CallsTo("CloseServiceHandle");
   ASSERT_EQ(before + 2, closes.size());
-  EXPECT_EQ(CallsTo("OpenSCManagerA").size(), 2u);
+  EXPECT_EQ(CallsTo("OpenSCManagerW").size(), 1u);  // the test made its service through the A form
   const std::string managerHandle = closes[before].args[0];
   const std::string serviceHandle = closes[before + 1].args[0];
   EXPECT_NE(managerHandle, serviceHandle);
-  const auto open = CallsTo("OpenServiceA").back().args;
+  const auto open = CallsTo("OpenServiceW").back().args;
   EXPECT_EQ(managerHandle, open[0]);
 }
 
@@ -246,8 +249,8 @@ TEST_F(PlatformCallsTest, LaunchArgumentsAndHandles) {
   ScratchFolder folder;
   SetupIniFile ini("[Common]\nExecution=svc.exe\n");
   test_support::PlaceServiceStandIn(folder.path() + "svc.exe");
-  ASSERT_TRUE(LaunchServiceExecutable(folder.path()));
-  const auto create = CallsTo("CreateProcessA")[0].args;
+  ASSERT_TRUE(LaunchServiceExecutable(W(folder.path())));
+  const auto create = CallsTo("CreateProcessW")[0].args;
   EXPECT_EQ("(null)", create[0]);
   EXPECT_EQ("\"" + folder.path() + "svc.exe\" /Service", create[1]);
   EXPECT_EQ("(null)", create[2]);
@@ -256,10 +259,10 @@ TEST_F(PlatformCallsTest, LaunchArgumentsAndHandles) {
   EXPECT_EQ("0x8000000", create[5]);
   EXPECT_EQ("(null)", create[6]);
   EXPECT_EQ("(null)", create[7]);
-  EXPECT_EQ(std::to_string(sizeof(STARTUPINFOA)), create[8]);
+  EXPECT_EQ(std::to_string(sizeof(STARTUPINFOW)), create[8]);
   const auto sequence = CallSequence();
   const std::vector<std::string> tail(sequence.end() - 4, sequence.end());
-  EXPECT_EQ((std::vector<std::string>{"CreateProcessA", "WaitForSingleObject", "CloseHandle", "CloseHandle"}), tail);
+  EXPECT_EQ((std::vector<std::string>{"CreateProcessW", "WaitForSingleObject", "CloseHandle", "CloseHandle"}), tail);
   EXPECT_EQ("0xFFFFFFFF", CallsTo("WaitForSingleObject")[0].args[1]);
   const auto closes = CallsTo("CloseHandle");
   EXPECT_EQ(CallsTo("WaitForSingleObject")[0].args[0], closes[0].args[0]);  // the process first
@@ -278,11 +281,11 @@ TEST_F(PlatformCallsTest, CommandLineMustFitItsBuffer) {
     SetupIniFile ini("[Common]\nExecution=svc.exe\n");
     const std::string expected = "\"" + folder + "svc.exe\" /Service";
     ASSERT_EQ(c.length, expected.size());
-    const int before = CallCount("CreateProcessA");
-    EXPECT_FALSE(LaunchServiceExecutable(folder));  // no such program either way
-    EXPECT_EQ(c.created ? 1 : 0, CallCount("CreateProcessA") - before) << c.length;
+    const int before = CallCount("CreateProcessW");
+    EXPECT_FALSE(LaunchServiceExecutable(W(folder)));  // no such program either way
+    EXPECT_EQ(c.created ? 1 : 0, CallCount("CreateProcessW") - before) << c.length;
     if (c.created) {
-      EXPECT_EQ(expected, CallsTo("CreateProcessA").back().args[1]);
+      EXPECT_EQ(expected, CallsTo("CreateProcessW").back().args[1]);
     }
   }
   EXPECT_EQ(0, CallCount("WaitForSingleObject"));
@@ -290,12 +293,12 @@ TEST_F(PlatformCallsTest, CommandLineMustFitItsBuffer) {
 
 TEST_F(PlatformCallsTest, InstallFolderArgumentsAndResults) {
   SetupIniFile ini("[Common]\nInstallPath=Vendor\\Tool\n");
-  EXPECT_EQ("C:\\Program Files (x86)\\Vendor\\Tool\\2.1.0\\", ResolveInstallFolder("2.1.0"));
-  const Args args = CallsTo("SHGetFolderPathAndSubDirA")[0].args;
+  EXPECT_EQ("C:\\Program Files (x86)\\Vendor\\Tool\\2.1.0\\", U8(ResolveInstallFolder(L"2.1.0")));
+  const Args args = CallsTo("SHGetFolderPathAndSubDirW")[0].args;
   EXPECT_EQ((Args{"(null)", "0x8026", "(null)", "0", "Vendor\\Tool\\2.1.0"}), Args(args.begin(), args.begin() + 5));
   for (uint32_t result : {1u, 0x80004005u, 0x80070005u}) {
-    fake_win32::FailCall("SHGetFolderPathAndSubDirA", CallCount("SHGetFolderPathAndSubDirA") + 1, result);
-    EXPECT_EQ("", ResolveInstallFolder("2.1.0")) << result;
+    fake_win32::FailCall("SHGetFolderPathAndSubDirW", CallCount("SHGetFolderPathAndSubDirW") + 1, result);
+    EXPECT_EQ(L"", ResolveInstallFolder(L"2.1.0")) << result;
   }
 }
 
@@ -332,17 +335,17 @@ TEST_F(PlatformCallsTest, CopyErrorsOfTheFirstFile) {
     WriteFile(source.path() + "a", "a");
     WriteFile(source.path() + "b", "b");
     for (size_t i = 0; i < c.copyErrors.size(); ++i) {
-      if (c.copyErrors[i]) fake_win32::FailCall("CopyFileA", static_cast<int>(i) + 1, c.copyErrors[i]);
+      if (c.copyErrors[i]) fake_win32::FailCall("CopyFileW", static_cast<int>(i) + 1, c.copyErrors[i]);
     }
-    EXPECT_EQ(c.result, CopyPayload(source.path(), target.path())) << c.name;
-    EXPECT_EQ(c.attributeResets, CallCount("SetFileAttributesA")) << c.name;
+    EXPECT_EQ(c.result, CopyPayload(W(source.path()), W(target.path()))) << c.name;
+    EXPECT_EQ(c.attributeResets, CallCount("SetFileAttributesW")) << c.name;
     if (c.attributeResets) {
-      EXPECT_EQ((Args{target.path() + "a", "0x80"}), CallsTo("SetFileAttributesA")[0].args) << c.name;
+      EXPECT_EQ((Args{target.path() + "a", "0x80"}), CallsTo("SetFileAttributesW")[0].args) << c.name;
     }
-    EXPECT_EQ(static_cast<int>(c.copyErrors.size()) + 1, CallCount("CopyFileA")) << c.name;
+    EXPECT_EQ(static_cast<int>(c.copyErrors.size()) + 1, CallCount("CopyFileW")) << c.name;
     EXPECT_EQ(c.copyErrors.back() == 0, test_support::FileExists(target.path() + "a")) << c.name;
     EXPECT_EQ("b", test_support::ReadFile(target.path() + "b")) << c.name;  // the next file still copied
-    for (const auto& call : CallsTo("CopyFileA")) EXPECT_EQ("0", call.args[2]);
+    for (const auto& call : CallsTo("CopyFileW")) EXPECT_EQ("0", call.args[2]);
   }
 }
 
@@ -352,15 +355,15 @@ TEST_F(PlatformCallsTest, FullDiskOnALaterFileFailsTheCopy) {
   ScratchFolder source;
   ScratchFolder target;
   for (const char* name : {"a", "b", "c"}) WriteFile(source.path() + name, name);
-  fake_win32::FailCall("CopyFileA", 2, ERROR_DISK_FULL);
-  EXPECT_FALSE(CopyPayload(source.path(), target.path()));
-  const auto copies = CallsTo("CopyFileA");
+  fake_win32::FailCall("CopyFileW", 2, ERROR_DISK_FULL);
+  EXPECT_FALSE(CopyPayload(W(source.path()), W(target.path())));
+  const auto copies = CallsTo("CopyFileW");
   ASSERT_EQ(3u, copies.size());
   const std::string failed = copies[1].args[1];
   for (const char* name : {"a", "b", "c"}) {
     EXPECT_EQ(target.path() + name != failed, test_support::FileExists(target.path() + name)) << name;
   }
-  EXPECT_EQ(0, CallCount("SetFileAttributesA"));
+  EXPECT_EQ(0, CallCount("SetFileAttributesW"));
 }
 
 }  // namespace

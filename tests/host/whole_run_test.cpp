@@ -13,6 +13,7 @@
 #include "setup/setup_run.h"
 #include "tests/support/run_scenario.h"
 #include "tests/support/scratch.h"
+#include "tests/support/wide.h"
 
 namespace vantu {
 namespace {
@@ -64,9 +65,9 @@ TEST_F(WholeRunTest, FreshInstallThenNothingToDoThenAnUpdate) {
   EXPECT_TRUE(Boxes().empty());
   EXPECT_EQ("CoInitialize", fake_win32::CallSequence().front());
 
-  const int copies = CallCount("CopyFileA");
+  const int copies = CallCount("CopyFileW");
   ASSERT_EQ(0, RunOnce());  // same version, service present
-  EXPECT_EQ(copies, CallCount("CopyFileA"));
+  EXPECT_EQ(copies, CallCount("CopyFileW"));
   EXPECT_EQ(1u, scenario.launches.size());
 
   scenario.settings["version"] = "2.2.0";
@@ -80,8 +81,8 @@ TEST_F(WholeRunTest, FreshInstallThenNothingToDoThenAnUpdate) {
 TEST_F(WholeRunTest, ClosedGateStopsBeforeAnySetting) {
   scenario.component.scripts[L"iAcpiMbif"].data = test_support::MbifPackage(0x1FF);
   EXPECT_EQ(-1, RunOnce());
-  EXPECT_EQ(0, CallCount("GetPrivateProfileStringA"));
-  EXPECT_EQ(0, CallCount("OpenSCManagerA"));
+  EXPECT_EQ(0, CallCount("GetPrivateProfileStringW"));
+  EXPECT_EQ(0, CallCount("OpenSCManagerW"));
   EXPECT_FALSE(test_support::KeyExists(RunScenario::kRegistryKey));
   ASSERT_EQ(2u, scenario.component.calls.size());
   EXPECT_EQ(L"iAcpiInit", scenario.component.calls[0].method);
@@ -97,7 +98,7 @@ TEST_F(WholeRunTest, CopyFailureEndsWithoutLaunchOrRecord) {
 }
 
 TEST_F(WholeRunTest, FullDiskEndsWithoutLaunchOrRecord) {
-  fake_win32::FailCall("CopyFileA", 1, ERROR_DISK_FULL);
+  fake_win32::FailCall("CopyFileW", 1, ERROR_DISK_FULL);
   EXPECT_EQ(-1, RunOnce());
   EXPECT_TRUE(scenario.launches.empty());
   EXPECT_FALSE(test_support::KeyExists(RunScenario::kRegistryKey));
@@ -107,7 +108,7 @@ TEST_F(WholeRunTest, FullDiskEndsWithoutLaunchOrRecord) {
     copied += FileExists(scenario.InstallFolder() + file) ? 1 : 0;
   }
   EXPECT_EQ(3, copied);
-  EXPECT_EQ(4, CallCount("CopyFileA"));
+  EXPECT_EQ(4, CallCount("CopyFileW"));
 }
 
 TEST_F(WholeRunTest, TargetInUseIsPassedOverAndTheRunGoesOn) {
@@ -185,11 +186,11 @@ TEST_F(WholeRunTableTest, UnusableVersionEndsBeforeTheInstallFolder) {
       fake_win32::ClearCalls();
       EXPECT_EQ(-1, RunOnce());
       EXPECT_EQ(c.boxes, Boxes());
-      EXPECT_EQ(0, CallCount("SHGetFolderPathAndSubDirA"));
-      EXPECT_EQ(0, CallCount("FindFirstFileA"));
-      EXPECT_EQ(0, CallCount("CopyFileA"));
-      EXPECT_EQ(0, CallCount("CreateProcessA"));
-      EXPECT_EQ(0, CallCount("RegCreateKeyExA"));
+      EXPECT_EQ(0, CallCount("SHGetFolderPathAndSubDirW"));
+      EXPECT_EQ(0, CallCount("FindFirstFileW"));
+      EXPECT_EQ(0, CallCount("CopyFileW"));
+      EXPECT_EQ(0, CallCount("CreateProcessW"));
+      EXPECT_EQ(0, CallCount("RegCreateKeyExW"));
       EXPECT_TRUE(scenario.launches.empty());
       EXPECT_FALSE(test_support::KeyExists(RunScenario::kRegistryKey));
       std::error_code error;
@@ -201,13 +202,13 @@ TEST_F(WholeRunTableTest, UnusableVersionEndsBeforeTheInstallFolder) {
 
 TEST_F(WholeRunTest, UnusableVersionOverAPresentServiceIsStillNothingToDo) {
   ASSERT_EQ(0, RunOnce());
-  const int copies = CallCount("CopyFileA");
+  const int copies = CallCount("CopyFileW");
   for (const char* version : {"", ".."}) {
     scenario.settings["version"] = version;
     scenario.WriteSetupIni(scenario.settings);
     EXPECT_EQ(0, RunOnce()) << version;  // not newer than 2.1.0, and the service is there
   }
-  EXPECT_EQ(copies, CallCount("CopyFileA"));
+  EXPECT_EQ(copies, CallCount("CopyFileW"));
   EXPECT_EQ(1u, scenario.launches.size());
   EXPECT_EQ(std::string("2.1.0\0", 6), QueryValue(RunScenario::kRegistryKey, "Version").bytes);
 }
@@ -245,15 +246,100 @@ TEST_F(WholeRunTableTest, WithoutInstallPathTheVersionFolderSitsBelowProgramFile
   }
 }
 
+// Whole runs from a program folder, with payload files, named outside the
+// ANSI code page (1252), and in code page 932, where the second byte of 能,
+// ソ and 表 is 0x5C: every file is deployed under its exact name, the
+// service executable runs, "Path" holds the exact folder and "Version" reads
+// back (through the ANSI functions, as the next run compares) as the offered
+// text in the code page, so that a second run finds nothing to do.
+TEST_F(WholeRunTableTest, NamesInAnyLanguageDeployExactly) {
+  using test_support::W;
+  struct Case {
+    const char* name;
+    UINT codePage;
+    std::string programFolder;
+    std::vector<std::string> payload;
+    std::string execution;
+    std::string version;
+    bool utf16Ini;  // setup.ini in UTF-16 with a byte-order mark, else in the code page
+  };
+  const Case cases[] = {
+      {"1252, folder and files in other scripts", 1252, "C:\\Users\\张伟\\Downloads\\新機能\\",
+       {"plain.txt", "файл.dll", "αβγ.txt", "张伟.dat", "😀.bin"}, "服务 svc.exe", "2.1.0", true},
+      {"1252, version in the code page", 1252, "C:\\Setup\\", {"a.dll"}, "fansvc.exe", "2.1-café", false},
+      {"932, double-byte names", 932, "C:\\新機能\\", {"ソ.dll", "表.txt"}, "fansvc.exe", "表1", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake_win32::Reset();
+    {
+      RunScenario scenario;
+      fake_win32::SetAnsiCodePage(c.codePage);
+      fake_win32::SetModuleFileName(c.programFolder + "setup.exe");
+      test_support::MakeFolder(c.programFolder);
+      test_support::WriteFile(c.programFolder + "setup.exe", "MZ setup");
+      test_support::WriteFile(c.programFolder + c.execution, "MZ service");
+      for (const auto& file : c.payload) test_support::WriteFile(c.programFolder + file, "bytes of " + file);
+      const std::string ini = "[Common]\r\nServiceName=FanControl\r\nInstallPath=Vendor\\FanControl\r\n"
+                              "RegistryKey=SOFTWARE\\Vendor\\FanControl\r\nExecution=" +
+                              c.execution + "\r\nversion=" + c.version + "\r\n";
+      std::string bytes;
+      if (c.utf16Ini) {
+        bytes = "\xFF\xFE";
+        for (const wchar_t ch : W(ini)) {
+          bytes += static_cast<char>(static_cast<uint32_t>(ch) & 0xFF);
+          bytes += static_cast<char>((static_cast<uint32_t>(ch) >> 8) & 0xFF);
+        }
+      } else {
+        const std::wstring wide = W(ini);
+        bytes.resize(wide.size() * 2);
+        bytes.resize(static_cast<size_t>(WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
+                                                             &bytes[0], static_cast<int>(bytes.size()), nullptr,
+                                                             nullptr)));
+      }
+      test_support::WriteFile(c.programFolder + "setup.ini", bytes);
+      fake_win32::ClearCalls();
+
+      ASSERT_EQ(0, RunOnce());
+      const std::string folder = "C:\\Program Files (x86)\\Vendor\\FanControl\\" + c.version + "\\";
+      std::vector<std::string> expected = c.payload;
+      expected.push_back(c.execution);
+      expected.push_back("setup.exe");
+      expected.push_back("setup.ini");
+      for (const auto& file : expected) {
+        EXPECT_TRUE(FileExists(folder + file)) << file;
+        EXPECT_EQ(test_support::ReadFile(c.programFolder + file), test_support::ReadFile(folder + file)) << file;
+      }
+      ASSERT_EQ(1u, scenario.launches.size());
+      EXPECT_EQ("\"" + folder + c.execution + "\" /Service", scenario.launches[0]);
+      EXPECT_EQ(folder, test_support::QueryText(RunScenario::kRegistryKey, "Path"));
+      EXPECT_EQ(c.version, test_support::QueryText(RunScenario::kRegistryKey, "Version"));
+      const std::wstring wideVersion = W(c.version);
+      std::string ansi(wideVersion.size() * 2, '\0');
+      ansi.resize(static_cast<size_t>(WideCharToMultiByte(CP_ACP, 0, wideVersion.data(),
+                                                          static_cast<int>(wideVersion.size()), &ansi[0],
+                                                          static_cast<int>(ansi.size()), nullptr, nullptr)));
+      EXPECT_EQ(ansi + '\0', QueryValue(RunScenario::kRegistryKey, "Version").bytes);
+
+      // The same version again, the service now present: nothing to do.
+      ASSERT_EQ(0, RunOnce());
+      EXPECT_EQ(1u, scenario.launches.size());
+    }
+    ExpectAllReleased();
+  }
+}
+
 TEST_F(WholeRunTest, RecordIsWrittenLastAndTheKeyClosed) {
   ASSERT_EQ(0, RunOnce());
   const auto sequence = fake_win32::CallSequence();
   const std::vector<std::string> tail(sequence.end() - 3, sequence.end());
-  EXPECT_EQ((std::vector<std::string>{"RegSetValueExA", "RegSetValueExA", "RegCloseKey"}), tail);
-  const auto sets = fake_win32::CallsTo("RegSetValueExA");
-  EXPECT_EQ((std::vector<std::string>{sets[0].args[0], "Version", "0", "1", "2.1.0", "6"}), sets[0].args);
+  EXPECT_EQ((std::vector<std::string>{"RegSetValueExW", "RegSetValueExW", "RegCloseKey"}), tail);
+  const auto sets = fake_win32::CallsTo("RegSetValueExW");
+  // Byte counts of the wide texts with their terminators.
+  const std::string versionBytes = std::to_string(6 * sizeof(wchar_t));
+  EXPECT_EQ((std::vector<std::string>{sets[0].args[0], "Version", "0", "1", "2.1.0", versionBytes}), sets[0].args);
   EXPECT_EQ("Path", sets[1].args[1]);
-  EXPECT_EQ(std::to_string(scenario.InstallFolder().size() + 1), sets[1].args[5]);
+  EXPECT_EQ(std::to_string((scenario.InstallFolder().size() + 1) * sizeof(wchar_t)), sets[1].args[5]);
   EXPECT_EQ("(null)", fake_win32::CallsTo("CoInitialize")[0].args[0]);
 }
 
@@ -307,7 +393,7 @@ TEST_F(WholeRunTableTest, LargerFirmwarePackages) {
       EXPECT_EQ(c.exitCode, RunOnce());
       EXPECT_EQ(c.exitCode == 0 ? 1u : 0u, scenario.launches.size());
       EXPECT_EQ(c.exitCode == 0, QueryValue(RunScenario::kRegistryKey, "Version").exists);
-      EXPECT_EQ(c.exitCode == 0, CallCount("GetPrivateProfileStringA") > 0);  // a closed gate reads nothing
+      EXPECT_EQ(c.exitCode == 0, CallCount("GetPrivateProfileStringW") > 0);  // a closed gate reads nothing
       EXPECT_EQ(1u, scenario.component.references());
     }
     ExpectAllReleased();

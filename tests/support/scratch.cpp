@@ -5,6 +5,8 @@
 #include <iterator>
 #include <system_error>
 
+#include "tests/support/wide.h"
+
 #ifdef FANSETUP_FAKE_WIN32
 #include "fake_win32/control.h"
 #else
@@ -54,11 +56,11 @@ bool OnFakePlatform() {
 #endif
 }
 
-std::string NativePath(const std::string& windowsPath) {
+fs::path NativePath(const std::string& windowsPath) {
 #ifdef FANSETUP_FAKE_WIN32
-  return fake_win32::HostPath(windowsPath);
+  return fs::path(fake_win32::HostPath(windowsPath));
 #else
-  return windowsPath;
+  return fs::path(W(windowsPath));
 #endif
 }
 
@@ -106,9 +108,9 @@ ScratchFolder::ScratchFolder() {
 #ifdef FANSETUP_FAKE_WIN32
   path_ = "C:\\scratch\\" + std::to_string(NextNumber()) + "\\";
 #else
-  char temp[MAX_PATH] = {};
-  GetTempPathA(MAX_PATH, temp);
-  path_ = std::string(temp) + "fansetup-" + ProcessTag() + "-" + std::to_string(NextNumber()) + "\\";
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  path_ = U8(temp) + "fansetup-" + ProcessTag() + "-" + std::to_string(NextNumber()) + "\\";
 #endif
   RemoveTree(path_);
   MakeFolder(path_);
@@ -153,6 +155,27 @@ StoredValue QueryValue(const std::string& keyPath, const std::string& name) {
   return value;
 }
 
+std::string QueryText(const std::string& keyPath, const std::string& name) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(keyPath).c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+    return "(absent)";
+  }
+  std::string text = "(absent)";
+  DWORD type = REG_NONE;
+  DWORD size = 0;
+  const std::wstring wideName = W(name);
+  if (RegQueryValueExW(key, wideName.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
+    std::wstring data(size / sizeof(wchar_t) + 1, L'\0');
+    if (RegQueryValueExW(key, wideName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data[0]), &size) ==
+        ERROR_SUCCESS) {
+      data.resize(data.find(L'\0'));
+      text = U8(data);
+    }
+  }
+  RegCloseKey(key);
+  return text;
+}
+
 bool KeyExists(const std::string& keyPath) {
   HKEY key = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
@@ -164,7 +187,8 @@ ExclusiveHold::ExclusiveHold(const std::string& windowsPath) : path_(windowsPath
 #ifdef FANSETUP_FAKE_WIN32
   fake_win32::HoldOpen(windowsPath);
 #else
-  handle_ = CreateFileA(windowsPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  handle_ = CreateFileW(W(windowsPath).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                        nullptr);
   EXPECT_NE(INVALID_HANDLE_VALUE, handle_) << "cannot hold " << windowsPath;
 #endif
 }

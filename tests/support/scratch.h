@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 namespace test_support {
@@ -23,8 +24,11 @@ class PlatformTest : public ::testing::Test {
 // True on the in-memory platform, where host-only set-up is possible.
 bool OnFakePlatform();
 
+// Paths and names in these helpers are UTF-8 (tests/support/wide.h turns
+// them into the product's UTF-16).
+//
 // The host path behind a Windows path (the path itself on Windows).
-std::string NativePath(const std::string& windowsPath);
+std::filesystem::path NativePath(const std::string& windowsPath);
 
 void WriteFile(const std::string& windowsPath, const std::string& bytes);
 std::string ReadFile(const std::string& windowsPath);
@@ -66,7 +70,11 @@ struct StoredValue {
   DWORD type = REG_NONE;
   std::string bytes;
 };
+// The value as the ANSI functions read it: its bytes in the ANSI code page.
 StoredValue QueryValue(const std::string& keyPath, const std::string& name);
+// A string value as the wide functions read it, in UTF-8, up to its first
+// zero; "(absent)" when there is no such value.
+std::string QueryText(const std::string& keyPath, const std::string& name);
 bool KeyExists(const std::string& keyPath);
 
 // Holds a file open without sharing, as another program might.

@@ -1,5 +1,6 @@
 // A scripted double of every operation the setup run calls: answers from
-// fields the test sets, and records each call with its arguments in order.
+// fields the test sets, and records each call with its arguments in order
+// (in UTF-8).
 #pragma once
 
 #include <optional>
@@ -8,14 +9,18 @@
 
 #include "setup/installed_version.h"
 #include "setup/setup_operations.h"
+#include "tests/support/wide.h"
 
 namespace test_support {
 
 class ScriptedOperations : public vantu::SetupOperations {
  public:
   std::optional<ULONG> firmwareWord = 0x200;  // nullopt: the probe writes nothing
+  // The offered version's text (UTF-8) and its bytes in the ANSI code page;
+  // the ANSI form is the text itself unless set.
   std::string offeredVersion = "2.0";
-  std::string installedVersion = "1.0";
+  std::optional<std::string> offeredAnsi;
+  std::string installedVersion = "1.0";  // in the ANSI code page
   std::vector<bool> serviceInstalled = {true, true};  // answers, in order
   std::string installFolder = "C:\\Program Files\\Fan\\2.0\\";
   std::string moduleDirectory = "C:\\Setup\\";
@@ -32,9 +37,9 @@ class ScriptedOperations : public vantu::SetupOperations {
     calls.push_back("ReadMbifValues(" + std::to_string(*word) + ")");
     if (firmwareWord) *word = *firmwareWord;
   }
-  std::string ReadSetupVersion() override {
+  vantu::OfferedVersion ReadSetupVersion() override {
     calls.push_back("ReadSetupVersion");
-    return offeredVersion;
+    return vantu::OfferedVersion{W(offeredVersion), offeredAnsi.value_or(offeredVersion)};
   }
   std::string ReadInstalledVersion() override {
     calls.push_back("ReadInstalledVersion");
@@ -45,30 +50,30 @@ class ScriptedOperations : public vantu::SetupOperations {
     calls.push_back("IsServiceInstalled");
     return asked < serviceInstalled.size() ? serviceInstalled[asked] : false;
   }
-  std::string ResolveInstallFolder(std::string version) override {
-    calls.push_back("ResolveInstallFolder(" + version + ")");
-    return installFolder;
+  std::wstring ResolveInstallFolder(std::wstring version) override {
+    calls.push_back("ResolveInstallFolder(" + U8(version) + ")");
+    return W(installFolder);
   }
-  std::string ModuleDirectory() override {
+  std::wstring ModuleDirectory() override {
     calls.push_back("ModuleDirectory");
-    return moduleDirectory;
+    return W(moduleDirectory);
   }
-  bool CopyPayload(const std::string& source, const std::string& target) override {
-    calls.push_back("CopyPayload(" + source + "," + target + ")");
+  bool CopyPayload(const std::wstring& source, const std::wstring& target) override {
+    calls.push_back("CopyPayload(" + U8(source) + "," + U8(target) + ")");
     return copyResult;
   }
-  bool LaunchServiceExecutable(const std::string& folder) override {
-    calls.push_back("LaunchServiceExecutable(" + folder + ")");
+  bool LaunchServiceExecutable(const std::wstring& folder) override {
+    calls.push_back("LaunchServiceExecutable(" + U8(folder) + ")");
     return launchResult;
   }
-  std::string ReadRegistryKey() override {
+  std::wstring ReadRegistryKey() override {
     calls.push_back("ReadRegistryKey");
-    return registryKey;
+    return W(registryKey);
   }
   // Records for real, below HKEY_LOCAL_MACHINE, unless createKey is false.
-  void RecordInstall(const std::string& keyPath, const std::string& version,
-                     const std::string& folder) override {
-    calls.push_back("RecordInstall(" + keyPath + "," + version + "," + folder + ")");
+  void RecordInstall(const std::wstring& keyPath, const std::wstring& version,
+                     const std::wstring& folder) override {
+    calls.push_back("RecordInstall(" + U8(keyPath) + "," + U8(version) + "," + U8(folder) + ")");
     if (createKey) vantu::RecordInstall(keyPath, version, folder);
   }
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "tests/support/scratch.h"
+#include "tests/support/wide.h"
 
 #ifdef FANSETUP_FAKE_WIN32
 #include "fake_win32/control.h"
@@ -23,9 +24,9 @@ void PlaceServiceStandIn(const std::string& path) {
     return 7;
   });
 #else
-  char self[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, self, MAX_PATH);
-  EXPECT_TRUE(CopyFileA(self, path.c_str(), FALSE)) << "cannot copy the test program to " << path;
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  EXPECT_TRUE(CopyFileW(self, W(path).c_str(), FALSE)) << "cannot copy the test program to " << path;
 #endif
 }
 

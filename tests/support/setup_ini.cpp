@@ -2,11 +2,12 @@
 
 #include "settings/settings.h"
 #include "tests/support/scratch.h"
+#include "tests/support/wide.h"
 
 namespace test_support {
 
-SetupIniFile::SetupIniFile() : path_(vantu::SetupIniPath()) {
-  MakeFolder(vantu::ModuleDirectory());
+SetupIniFile::SetupIniFile() : path_(U8(vantu::SetupIniPath())) {
+  MakeFolder(U8(vantu::ModuleDirectory()));
   RemoveTree(path_);
 }
 

@@ -9,7 +9,8 @@ namespace test_support {
 
 class SetupIniFile {
  public:
-  // Writes `contents` as setup.ini in the program's folder.
+  // Writes `contents` (bytes, as the file is to hold them) as setup.ini in
+  // the program's folder.
   explicit SetupIniFile(const std::string& contents);
   // No setup.ini at all.
   SetupIniFile();

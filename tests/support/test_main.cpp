@@ -6,16 +6,18 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
 int main(int argc, char** argv) {
   if (argc > 1 && std::strcmp(argv[argc - 1], "/Service") == 0) {
-    char self[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, self, MAX_PATH);
-    std::string note(self);
-    note = note.substr(0, note.rfind('\\') + 1) + "service-ran.txt";
-    std::ofstream(note) << "ran\n";
+    // Its own path may hold any character: read and used in UTF-16.
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring note(self);
+    note = note.substr(0, note.rfind(L'\\') + 1) + L"service-ran.txt";
+    std::ofstream(std::filesystem::path(note)) << "ran\n";
     return 7;
   }
   ::testing::InitGoogleTest(&argc, argv);

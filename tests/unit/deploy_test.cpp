@@ -13,6 +13,7 @@
 #include "deploy/payload_copy.h"
 #include "tests/support/scratch.h"
 #include "tests/support/setup_ini.h"
+#include "tests/support/wide.h"
 
 namespace vantu {
 namespace {
@@ -23,6 +24,8 @@ using test_support::MakeFolder;
 using test_support::ReadFile;
 using test_support::ScratchFolder;
 using test_support::SetupIniFile;
+using test_support::U8;
+using test_support::W;
 using test_support::WriteFile;
 
 TEST(PathFunctionsTest, DrivePartAndFileNamePart) {
@@ -43,8 +46,32 @@ TEST(PathFunctionsTest, DrivePartAndFileNamePart) {
       {"a/b", "", ""},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(c.drive, DrivePart(c.path)) << c.path;
-    EXPECT_EQ(c.file, FileNamePart(c.path)) << c.path;
+    EXPECT_EQ(c.drive, U8(DrivePart(W(c.path)))) << c.path;
+    EXPECT_EQ(c.file, U8(FileNamePart(W(c.path)))) << c.path;
+  }
+}
+
+// Names in any language are cut only at the character "\". In the double-byte
+// code page 932 the second byte of 能, ソ and 表 is 0x5C, the byte of a
+// backslash: cut byte by byte, C:\新機能\ would end inside a character and
+// ソ.dll would lose its first character.
+TEST(PathFunctionsTest, NamesInAnyLanguageAreCutAtTheBackslashOnly) {
+  struct Case {
+    const char* path;
+    const char* drive;
+    const char* file;
+  };
+  const Case cases[] = {
+      {"C:\\新機能\\ソ.dll", "C:", "ソ.dll"},
+      {"C:\\新機能\\", "C:", ""},
+      {"C:\\ソフト\\表1", "C:", "表1"},
+      {"D:\\Пакет\\файл.txt", "D:", "файл.txt"},
+      {"C:\\Users\\张伟\\Downloads\\😀.dat", "C:", "😀.dat"},
+      {"E:Ωμέγα.ini", "E:", "Ωμέγα.ini"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.drive, U8(DrivePart(W(c.path)))) << c.path;
+    EXPECT_EQ(c.file, U8(FileNamePart(W(c.path)))) << c.path;
   }
 }
 
@@ -54,16 +81,16 @@ class DeployTest : public test_support::PlatformTest {
   static std::vector<std::string> Walk(const std::string& root, bool filesOnly) {
     std::vector<std::string> names;
     DirectoryWalker walker;
-    EXPECT_TRUE(walker.Open(root));
+    EXPECT_TRUE(walker.Open(W(root)));
     if (filesOnly) walker.SkipDirectories();
     while (!walker.AtEnd()) {
-      names.push_back(walker.Current()->cFileName);
+      names.push_back(U8(walker.Current()->cFileName));
       walker.Advance();
       if (filesOnly) walker.SkipDirectories();
     }
     walker.Close();
     EXPECT_EQ(0u, walker.depth());
-    EXPECT_EQ("", walker.path());
+    EXPECT_EQ(L"", walker.path());
     return names;
   }
 
@@ -90,27 +117,27 @@ TEST_F(DeployTest, WalkerRootWithAnyTrailingBackslashes) {
   const std::string bare = source.path().substr(0, source.path().size() - 1);
   for (const std::string& root : {bare, bare + "\\", bare + "\\\\\\"}) {
     DirectoryWalker walker;
-    ASSERT_TRUE(walker.Open(root));
-    EXPECT_EQ(bare, walker.path());
+    ASSERT_TRUE(walker.Open(W(root)));
+    EXPECT_EQ(bare, U8(walker.path()));
     walker.SkipDirectories();
     ASSERT_FALSE(walker.AtEnd()) << root;
-    EXPECT_EQ(bare + "\\a.txt", walker.CurrentPath());
+    EXPECT_EQ(bare + "\\a.txt", U8(walker.CurrentPath()));
   }
 }
 
 TEST_F(DeployTest, WalkerOnRootsThatCannotBeListed) {
   for (const std::string& root : {source.path() + "absent", source.path() + "absent\\deeper"}) {
     DirectoryWalker walker;
-    EXPECT_TRUE(walker.Open(root));
+    EXPECT_TRUE(walker.Open(W(root)));
     EXPECT_TRUE(walker.AtEnd());
     EXPECT_EQ(nullptr, walker.Current());
-    EXPECT_EQ("", walker.CurrentPath());
+    EXPECT_EQ(L"", walker.CurrentPath());
     walker.Advance();  // harmless at the end
     EXPECT_TRUE(walker.AtEnd());
   }
   WriteFile(source.path() + "file", "x");
   DirectoryWalker onFile;
-  EXPECT_TRUE(onFile.Open(source.path() + "file"));
+  EXPECT_TRUE(onFile.Open(W(source.path() + "file")));
   EXPECT_TRUE(onFile.AtEnd());
 }
 
@@ -121,10 +148,10 @@ TEST_F(DeployTest, WalkerOnAnEmptyFolderSeesOnlyDots) {
 
 TEST_F(DeployTest, EmptyRootListsTheCurrentDrive) {
   DirectoryWalker walker;
-  EXPECT_TRUE(walker.Open(""));
-  EXPECT_EQ("", walker.path());
+  EXPECT_TRUE(walker.Open(L""));
+  EXPECT_EQ(L"", walker.path());
   EXPECT_FALSE(walker.AtEnd());
-  EXPECT_EQ('\\', walker.CurrentPath()[0]);
+  EXPECT_EQ(L'\\', walker.CurrentPath()[0]);
 }
 
 TEST_F(DeployTest, CopyTakesEveryFileButNoFolder) {
@@ -134,11 +161,27 @@ TEST_F(DeployTest, CopyTakesEveryFileButNoFolder) {
   WriteFile(source.path() + "b.exe", "b");
   MakeFolder(source.path() + "lang");
   WriteFile(source.path() + "lang\\de.txt", "de");
-  EXPECT_TRUE(CopyPayload(source.path(), target.path()));
+  EXPECT_TRUE(CopyPayload(W(source.path()), W(target.path())));
   EXPECT_EQ((std::vector<std::string>{"a.dll", "b.exe", "setup.exe", "setup.ini"}),
             Sorted(Walk(target.path(), true)));
   EXPECT_EQ("dll", ReadFile(target.path() + "a.dll"));
   EXPECT_FALSE(FolderExists(target.path() + "lang"));
+}
+
+// A program folder and payload names in several scripts, beside ASCII ones:
+// each file listed and placed under its exact name, byte for byte. The
+// folder's name ends in a character whose second byte in code page 932 is
+// 0x5C.
+TEST_F(DeployTest, NamesInAnyLanguageAreListedAndCopiedExactly) {
+  const std::string folder = source.path() + "新機能\\";
+  MakeFolder(folder);
+  const std::vector<std::string> names = {"plain.txt", "ソ.dll",    "表.txt",     "файл.dll",
+                                          "αβγ.dat",   "张伟.ini", "😀 emoji.bin"};
+  for (const auto& name : names) WriteFile(folder + name, "content of " + name);
+  EXPECT_EQ(Sorted(names), Sorted(Walk(folder, true)));
+  EXPECT_TRUE(CopyPayload(W(folder), W(target.path())));
+  EXPECT_EQ(Sorted(names), Sorted(Walk(target.path(), true)));
+  for (const auto& name : names) EXPECT_EQ("content of " + name, ReadFile(target.path() + name)) << name;
 }
 
 TEST_F(DeployTest, CopyOverwritesWritableAndReadOnlyTargets) {
@@ -146,8 +189,8 @@ TEST_F(DeployTest, CopyOverwritesWritableAndReadOnlyTargets) {
   WriteFile(source.path() + "r.txt", "new r");
   WriteFile(target.path() + "w.txt", "old w");
   WriteFile(target.path() + "r.txt", "old r");
-  ASSERT_TRUE(SetFileAttributesA((target.path() + "r.txt").c_str(), FILE_ATTRIBUTE_READONLY));
-  EXPECT_TRUE(CopyPayload(source.path(), target.path()));
+  ASSERT_TRUE(SetFileAttributesW(W(target.path() + "r.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_TRUE(CopyPayload(W(source.path()), W(target.path())));
   EXPECT_EQ("new w", ReadFile(target.path() + "w.txt"));
   EXPECT_EQ("new r", ReadFile(target.path() + "r.txt"));
 }
@@ -157,7 +200,7 @@ TEST_F(DeployTest, TargetThatCannotBeReplacedFailsTheCopyButNotTheOthers) {
   WriteFile(source.path() + "blocked", "b");
   WriteFile(source.path() + "z.txt", "z");
   MakeFolder(target.path() + "blocked");  // a folder of the same name: refused twice
-  EXPECT_FALSE(CopyPayload(source.path(), target.path()));
+  EXPECT_FALSE(CopyPayload(W(source.path()), W(target.path())));
   EXPECT_EQ("a", ReadFile(target.path() + "a.txt"));
   EXPECT_EQ("z", ReadFile(target.path() + "z.txt"));
   EXPECT_TRUE(FolderExists(target.path() + "blocked"));
@@ -169,7 +212,7 @@ TEST_F(DeployTest, TargetHeldOpenIsSkipped) {
   WriteFile(target.path() + "held.txt", "old");
   {
     test_support::ExclusiveHold hold(target.path() + "held.txt");
-    EXPECT_TRUE(CopyPayload(source.path(), target.path()));
+    EXPECT_TRUE(CopyPayload(W(source.path()), W(target.path())));
   }
   EXPECT_EQ("old", ReadFile(target.path() + "held.txt"));
   EXPECT_EQ("other", ReadFile(target.path() + "other.txt"));
@@ -179,22 +222,22 @@ TEST_F(DeployTest, TargetFolderThatIsNotThereFailsTheCopy) {
   WriteFile(source.path() + "a.txt", "a");
   WriteFile(source.path() + "b.txt", "b");
   const std::string absent = target.path() + "absent\\";
-  EXPECT_FALSE(CopyPayload(source.path(), absent));
+  EXPECT_FALSE(CopyPayload(W(source.path()), W(absent)));
   EXPECT_FALSE(FolderExists(absent));  // the copy makes no folder
   EXPECT_TRUE(Walk(target.path(), true).empty());
 }
 
 TEST_F(DeployTest, NothingToCopy) {
   MakeFolder(source.path() + "only-a-folder");
-  EXPECT_TRUE(CopyPayload(source.path(), target.path()));
-  EXPECT_TRUE(CopyPayload(source.path() + "absent\\", target.path()));
+  EXPECT_TRUE(CopyPayload(W(source.path()), W(target.path())));
+  EXPECT_TRUE(CopyPayload(W(source.path() + "absent\\"), W(target.path())));
   EXPECT_TRUE(Walk(target.path(), true).empty());
 }
 
 TEST_F(DeployTest, EmptyRootsAreRefused) {
   WriteFile(source.path() + "a.txt", "a");
-  EXPECT_FALSE(CopyPayload(source.path(), ""));
-  EXPECT_FALSE(CopyPayload("", target.path()));
+  EXPECT_FALSE(CopyPayload(W(source.path()), L""));
+  EXPECT_FALSE(CopyPayload(L"", W(target.path())));
   EXPECT_FALSE(FileExists("a.txt"));
   EXPECT_TRUE(Walk(target.path(), true).empty());
 }
@@ -202,9 +245,9 @@ TEST_F(DeployTest, EmptyRootsAreRefused) {
 class InstallFolderTest : public test_support::PlatformTest {
  protected:
   static std::string ProgramFiles() {
-    char path[MAX_PATH] = {};
-    EXPECT_EQ(S_OK, SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, path));
-    return path;
+    wchar_t path[MAX_PATH] = {};
+    EXPECT_EQ(S_OK, SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, path));
+    return U8(path);
   }
 
   void TearDown() override {
@@ -219,10 +262,10 @@ TEST_F(InstallFolderTest, VersionedFolderBelowProgramFiles) {
   made.push_back(ProgramFiles() + "\\" + base);
   SetupIniFile ini("[Common]\nInstallPath=" + base + "\\B\n");
   const std::string expected = ProgramFiles() + "\\" + base + "\\B\\1.0\\";
-  EXPECT_EQ(expected, ResolveInstallFolder("1.0"));
+  EXPECT_EQ(expected, U8(ResolveInstallFolder(L"1.0")));
   EXPECT_TRUE(FolderExists(expected));
   WriteFile(expected + "kept.txt", "k");
-  EXPECT_EQ(expected, ResolveInstallFolder("1.0"));  // again: same text, folder untouched
+  EXPECT_EQ(expected, U8(ResolveInstallFolder(L"1.0")));  // again: same text, folder untouched
   EXPECT_TRUE(FileExists(expected + "kept.txt"));
 }
 
@@ -230,12 +273,12 @@ TEST_F(InstallFolderTest, WithoutInstallPathTheVersionSitsBelowProgramFiles) {
   const std::string version = "FanSetupTests" + std::to_string(GetCurrentProcessId()) + "-2.0";
   made.push_back(ProgramFiles() + "\\" + version);
   SetupIniFile ini("[Common]\n");
-  EXPECT_EQ(ProgramFiles() + "\\" + version + "\\", ResolveInstallFolder(version));
+  EXPECT_EQ(ProgramFiles() + "\\" + version + "\\", U8(ResolveInstallFolder(W(version))));
 }
 
 TEST_F(InstallFolderTest, RefusedPathGivesNothing) {
   SetupIniFile ini("[Common]\nInstallPath=Bad|Name\n");
-  EXPECT_EQ("", ResolveInstallFolder("1.0"));
+  EXPECT_EQ(L"", ResolveInstallFolder(L"1.0"));
 }
 
 }  // namespace

@@ -5,19 +5,52 @@
 #include <string>
 
 #include "tests/support/scratch.h"
+#include "tests/support/wide.h"
 
 namespace vantu {
 namespace {
 
 using test_support::ScratchFolder;
+using test_support::U8;
+using test_support::W;
 using test_support::WriteFile;
+
+// `text` (UTF-8) as a UTF-16 file with its byte-order mark, little- or
+// big-endian.
+std::string Utf16(bool littleEndian, const std::string& text) {
+  std::string bytes = littleEndian ? "\xFF\xFE" : "\xFE\xFF";
+  const std::wstring wide = W(text);
+  std::u16string units;
+  for (const wchar_t c : wide) {
+    const auto code = static_cast<uint32_t>(c);
+    if (code >= 0x10000) {
+      units += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+      units += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+    } else {
+      units += static_cast<char16_t>(code);
+    }
+  }
+  for (const char16_t unit : units) {
+    const char low = static_cast<char>(unit & 0xFF);
+    const char high = static_cast<char>(unit >> 8);
+    bytes += littleEndian ? std::string{low, high} : std::string{high, low};
+  }
+  return bytes;
+}
 
 class IniReaderTest : public test_support::PlatformTest {
  protected:
-  std::string Write(const std::string& contents) {
+  std::wstring Write(const std::string& contents) {
     const std::string path = folder.path() + "test.ini";
     WriteFile(path, contents);
-    return path;
+    return W(path);
+  }
+
+  // The value of `key` in UTF-8.
+  static std::string Read(IniReader& reader, const wchar_t* key, const std::wstring& defaultText) {
+    std::wstring value;
+    reader.Read(key, defaultText, &value);
+    return U8(value);
   }
 
   ScratchFolder folder;
@@ -37,9 +70,7 @@ TEST_F(IniReaderTest, BufferGrowsUntilTheValueFits) {
     const std::string value(c.length, 'v');
     IniReader reader;
     ASSERT_TRUE(reader.Open(Write("[Common]\nKey=" + value + "\n")));
-    std::string read;
-    reader.Read("Key", "error737", &read);
-    EXPECT_EQ(value, read) << c.length;
+    EXPECT_EQ(value, Read(reader, L"Key", L"error737")) << c.length;
     EXPECT_EQ(c.bufferSize, reader.buffer_size()) << c.length;
   }
 }
@@ -52,8 +83,7 @@ TEST_F(IniReaderTest, QuotedValuesAreReadWhole) {
       const std::string value(length, 'q');
       IniReader reader;
       ASSERT_TRUE(reader.Open(Write("[Common]\nKey=" + std::string(1, quote) + value + quote + "\n")));
-      std::string read;
-      reader.Read("Key", "error737", &read);
+      const std::string read = Read(reader, L"Key", L"error737");
       EXPECT_EQ(length, read.size()) << quote << length;
       EXPECT_TRUE(read == value) << quote << length;
     }
@@ -63,10 +93,8 @@ TEST_F(IniReaderTest, QuotedValuesAreReadWhole) {
 TEST_F(IniReaderTest, SizeReachedStaysForTheNextRead) {
   IniReader reader;
   ASSERT_TRUE(reader.Open(Write("[Common]\nLong=" + std::string(300, 'x') + "\nShort=y\n")));
-  std::string value;
-  reader.Read("Long", "", &value);
-  reader.Read("Short", "", &value);
-  EXPECT_EQ("y", value);
+  Read(reader, L"Long", L"");
+  EXPECT_EQ("y", Read(reader, L"Short", L""));
   EXPECT_EQ(512u, reader.buffer_size());
 }
 
@@ -81,9 +109,7 @@ TEST_F(IniReaderTest, KeyListUsesTheWiderMargin) {
     expected += name + '\0';
   }
   ASSERT_TRUE(reader.Open(Write(contents)));
-  std::string first;
-  reader.Read(nullptr, "", &first);
-  EXPECT_EQ("key00", first);  // the list, up to its first separator
+  EXPECT_EQ("key00", Read(reader, nullptr, L""));  // the list, up to its first separator
   EXPECT_EQ(256u, reader.buffer_size());
 }
 
@@ -96,103 +122,100 @@ TEST_F(IniReaderTest, OpenCloseAndReopen) {
   EXPECT_EQ(0u, reader.buffer_size());
   reader.Close();  // harmless twice
   ASSERT_TRUE(reader.Open(Write("[Common]\nKey=two\n")));
-  std::string value;
-  reader.Read("Key", "", &value);
-  EXPECT_EQ("two", value);
+  EXPECT_EQ("two", Read(reader, L"Key", L""));
 }
 
 // Each reader closes with a flush, so a file changed between two readers is
 // read afresh.
 TEST_F(IniReaderTest, NextReaderSeesAChangedFile) {
-  const std::string path = Write("[Common]\nKey=before\n");
-  std::string value;
+  const std::wstring path = Write("[Common]\nKey=before\n");
   {
     IniReader reader;
     ASSERT_TRUE(reader.Open(path));
-    reader.Read("Key", "", &value);
+    EXPECT_EQ("before", Read(reader, L"Key", L""));
   }
-  EXPECT_EQ("before", value);
-  WriteFile(path, "[Common]\nKey=after\n");
+  WriteFile(U8(path), "[Common]\nKey=after\n");
   {
     IniReader reader;
     ASSERT_TRUE(reader.Open(path));
-    reader.Read("Key", "", &value);
+    EXPECT_EQ("after", Read(reader, L"Key", L""));
   }
-  EXPECT_EQ("after", value);
 }
 
 // What the platform's profile-string service makes of a file; the same table
-// runs natively and under Wine, so that both agree.
+// runs natively and under Wine, so that both agree. Values are UTF-8 here; a
+// file without a byte-order mark is in the ANSI code page (1252: the unit
+// tests run in an English locale).
 TEST_F(IniReaderTest, ProfileStringConformance) {
   struct Case {
     const char* name;
     std::string contents;
-    const char* key;
+    const wchar_t* key;
     std::string expected;
   };
   const std::string kDefault = "error737";
   const Case cases[] = {
-      {"plain", "[Common]\nKey=value\n", "Key", "value"},
-      {"missing key", "[Common]\nOther=1\n", "Key", kDefault},
-      {"missing section", "[Other]\nKey=value\n", "Key", kDefault},
-      {"keys before any section", "Key=value\n[Common]\n", "Key", kDefault},
-      {"empty file", "", "Key", kDefault},
-      {"empty value", "[Common]\nKey=\n", "Key", ""},
-      {"key without equals sign", "[Common]\nKey\n", "Key", kDefault},
-      {"section case", "[COMMON]\nKey=value\n", "Key", "value"},
-      {"key case", "[Common]\nKEY=value\n", "key", "value"},
-      {"blanks around key and value", "[Common]\n  Key   =   value  \n", "Key", "value"},
-      {"tabs and CRLF", "[Common]\r\n\tKey\t=\tvalue\t\r\n", "Key", "value"},
-      {"blanks inside brackets", "[ Common ]\nKey=value\n", "Key", "value"},
-      {"blank line before header", "\n\n   [Common]\nKey=value", "Key", "value"},
-      {"double quotes", "[Common]\nKey=\"quoted value\"\n", "Key", "quoted value"},
-      {"single quotes", "[Common]\nKey='quoted'\n", "Key", "quoted"},
-      {"unbalanced quote", "[Common]\nKey=\"open\n", "Key", "\"open"},
-      {"mixed quotes", "[Common]\nKey=\"mixed'\n", "Key", "\"mixed'"},
-      {"inner quotes stay", "[Common]\nKey=a\"b\"c\n", "Key", "a\"b\"c"},
-      {"equals in value", "[Common]\nKey=a=b\n", "Key", "a=b"},
-      {"first of two keys", "[Common]\nKey=one\nKey=two\n", "Key", "one"},
-      {"only first section searched", "[Common]\nA=1\n[Common]\nKey=two\n", "Key", kDefault},
-      {"comment line", "[Common]\n;Key=commented\n", "Key", kDefault},
-      {"semicolon in value", "[Common]\nKey=a;b\n", "Key", "a;b"},
-      {"no final newline", "[Common]\nKey=value", "Key", "value"},
-      {"text after the bracket ignored", "[Common] trailing\nKey=value\n", "Key", "value"},
-      {"last bracket closes header", "[Com]mon]\nKey=value\n", "Key", kDefault},
-      {"marker text as value", "[Common]\nKey=error737\n", "Key", "error737"},
-      {"backslashes kept", "[Common]\nKey=Fan\\Service\\\n", "Key", "Fan\\Service\\"},
-      {"high bytes kept", "[Common]\nKey=caf\xE9\n", "Key", "caf\xE9"},
-      {"UTF-8 BOM", "\xEF\xBB\xBF[Common]\nKey=value\n", "Key", "value"},
-      {"NUL ends the value", std::string("[Common]\nKey=ab\0cd\n", 19), "Key", "ab"},
-      {"old Mac line ends", "[Common]\rKey=value\r", "Key", "value"},
-      {"empty brackets are no section", "[]\nKey=value\n", "Key", kDefault},
-      {"bracket without close is a key", "[Common\nKey=value\n[Common]\nKey=other\n", "Key", "other"},
-      {"blank key and value only", "[Common]\n=value\n", "Key", kDefault},
-      {"non-breaking space is not blank", "[Common]\nKey=\xA0value\n", "Key", "\xA0value"},
+      {"plain", "[Common]\nKey=value\n", L"Key", "value"},
+      {"missing key", "[Common]\nOther=1\n", L"Key", kDefault},
+      {"missing section", "[Other]\nKey=value\n", L"Key", kDefault},
+      {"keys before any section", "Key=value\n[Common]\n", L"Key", kDefault},
+      {"empty file", "", L"Key", kDefault},
+      {"empty value", "[Common]\nKey=\n", L"Key", ""},
+      {"key without equals sign", "[Common]\nKey\n", L"Key", kDefault},
+      {"section case", "[COMMON]\nKey=value\n", L"Key", "value"},
+      {"key case", "[Common]\nKEY=value\n", L"key", "value"},
+      {"blanks around key and value", "[Common]\n  Key   =   value  \n", L"Key", "value"},
+      {"tabs and CRLF", "[Common]\r\n\tKey\t=\tvalue\t\r\n", L"Key", "value"},
+      {"blanks inside brackets", "[ Common ]\nKey=value\n", L"Key", "value"},
+      {"blank line before header", "\n\n   [Common]\nKey=value", L"Key", "value"},
+      {"double quotes", "[Common]\nKey=\"quoted value\"\n", L"Key", "quoted value"},
+      {"single quotes", "[Common]\nKey='quoted'\n", L"Key", "quoted"},
+      {"unbalanced quote", "[Common]\nKey=\"open\n", L"Key", "\"open"},
+      {"mixed quotes", "[Common]\nKey=\"mixed'\n", L"Key", "\"mixed'"},
+      {"inner quotes stay", "[Common]\nKey=a\"b\"c\n", L"Key", "a\"b\"c"},
+      {"equals in value", "[Common]\nKey=a=b\n", L"Key", "a=b"},
+      {"first of two keys", "[Common]\nKey=one\nKey=two\n", L"Key", "one"},
+      {"only first section searched", "[Common]\nA=1\n[Common]\nKey=two\n", L"Key", kDefault},
+      {"comment line", "[Common]\n;Key=commented\n", L"Key", kDefault},
+      {"semicolon in value", "[Common]\nKey=a;b\n", L"Key", "a;b"},
+      {"no final newline", "[Common]\nKey=value", L"Key", "value"},
+      {"text after the bracket ignored", "[Common] trailing\nKey=value\n", L"Key", "value"},
+      {"last bracket closes header", "[Com]mon]\nKey=value\n", L"Key", kDefault},
+      {"marker text as value", "[Common]\nKey=error737\n", L"Key", "error737"},
+      {"backslashes kept", "[Common]\nKey=Fan\\Service\\\n", L"Key", "Fan\\Service\\"},
+      {"high bytes in the code page", "[Common]\nKey=caf\xE9\n", L"Key", "café"},
+      {"UTF-8 BOM", "\xEF\xBB\xBF[Common]\nKey=value\n", L"Key", "value"},
+      {"NUL ends the value", std::string("[Common]\nKey=ab\0cd\n", 19), L"Key", "ab"},
+      {"old Mac line ends", "[Common]\rKey=value\r", L"Key", "value"},
+      {"empty brackets are no section", "[]\nKey=value\n", L"Key", kDefault},
+      {"bracket without close is a key", "[Common\nKey=value\n[Common]\nKey=other\n", L"Key", "other"},
+      {"blank key and value only", "[Common]\n=value\n", L"Key", kDefault},
+      {"non-breaking space is not blank", "[Common]\nKey=\xA0value\n", L"Key", "\u00A0value"},
+      {"UTF-8 BOM, any script", "\xEF\xBB\xBF[Common]\nKey=Ωμέγα 表 файл\n", L"Key", "Ωμέγα 表 файл"},
+      {"UTF-16LE BOM", Utf16(true, "[Common]\r\nKey=新機能\\ソ\r\n"), L"Key", "新機能\\ソ"},
+      {"UTF-16LE BOM, outside the BMP", Utf16(true, "[Common]\r\nKey=😀 x\r\n"), L"Key", "😀 x"},
+      {"UTF-16BE BOM", Utf16(false, "[Common]\r\nKey=张伟\r\n"), L"Key", "张伟"},
+      {"UTF-16LE BOM, missing key", Utf16(true, "[Common]\r\nOther=1\r\n"), L"Key", kDefault},
   };
   for (const Case& c : cases) {
     IniReader reader;
     ASSERT_TRUE(reader.Open(Write(c.contents)));
-    std::string value;
-    reader.Read(c.key, kDefault, &value);
-    EXPECT_EQ(c.expected, value) << c.name;
+    EXPECT_EQ(c.expected, Read(reader, c.key, W(kDefault))) << c.name;
   }
 }
 
 TEST_F(IniReaderTest, MissingFileGivesTheDefault) {
   IniReader reader;
-  ASSERT_TRUE(reader.Open(folder.path() + "absent.ini"));
-  std::string value = "unchanged";
-  reader.Read("Key", "error737", &value);
-  EXPECT_EQ("error737", value);
+  ASSERT_TRUE(reader.Open(W(folder.path() + "absent.ini")));
+  EXPECT_EQ("error737", Read(reader, L"Key", L"error737"));
 }
 
 TEST_F(IniReaderTest, HugeValuesAndGarbage) {
   const std::string big(100000, 'b');
-  std::string value;
   {
     IniReader reader;
     ASSERT_TRUE(reader.Open(Write("[Common]\nKey=" + big + "\n")));
-    reader.Read("Key", "error737", &value);
+    const std::string value = Read(reader, L"Key", L"error737");
     EXPECT_EQ(big.size(), value.size());
     EXPECT_TRUE(value == big);
     EXPECT_EQ(131072u, reader.buffer_size());
@@ -202,8 +225,7 @@ TEST_F(IniReaderTest, HugeValuesAndGarbage) {
   for (int i = 0; i < 65536; ++i) garbage += static_cast<char>((i * 7919) & 0xFF);
   IniReader other;
   ASSERT_TRUE(other.Open(Write(garbage)));
-  other.Read("Key", "error737", &value);
-  EXPECT_EQ("error737", value);
+  EXPECT_EQ("error737", Read(other, L"Key", L"error737"));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "setup/installed_version.h"
 #include "tests/support/scratch.h"
 #include "tests/support/setup_ini.h"
+#include "tests/support/wide.h"
 
 namespace vantu {
 namespace {
@@ -15,6 +16,7 @@ namespace {
 using test_support::KeyExists;
 using test_support::ScratchKey;
 using test_support::SetupIniFile;
+using test_support::W;
 
 class RegistryTest : public test_support::PlatformTest {
  protected:
@@ -24,11 +26,11 @@ class RegistryTest : public test_support::PlatformTest {
 TEST_F(RegistryTest, ReaderOpensExistingKeysOnly) {
   RegReader reader;
   EXPECT_FALSE(reader.is_open());
-  EXPECT_TRUE(reader.Open(key.path()));
+  EXPECT_TRUE(reader.Open(W(key.path())));
   EXPECT_TRUE(reader.is_open());
 
   RegReader missing;
-  EXPECT_FALSE(missing.Open(key.path() + "\\Absent"));
+  EXPECT_FALSE(missing.Open(W(key.path() + "\\Absent")));
   EXPECT_FALSE(missing.is_open());
   EXPECT_EQ(nullptr, missing.open_key().value_names());
   EXPECT_EQ(nullptr, missing.open_key().sub_key_names());
@@ -37,21 +39,21 @@ TEST_F(RegistryTest, ReaderOpensExistingKeysOnly) {
 
 TEST_F(RegistryTest, EmptyPathOpensTheRootItself) {
   RegReader reader;
-  EXPECT_TRUE(reader.Open(""));
+  EXPECT_TRUE(reader.Open(L""));
 }
 
 TEST_F(RegistryTest, WriterCreatesMissingKeysAndOpensExistingOnes) {
   const std::string path = key.path() + "\\Vendor\\Fan";
   {
     RegWriter writer;
-    ASSERT_TRUE(writer.Create(path));
+    ASSERT_TRUE(writer.Create(W(path)));
     EXPECT_TRUE(writer.is_open());
   }
   EXPECT_TRUE(KeyExists(path));
   key.SetValue("Keep", REG_SZ, std::string("x\0", 2));
   {
     RegWriter writer;
-    EXPECT_TRUE(writer.Create(key.path()));  // exists already
+    EXPECT_TRUE(writer.Create(W(key.path())));  // exists already
   }
   EXPECT_TRUE(test_support::QueryValue(key.path(), "Keep").exists);
 }
@@ -59,7 +61,7 @@ TEST_F(RegistryTest, WriterCreatesMissingKeysAndOpensExistingOnes) {
 TEST_F(RegistryTest, NameBuffersAreSizedByTheLongestName) {
   {
     RegReader empty;
-    ASSERT_TRUE(empty.Open(key.path()));
+    ASSERT_TRUE(empty.Open(W(key.path())));
     ASSERT_NE(nullptr, empty.open_key().value_names());
     EXPECT_EQ(1u, empty.open_key().value_names()->length());
     EXPECT_NE(nullptr, empty.open_key().value_names()->buffer());
@@ -70,10 +72,10 @@ TEST_F(RegistryTest, NameBuffersAreSizedByTheLongestName) {
   key.SetValue("A much longer value name", REG_DWORD, std::string(4, '\0'));
   {
     RegWriter writer;
-    ASSERT_TRUE(writer.Create(key.path() + "\\Sub\\Deeper"));
+    ASSERT_TRUE(writer.Create(W(key.path() + "\\Sub\\Deeper")));
   }
   RegReader reader;
-  ASSERT_TRUE(reader.Open(key.path()));
+  ASSERT_TRUE(reader.Open(W(key.path())));
   EXPECT_EQ(25u, reader.open_key().value_names()->length());
   EXPECT_EQ(4u, reader.open_key().sub_key_names()->length());
 }
@@ -104,7 +106,7 @@ TEST_F(RegistryTest, VersionValueOfEveryType) {
     ScratchKey own;
     if (c.store) own.SetValue("Version", c.type, c.bytes);
     RegReader reader;
-    ASSERT_TRUE(reader.Open(own.path()));
+    ASSERT_TRUE(reader.Open(W(own.path())));
     std::string version = "unchanged";
     EXPECT_EQ(c.read, QueryVersionValue(reader.key(), &version)) << c.name;
     EXPECT_EQ(c.version, version) << c.name;
@@ -119,6 +121,38 @@ TEST_F(RegistryTest, InstalledVersionFromTheConfiguredKey) {
   ini.Rewrite("[Common]\nRegistryKey=" + key.path() + "\\Absent\n");
   EXPECT_EQ("", ReadInstalledVersion());
   EXPECT_FALSE(KeyExists(key.path() + "\\Absent"));
+}
+
+// The record is written through the wide functions; read back through the
+// ANSI ones (as the next run compares versions) it is the same text in the
+// ANSI code page, and through the wide ones it is the exact name. ASCII text
+// gives the same stored bytes as it always did.
+TEST_F(RegistryTest, RecordReadsBackInBothForms) {
+  struct Case {
+    const char* version;
+    const char* folder;
+    const char* ansiVersion;  // in code page 1252
+  };
+  const Case cases[] = {
+      {"2.1.0", "C:\\Program Files\\Vendor\\Fan\\2.1.0\\", "2.1.0"},
+      {"", "C:\\Program Files\\Vendor\\Fan\\\\", ""},
+      {"2.1-café", "C:\\Program Files\\Vendor\\Fan\\2.1-café\\", "2.1-caf\xE9"},
+      {"表1", "C:\\Program Files\\新機能\\表1\\", "?1"},  // one default character for 表
+  };
+  for (const Case& c : cases) {
+    RecordInstall(W(key.path()), W(c.version), W(c.folder));
+    const auto version = test_support::QueryValue(key.path(), "Version");
+    ASSERT_TRUE(version.exists) << c.version;
+    EXPECT_EQ(REG_SZ, version.type) << c.version;
+    EXPECT_EQ(std::string(c.ansiVersion) + '\0', version.bytes) << c.version;
+    EXPECT_EQ(c.version, test_support::QueryText(key.path(), "Version")) << c.version;
+    EXPECT_EQ(c.folder, test_support::QueryText(key.path(), "Path")) << c.version;
+    RegReader reader;
+    ASSERT_TRUE(reader.Open(W(key.path())));
+    std::string read;
+    EXPECT_TRUE(QueryVersionValue(reader.key(), &read));
+    EXPECT_EQ(c.ansiVersion, read) << c.version;
+  }
 }
 
 }  // namespace

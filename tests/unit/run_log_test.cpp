@@ -10,6 +10,7 @@
 #include "runlog/program_version.h"
 #include "runlog/run_log.h"
 #include "tests/support/scratch.h"
+#include "tests/support/wide.h"
 
 namespace vantu {
 namespace {
@@ -18,6 +19,8 @@ using test_support::FileExists;
 using test_support::PlatformTest;
 using test_support::ReadFile;
 using test_support::ScratchFolder;
+using test_support::U8;
+using test_support::W;
 
 TEST(ParseLogSwitchTest, RecognisesTheSwitchInEveryForm) {
   using Kind = LogRequest::Kind;
@@ -42,13 +45,19 @@ TEST(ParseLogSwitchTest, RecognisesTheSwitchInEveryForm) {
       {{"+LOG"}, Kind::kNone, ""},
       {{"/LOG=first.log", "/LOG"}, Kind::kNewInTemp, ""},  // the last one counts
       {{"/LOG", "-Log=last.log"}, Kind::kPath, "last.log"},
+      {{"/LOG=C:\\Журналы\\设置.log"}, Kind::kPath, "C:\\Журналы\\设置.log"},  // any script
+      {{"/ＬＯＧ"}, Kind::kNone, ""},  // full-width letters are another word
   };
   for (const auto& c : cases) {
     std::string shown;
-    for (const auto& a : c.arguments) shown += "[" + a + "]";
-    const LogRequest request = ParseLogSwitch(c.arguments);
+    std::vector<std::wstring> arguments;
+    for (const auto& a : c.arguments) {
+      shown += "[" + a + "]";
+      arguments.push_back(W(a));
+    }
+    const LogRequest request = ParseLogSwitch(arguments);
     EXPECT_EQ(c.kind, request.kind) << shown;
-    EXPECT_EQ(c.path, request.path) << shown;
+    EXPECT_EQ(c.path, U8(request.path)) << shown;
   }
 }
 
@@ -91,9 +100,11 @@ class RunLogTest : public PlatformTest {};
 
 const std::regex kLine(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (.*))");
 
+// The lines of a log, after the UTF-8 byte-order mark it starts with.
 std::vector<std::string> LinesOf(const std::string& text) {
   std::vector<std::string> lines;
-  size_t start = 0;
+  EXPECT_EQ(0u, text.rfind("\xEF\xBB\xBF", 0)) << "no UTF-8 byte-order mark";
+  size_t start = 3;
   for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
     lines.push_back(text.substr(start, end - start));
   }
@@ -108,9 +119,9 @@ TEST_F(RunLogTest, WritesEachLineAtOnceAndReplacesAnEarlierFile) {
   EXPECT_FALSE(LogEnabled());
   {
     RunLog log;
-    ASSERT_TRUE(RunLog::OpenPath(path, log));
+    ASSERT_TRUE(RunLog::OpenPath(W(path), log));
     EXPECT_TRUE(LogEnabled());
-    EXPECT_EQ(path, log.path());
+    EXPECT_EQ(path, U8(log.path()));
     LogLine({"first event"});
     // Already in the file while the log is open: a killed run keeps it.
     const auto early = LinesOf(ReadFile(path));
@@ -129,6 +140,25 @@ TEST_F(RunLogTest, WritesEachLineAtOnceAndReplacesAnEarlierFile) {
   }
 }
 
+// Every piece is written in UTF-8, whatever it came as: the log's own words,
+// UTF-16 names, and text in the ANSI code page (1252 here). A log may itself
+// be named in any script.
+TEST_F(RunLogTest, NamesInAnyScriptReadAsTheyAre) {
+  ScratchFolder folder;
+  const std::string path = folder.path() + "журнал 设置.log";
+  {
+    RunLog log;
+    ASSERT_TRUE(RunLog::OpenPath(W(path), log));
+    LogLine({"copying ", W("ソ.dll"), " into ", W("C:\\新機能\\表1\\"), ", version ", LogText::Ansi("caf\xE9"),
+             " ", W("😀")});
+  }
+  const auto lines = LinesOf(ReadFile(path));
+  ASSERT_EQ(1u, lines.size());
+  std::smatch match;
+  ASSERT_TRUE(std::regex_match(lines[0], match, kLine)) << lines[0];
+  EXPECT_EQ("copying ソ.dll into C:\\新機能\\表1\\, version café 😀", match[1].str());
+}
+
 TEST_F(RunLogTest, ALogThatCannotBeCreatedIsNoLog) {
   ScratchFolder folder;
   const std::string paths[] = {
@@ -137,7 +167,7 @@ TEST_F(RunLogTest, ALogThatCannotBeCreatedIsNoLog) {
   };
   for (const auto& path : paths) {
     RunLog log;
-    EXPECT_FALSE(RunLog::OpenPath(path, log)) << path;
+    EXPECT_FALSE(RunLog::OpenPath(W(path), log)) << path;
     EXPECT_FALSE(log.is_open());
     EXPECT_FALSE(LogEnabled());
     LogLine({"goes nowhere"});  // and does not crash
@@ -145,27 +175,29 @@ TEST_F(RunLogTest, ALogThatCannotBeCreatedIsNoLog) {
 }
 
 TEST_F(RunLogTest, EveryLogInTheTemporaryFolderIsANewFile) {
-  char temp[MAX_PATH + 1];
-  const DWORD length = GetTempPathA(sizeof temp, temp);
-  ASSERT_GT(length, 0u);
+  wchar_t wideTemp[MAX_PATH + 1];
+  const DWORD wideLength = GetTempPathW(MAX_PATH + 1, wideTemp);
+  ASSERT_GT(wideLength, 0u);
+  const std::string temp = U8(std::wstring(wideTemp, wideLength));
+  const size_t length = temp.size();
   std::string first;
   std::string second;
   {
     RunLog log;
     ASSERT_TRUE(RunLog::OpenNewInTemp(log));
-    first = log.path();
+    first = U8(log.path());
     LogLine({"one"});
   }
   {
     RunLog log;
     ASSERT_TRUE(RunLog::OpenNewInTemp(log));
-    second = log.path();
+    second = U8(log.path());
     LogLine({"two"});
   }
   EXPECT_NE(first, second);
   const std::regex name(R"(FanServiceSetup_\d{8}_\d{3}\.log)");
   for (const auto& path : {first, second}) {
-    EXPECT_EQ(std::string(temp, length), path.substr(0, length)) << path;
+    EXPECT_EQ(temp, path.substr(0, length)) << path;
     EXPECT_TRUE(std::regex_match(path.substr(length), name)) << path;
   }
   EXPECT_NE(std::string::npos, ReadFile(first).find(" one\r\n"));

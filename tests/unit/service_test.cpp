@@ -9,12 +9,15 @@
 #include "tests/support/scratch.h"
 #include "tests/support/service_stand_in.h"
 #include "tests/support/setup_ini.h"
+#include "tests/support/wide.h"
 
 namespace vantu {
 namespace {
 
 using test_support::ScratchFolder;
 using test_support::SetupIniFile;
+using test_support::U8;
+using test_support::W;
 
 TEST(ServiceCommandLineTest, QuotedPathThenService) {
   struct Case {
@@ -33,10 +36,22 @@ TEST(ServiceCommandLineTest, QuotedPathThenService) {
       {"\"C:\\x\\", "svc.exe\"", "\"C:\\x\\svc.exe\" /Service"},   // quoted already
       {"C:\\a b\\", "s\"v c.exe", "\"C:\\a b\\s\"v c.exe\" /Service"},  // inner quotes untouched
       {"", "ab", "\"ab\" /Service"},
+      {"C:\\Program Files\\新機能\\表1\\", "ソ.exe", "\"C:\\Program Files\\新機能\\表1\\ソ.exe\" /Service"},
+      {"", "能", "能 /Service"},  // one character, though two bytes in code page 932
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(c.commandLine, ServiceCommandLine(c.folder, c.executable)) << c.folder << c.executable;
+    EXPECT_EQ(c.commandLine, U8(ServiceCommandLine(W(c.folder), W(c.executable)))) << c.folder << c.executable;
   }
+}
+
+// `text` as UTF-16LE bytes (characters of the basic plane only).
+std::string Utf16Le(const std::string& text) {
+  std::string bytes;
+  for (const wchar_t c : W(text)) {
+    bytes += static_cast<char>(static_cast<uint32_t>(c) & 0xFF);
+    bytes += static_cast<char>(static_cast<uint32_t>(c) >> 8);
+  }
+  return bytes;
 }
 
 class ServiceTest : public test_support::PlatformTest {
@@ -88,17 +103,29 @@ TEST_F(ServiceTest, LaunchRunsTheExecutableToItsEnd) {
   ScratchFolder folder;
   SetupIniFile ini("[Common]\nExecution=fansvc.exe\n");
   test_support::PlaceServiceStandIn(folder.path() + "fansvc.exe");
-  EXPECT_TRUE(LaunchServiceExecutable(folder.path()));
+  EXPECT_TRUE(LaunchServiceExecutable(W(folder.path())));
   // Returned only after the process ended: its note is there already.
   EXPECT_TRUE(test_support::ServiceStandInRan(folder.path()));
+}
+
+// A service executable with a name outside the ANSI code page, in a folder
+// named in another script, runs (setup.ini in UTF-16 names it).
+TEST_F(ServiceTest, LaunchOfAnExecutableNamedInAnyScript) {
+  ScratchFolder scratch;
+  const std::string folder = scratch.path() + "新機能 Ωμέγα\\";
+  test_support::MakeFolder(folder);
+  SetupIniFile ini(std::string("\xFF\xFE") + Utf16Le("[Common]\r\nExecution=службаソ.exe\r\n"));
+  test_support::PlaceServiceStandIn(folder + "службаソ.exe");
+  EXPECT_TRUE(LaunchServiceExecutable(W(folder)));
+  EXPECT_TRUE(test_support::ServiceStandInRan(folder));
 }
 
 TEST_F(ServiceTest, LaunchOfAMissingExecutableFails) {
   ScratchFolder folder;
   SetupIniFile ini("[Common]\nExecution=absent.exe\n");
-  EXPECT_FALSE(LaunchServiceExecutable(folder.path()));
+  EXPECT_FALSE(LaunchServiceExecutable(W(folder.path())));
   ini.Rewrite("[Common]\n");  // no Execution: the folder alone is no program
-  EXPECT_FALSE(LaunchServiceExecutable(folder.path()));
+  EXPECT_FALSE(LaunchServiceExecutable(W(folder.path())));
 }
 
 }  // namespace

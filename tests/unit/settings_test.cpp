@@ -6,11 +6,14 @@
 
 #include "tests/support/scratch.h"
 #include "tests/support/setup_ini.h"
+#include "tests/support/wide.h"
 
 namespace vantu {
 namespace {
 
 using test_support::SetupIniFile;
+using test_support::U8;
+using test_support::W;
 
 TEST(FolderOfModulePathTest, LastBackslashElseDriveElseNothing) {
   struct Case {
@@ -27,17 +30,22 @@ TEST(FolderOfModulePathTest, LastBackslashElseDriveElseNothing) {
       {"D:/Tools/setup.exe", "D:"},        // a forward slash is no separator
       {"a:b:c", "a:"},                     // only the first colon counts
       {"D:\\Tools\\", "D:\\Tools\\"},
+      // Cut at the character, never at a byte: in code page 932 the second
+      // byte of 能 and ソ is 0x5C.
+      {"C:\\新機能\\setup.exe", "C:\\新機能\\"},
+      {"C:\\ソフト\\ソ", "C:\\ソフト\\"},
+      {"C:\\Users\\张伟\\Downloads\\😀\\setup.exe", "C:\\Users\\张伟\\Downloads\\😀\\"},
   };
-  for (const auto& c : cases) EXPECT_EQ(c.folder, FolderOfModulePath(c.path)) << c.path;
+  for (const auto& c : cases) EXPECT_EQ(c.folder, U8(FolderOfModulePath(W(c.path)))) << c.path;
 }
 
 class SettingsTest : public test_support::PlatformTest {};
 
 TEST_F(SettingsTest, SetupIniLiesBesideTheProgram) {
-  const std::string folder = ModuleDirectory();
+  const std::wstring folder = ModuleDirectory();
   ASSERT_FALSE(folder.empty());
-  EXPECT_EQ('\\', folder.back());
-  EXPECT_EQ(folder + "setup.ini", SetupIniPath());
+  EXPECT_EQ(L'\\', folder.back());
+  EXPECT_EQ(folder + L"setup.ini", SetupIniPath());
 }
 
 TEST_F(SettingsTest, ReadersReturnTheirKeys) {
@@ -48,11 +56,11 @@ TEST_F(SettingsTest, ReadersReturnTheirKeys) {
       "RegistryKey=SOFTWARE\\Vendor\\Fan\n"
       "Execution=fansvc.exe\n"
       "version=2.1.0\n");
-  EXPECT_EQ("FanSvc", ReadServiceName());
-  EXPECT_EQ("Vendor\\Fan\\", ReadInstallPath());
-  EXPECT_EQ("SOFTWARE\\Vendor\\Fan", ReadRegistryKey());
-  EXPECT_EQ("fansvc.exe", ReadExecution());
-  EXPECT_EQ("2.1.0", ReadSetupVersion());
+  EXPECT_EQ("FanSvc", U8(ReadServiceName()));
+  EXPECT_EQ("Vendor\\Fan\\", U8(ReadInstallPath()));
+  EXPECT_EQ("SOFTWARE\\Vendor\\Fan", U8(ReadRegistryKey()));
+  EXPECT_EQ("fansvc.exe", U8(ReadExecution()));
+  EXPECT_EQ("2.1.0", U8(ReadSetupVersion()));
 }
 
 TEST_F(SettingsTest, InstallPathGetsOneTrailingBackslash) {
@@ -68,39 +76,39 @@ TEST_F(SettingsTest, InstallPathGetsOneTrailingBackslash) {
   SetupIniFile ini;
   for (const auto& c : cases) {
     ini.Rewrite(std::string("[Common]\nInstallPath=") + c.value + "\n");
-    EXPECT_EQ(c.read, ReadInstallPath()) << c.value;
+    EXPECT_EQ(c.read, U8(ReadInstallPath())) << c.value;
   }
 }
 
 TEST_F(SettingsTest, MissingKeysAndTheMarkerReadAsEmpty) {
   SetupIniFile ini("[Common]\nServiceName=error737\nExecution=Error737\nversion=\n");
-  EXPECT_EQ("", ReadServiceName());        // the marker itself is a miss
-  EXPECT_EQ("Error737", ReadExecution());  // another case is an ordinary value
-  EXPECT_EQ("", ReadSetupVersion());       // present but empty
-  EXPECT_EQ("", ReadInstallPath());        // absent
-  EXPECT_EQ("", ReadRegistryKey());
+  EXPECT_EQ("", U8(ReadServiceName()));        // the marker itself is a miss
+  EXPECT_EQ("Error737", U8(ReadExecution()));  // another case is an ordinary value
+  EXPECT_EQ("", U8(ReadSetupVersion()));       // present but empty
+  EXPECT_EQ("", U8(ReadInstallPath()));        // absent
+  EXPECT_EQ("", U8(ReadRegistryKey()));
 }
 
 TEST_F(SettingsTest, NoSetupIniAtAll) {
   SetupIniFile none;
-  EXPECT_EQ("", ReadServiceName());
-  EXPECT_EQ("", ReadInstallPath());
-  EXPECT_EQ("", ReadRegistryKey());
-  EXPECT_EQ("", ReadExecution());
-  EXPECT_EQ("", ReadSetupVersion());
+  EXPECT_EQ("", U8(ReadServiceName()));
+  EXPECT_EQ("", U8(ReadInstallPath()));
+  EXPECT_EQ("", U8(ReadRegistryKey()));
+  EXPECT_EQ("", U8(ReadExecution()));
+  EXPECT_EQ("", U8(ReadSetupVersion()));
 }
 
 TEST_F(SettingsTest, LongValueIsReadWhole) {
   const std::string value(200, 'k');
   SetupIniFile ini("[Common]\nRegistryKey=" + value + "\n");
-  EXPECT_EQ(value, ReadRegistryKey());
+  EXPECT_EQ(value, U8(ReadRegistryKey()));
 }
 
 TEST_F(SettingsTest, EveryReadSeesTheFileAsItIsNow) {
   SetupIniFile ini("[Common]\nversion=1.0\n");
-  EXPECT_EQ("1.0", ReadSetupVersion());
+  EXPECT_EQ("1.0", U8(ReadSetupVersion()));
   ini.Rewrite("[Common]\nversion=1.1\n");
-  EXPECT_EQ("1.1", ReadSetupVersion());
+  EXPECT_EQ("1.1", U8(ReadSetupVersion()));
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "tests/support/wide.h"
+
 namespace vantu {
 namespace {
 
@@ -56,7 +58,10 @@ TEST(IsDeployableVersionTest, OnlyOneFolderNameIsAVersionToDeploy) {
       {"v2 beta", true},
       {"2.1.0-rc1", true},
       {".1", true},
-      {"\xE9t\xE9", true},     // any byte of the code page
+      {"été", true},           // any character
+      {"表1", true},           // whose second byte in code page 932 is 0x5C: no backslash
+      {"ソ", true},
+      {"版本😀", true},
       {"", false},             // no setup.ini, no key, or an empty value
       {".", false},            // InstallPath itself
       {"..", false},           // the folder above it
@@ -79,7 +84,7 @@ TEST(IsDeployableVersionTest, OnlyOneFolderNameIsAVersionToDeploy) {
       {std::string("1.0\0x", 5), false},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(c.deployable, IsDeployableVersion(c.version)) << "\"" << c.version << "\"";
+    EXPECT_EQ(c.deployable, IsDeployableVersion(test_support::W(c.version))) << "\"" << c.version << "\"";
   }
 }
 

@@ -26,11 +26,12 @@ LONGLONG Ticks() {
   return now.QuadPart;
 }
 
-// Same digits as the payload files the benchmark deploys.
-std::string PayloadName(unsigned number) {
-  std::string digits = std::to_string(number);
-  if (digits.size() < 5) digits.insert(0, 5 - digits.size(), '0');
-  return "payload" + digits + ".bin";
+// Same digits as the payload files the benchmark deploys; UTF-16, as the
+// run has the names it logs.
+std::wstring PayloadName(unsigned number) {
+  std::wstring digits = std::to_wstring(number);
+  if (digits.size() < 5) digits.insert(0, 5 - digits.size(), L'0');
+  return L"payload" + digits + L".bin";
 }
 
 }  // namespace
@@ -51,7 +52,8 @@ int main(int argc, char** argv) {
   const LONGLONG start = Ticks();
   {
     vantu::RunLog log;
-    if (!vantu::RunLog::OpenPath(argv[1], log)) {
+    wchar_t path[MAX_PATH] = {};
+    if (!MultiByteToWideChar(CP_ACP, 0, argv[1], -1, path, MAX_PATH) || !vantu::RunLog::OpenPath(path, log)) {
       std::fprintf(stderr, "log_lines.exe: cannot create %s (error %lu)\n", argv[1], GetLastError());
       return 1;
     }

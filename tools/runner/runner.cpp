@@ -14,7 +14,8 @@
 // true. With --kill-when, the program is terminated as soon as that file
 // exists (a test creates it at the moment it wants the program killed, say
 // in the middle of a copy) and "killed" is true. Text bytes of 0x80 and
-// above are written as \u00XX.
+// above are written as \u00XX. Program, arguments and files may be named in
+// any script (wmain, CreateProcessW).
 // Exit code: 0 the program ran (also after a time-out), 1 usage,
 // 2 the program could not be started, 3 the result could not be written.
 #include <windows.h>
@@ -170,18 +171,18 @@ int Usage() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int wmain(int argc, wchar_t** argv) {
   DWORD timeoutMs = INFINITE;
-  std::string resultFile;
-  std::string killFile;
+  std::wstring resultFile;
+  std::wstring killFile;
   int i = 1;
   for (; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--timeout-ms" && i + 1 < argc) {
-      timeoutMs = static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10));
-    } else if (arg == "--result" && i + 1 < argc) {
+    const std::wstring arg = argv[i];
+    if (arg == L"--timeout-ms" && i + 1 < argc) {
+      timeoutMs = static_cast<DWORD>(std::wcstoul(argv[++i], nullptr, 10));
+    } else if (arg == L"--result" && i + 1 < argc) {
       resultFile = argv[++i];
-    } else if (arg == "--kill-when" && i + 1 < argc) {
+    } else if (arg == L"--kill-when" && i + 1 < argc) {
       killFile = argv[++i];
     } else {
       break;
@@ -189,20 +190,20 @@ int main(int argc, char** argv) {
   }
   if (i >= argc) return Usage();
 
-  std::string commandLine;
+  std::wstring commandLine;
   for (int a = i; a < argc; ++a) {
-    if (a > i) commandLine += ' ';
-    commandLine += QuoteArgument(argv[a]);
+    if (a > i) commandLine += L' ';
+    commandLine += QuoteArgument(std::wstring(argv[a]));
   }
-  std::vector<char> buffer(commandLine.begin(), commandLine.end());
-  buffer.push_back('\0');
+  std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
+  buffer.push_back(L'\0');
 
-  STARTUPINFOA startup{};
+  STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+  if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                       &process)) {
-    std::fprintf(stderr, "runner: cannot start %s (error %lu)\n", commandLine.c_str(), GetLastError());
+    std::fprintf(stderr, "runner: cannot start %ls (error %lu)\n", commandLine.c_str(), GetLastError());
     return 2;
   }
 
@@ -214,7 +215,7 @@ int main(int argc, char** argv) {
     const DWORD wait = WaitForSingleObject(process.hProcess, 50);
     if (wait != WAIT_TIMEOUT) break;
     watcher.Poll();
-    if (!killFile.empty() && GetFileAttributesA(killFile.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    if (!killFile.empty() && GetFileAttributesW(killFile.c_str()) != INVALID_FILE_ATTRIBUTES) {
       killed = true;
       TerminateProcess(process.hProcess, 0xDEAD);
       WaitForSingleObject(process.hProcess, 5000);
@@ -237,9 +238,9 @@ int main(int argc, char** argv) {
     std::fputs(json.c_str(), stdout);
     return 0;
   }
-  FILE* file = std::fopen(resultFile.c_str(), "wb");
+  FILE* file = _wfopen(resultFile.c_str(), L"wb");
   if (!file) {
-    std::fprintf(stderr, "runner: cannot write %s\n", resultFile.c_str());
+    std::fprintf(stderr, "runner: cannot write %ls\n", resultFile.c_str());
     return 3;
   }
   std::fputs(json.c_str(), file);

@@ -5,7 +5,9 @@
 //
 // With /Service anywhere in its command line it
 //   1. appends one JSON line to service_runs.log in its own folder:
-//      {"commandLine": "<GetCommandLineA>", "exePath": "<its own path>"}
+//      {"commandLine": "<GetCommandLineW>", "exePath": "<its own path>",
+//       "currentFolder": "<its current folder>"}
+//      (texts in UTF-16 escapes: its folder and name may be in any script)
 //   2. reads standin_service.ini from its own folder, section [Service]:
 //        Name=      service to register; empty: "ServiceName" of section
 //                   "Common" in setup.ini in its own folder
@@ -22,6 +24,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -29,50 +32,56 @@
 
 namespace {
 
-std::string OwnPath() {
-  std::vector<char> buffer(MAX_PATH);
+std::wstring OwnPath() {
+  std::vector<wchar_t> buffer(MAX_PATH);
   for (;;) {
-    const DWORD length = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length < buffer.size()) return std::string(buffer.data(), length);
+    const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length < buffer.size()) return std::wstring(buffer.data(), length);
     buffer.resize(buffer.size() * 2);
   }
 }
 
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.find_last_of('\\');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+std::wstring CurrentFolder() {
+  wchar_t buffer[MAX_PATH * 4] = {};
+  const DWORD length = GetCurrentDirectoryW(MAX_PATH * 4, buffer);
+  return length < MAX_PATH * 4 ? std::wstring(buffer, length) : std::wstring();
 }
 
-void AppendLine(const std::string& file, const std::string& line) {
-  FILE* log = std::fopen(file.c_str(), "ab");
+std::wstring FolderOf(const std::wstring& path) {
+  const size_t slash = path.find_last_of(L'\\');
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+void AppendLine(const std::wstring& file, const std::string& line) {
+  FILE* log = _wfopen(file.c_str(), L"ab");
   if (!log) return;
   std::fputs((line + "\n").c_str(), log);
   std::fclose(log);
 }
 
-std::string ProfileString(const std::string& file, const char* section, const char* key) {
-  char buffer[1024];
-  const DWORD length = GetPrivateProfileStringA(section, key, "", buffer, sizeof buffer, file.c_str());
-  return std::string(buffer, length);
+std::wstring ProfileString(const std::wstring& file, const wchar_t* section, const wchar_t* key) {
+  wchar_t buffer[1024];
+  const DWORD length = GetPrivateProfileStringW(section, key, L"", buffer, 1024, file.c_str());
+  return std::wstring(buffer, length);
 }
 
-bool HasServiceSwitch(const char* commandLine) {
-  const char* p = commandLine;
-  while ((p = std::strstr(p, "/Service")) != nullptr) {
-    const bool startsWord = p == commandLine || p[-1] == ' ' || p[-1] == '\t' || p[-1] == '"';
-    const char next = p[8];
-    if (startsWord && (next == '\0' || next == ' ' || next == '\t' || next == '"')) return true;
+bool HasServiceSwitch(const wchar_t* commandLine) {
+  const wchar_t* p = commandLine;
+  while ((p = std::wcsstr(p, L"/Service")) != nullptr) {
+    const bool startsWord = p == commandLine || p[-1] == L' ' || p[-1] == L'\t' || p[-1] == L'"';
+    const wchar_t next = p[8];
+    if (startsWord && (next == L'\0' || next == L' ' || next == L'\t' || next == L'"')) return true;
     p += 8;
   }
   return false;
 }
 
 // Registers the service; returns 0 or the error of the failing call.
-DWORD RegisterService(const std::string& name, const std::string& exePath) {
-  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE | SC_MANAGER_CONNECT);
+DWORD RegisterService(const std::wstring& name, const std::wstring& exePath) {
+  SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE | SC_MANAGER_CONNECT);
   if (!manager) return GetLastError();
-  const std::string binaryPath = "\"" + exePath + "\"";
-  SC_HANDLE service = CreateServiceA(manager, name.c_str(), name.c_str(), SERVICE_QUERY_CONFIG,
+  const std::wstring binaryPath = L"\"" + exePath + L"\"";
+  SC_HANDLE service = CreateServiceW(manager, name.c_str(), name.c_str(), SERVICE_QUERY_CONFIG,
                                      SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
                                      binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
   DWORD error = 0;
@@ -89,7 +98,7 @@ DWORD RegisterService(const std::string& name, const std::string& exePath) {
 }  // namespace
 
 int main() {
-  const char* commandLine = GetCommandLineA();
+  const wchar_t* commandLine = GetCommandLineW();
   if (!HasServiceSwitch(commandLine)) {
     std::fputs("usage: standin_service.exe /Service\n"
                "  logs its run to service_runs.log, registers the service named in\n"
@@ -97,17 +106,19 @@ int main() {
                stderr);
     return 1;
   }
-  const std::string exePath = OwnPath();
-  const std::string folder = FolderOf(exePath);
-  const std::string logFile = folder + "service_runs.log";
-  AppendLine(logFile, "{\"commandLine\": " + tools::JsonString(commandLine) + ", \"exePath\": " + tools::JsonString(exePath) + "}");
+  const std::wstring exePath = OwnPath();
+  const std::wstring folder = FolderOf(exePath);
+  const std::wstring logFile = folder + L"service_runs.log";
+  AppendLine(logFile, "{\"commandLine\": " + tools::JsonString(std::wstring(commandLine)) +
+                          ", \"exePath\": " + tools::JsonString(exePath) +
+                          ", \"currentFolder\": " + tools::JsonString(CurrentFolder()) + "}");
 
-  const std::string iniFile = folder + "standin_service.ini";
-  std::string name = ProfileString(iniFile, "Service", "Name");
-  if (name.empty()) name = ProfileString(folder + "setup.ini", "Common", "ServiceName");
-  const UINT exitCode = GetPrivateProfileIntA("Service", "ExitCode", 0, iniFile.c_str());
-  const bool hang = GetPrivateProfileIntA("Service", "Hang", 0, iniFile.c_str()) != 0;
-  const bool doRegister = GetPrivateProfileIntA("Service", "Register", 1, iniFile.c_str()) != 0;
+  const std::wstring iniFile = folder + L"standin_service.ini";
+  std::wstring name = ProfileString(iniFile, L"Service", L"Name");
+  if (name.empty()) name = ProfileString(folder + L"setup.ini", L"Common", L"ServiceName");
+  const UINT exitCode = GetPrivateProfileIntW(L"Service", L"ExitCode", 0, iniFile.c_str());
+  const bool hang = GetPrivateProfileIntW(L"Service", L"Hang", 0, iniFile.c_str()) != 0;
+  const bool doRegister = GetPrivateProfileIntW(L"Service", L"Register", 1, iniFile.c_str()) != 0;
 
   if (doRegister) {
     const DWORD error = name.empty() ? ERROR_INVALID_NAME : RegisterService(name, exePath);

@@ -19,7 +19,10 @@ def open_gate(ctx, word: int = 0x200):
 
 
 def log_lines(ctx, path: str = LOG) -> list[str]:
-    raw = ctx.host_path(path).read_bytes().decode("latin-1")
+    """The lines of a run log: UTF-8 after its byte-order mark."""
+    data = ctx.host_path(path).read_bytes()
+    check(data.startswith(b"\xef\xbb\xbf"), f"{path} does not start with the UTF-8 byte-order mark: {data[:8]!r}")
+    raw = data[3:].decode("utf-8")
     check(raw.endswith("\r\n"), f"{path} does not end with a whole line")
     lines = []
     for line in raw[:-2].split("\r\n"):

@@ -4,6 +4,7 @@ and drive the stand-ins."""
 
 from __future__ import annotations
 
+import functools
 import hashlib
 import json
 import shutil
@@ -186,29 +187,43 @@ class Context:
 
     # -- the program folder --------------------------------------------------
 
-    def put_setup(self, files: dict[str, bytes] | None = None, service: bool = True,
-                  settings: dict[str, str | None] | None = None) -> None:
-        """Fills the program folder: setup.exe, the stand-in service
-        executable (unless service is False), `files` (names may hold
-        backslashes for sub-folders) and, when `settings` is given, setup.ini
-        (see write_setup_ini)."""
-        self.setup_dir.mkdir(parents=True, exist_ok=True)
-        shutil.copy2(self.tools.setup, self.setup_dir / "setup.exe")
+    def put_setup(self, files: dict[str, bytes] | None = None, service: bool | str = True,
+                  settings: dict[str, str | None] | None = None, folder: str = SETUP_DIR,
+                  encoding: str = "latin-1") -> None:
+        """Fills the program folder (`folder`, by default SETUP_DIR): setup.exe,
+        the stand-in service executable (unless service is False; a text
+        names its copy), `files` (names may hold backslashes for sub-folders)
+        and, when `settings` is given, setup.ini (see write_setup_ini)."""
+        target_dir = self.host_path(folder)
+        target_dir.mkdir(parents=True, exist_ok=True)
+        shutil.copy2(self.tools.setup, target_dir / "setup.exe")
         if service:
-            shutil.copy2(self.tools.standin_service, self.setup_dir / "standin_service.exe")
+            name = service if isinstance(service, str) else "standin_service.exe"
+            shutil.copy2(self.tools.standin_service, target_dir / name)
         for name, data in (files or {}).items():
-            target = self.setup_dir.joinpath(*PureWindowsPath(name).parts)
+            target = target_dir.joinpath(*PureWindowsPath(name).parts)
             target.parent.mkdir(parents=True, exist_ok=True)
             target.write_bytes(data)
         if settings is not None:
-            self.write_setup_ini(**settings)
+            self.write_setup_ini(folder=folder, encoding=encoding, **settings)
 
-    def write_setup_ini(self, **overrides: str | None) -> None:
-        """setup.ini with the default settings; a key given as None is left out."""
+    def write_setup_ini(self, folder: str = SETUP_DIR, encoding: str = "latin-1", **overrides: str | None) -> None:
+        """setup.ini with the default settings; a key given as None is left
+        out. `encoding`: "latin-1" (the ANSI code page 1252), "cp932", or
+        "utf-16" (little-endian, with its byte-order mark)."""
         settings = dict(DEFAULT_SETTINGS)
         settings.update(overrides)
-        write_ini(self.setup_dir / "setup.ini",
-                  {"Common": {k: v for k, v in settings.items() if v is not None}})
+        write_ini(self.host_path(folder) / "setup.ini",
+                  {"Common": {k: v for k, v in settings.items() if v is not None}}, encoding)
+
+    def set_locale(self, name: str) -> None:
+        """Runs every later Wine program of the case in the Unix locale `name`
+        (LC_ALL), which sets their ANSI code page: C.UTF-8 gives 1252,
+        ja_JP.UTF-8 gives 932. The locale must exist on the host
+        (scripts/bootstrap makes the ones the cases use)."""
+        if _normalized_locale(name) not in _installed_locales():
+            raise CaseFailure(f"the locale {name} is not installed on this host (scripts/bootstrap makes it)")
+        self.prefix.locale = name
 
     def payload_names(self) -> set[str]:
         """The files directly in the program folder (what a deploy copies)."""
@@ -279,10 +294,12 @@ class Context:
 
     # -- registry ------------------------------------------------------------
 
-    def regdump(self, key: str, root: str = "HKLM", view: str | None = None) -> dict | None:
-        """The key tree as regdump.exe prints it, or None when the key is missing."""
+    def regdump(self, key: str, root: str = "HKLM", view: str | None = None, wide: bool = False) -> dict | None:
+        """The key tree as regdump.exe prints it, or None when the key is
+        missing; `wide` reads it through the wide functions (string data as
+        UTF-16LE)."""
         self._ensure_tools()
-        args = [win_join(TOOLS_DIR, "regdump.exe"), root, key] + ([view] if view else [])
+        args = [win_join(TOOLS_DIR, "regdump.exe"), root, key] + ([view] if view else []) + (["--wide"] if wide else [])
         completed = self.prefix.wine(args)
         if completed.returncode == 2:
             return None
@@ -471,11 +488,30 @@ class Context:
         return [e.get("method") for e in self.component_calls() if e.get("event") == "invoke"]
 
 
-def write_ini(path: Path, sections: dict[str, dict[str, str]]) -> None:
+def _normalized_locale(name: str) -> str:
+    """"ja_JP.UTF-8" and "ja_JP.utf8" are one locale."""
+    return name.lower().replace("-", "")
+
+
+@functools.lru_cache(maxsize=None)
+def _installed_locales() -> frozenset[str]:
+    try:
+        listed = subprocess.run(["locale", "-a"], capture_output=True, text=True, timeout=30).stdout
+    except (OSError, subprocess.TimeoutExpired):
+        return frozenset()
+    return frozenset(_normalized_locale(line.strip()) for line in listed.splitlines() if line.strip())
+
+
+def write_ini(path: Path, sections: dict[str, dict[str, str]], encoding: str = "latin-1") -> None:
+    """An INI file; "utf-16" writes UTF-16LE after its byte-order mark."""
     lines = []
     for section, keys in sections.items():
         lines.append(f"[{section}]")
         lines.extend(f"{key}={value}" for key, value in keys.items())
         lines.append("")
+    text = "\r\n".join(lines)
     path.parent.mkdir(parents=True, exist_ok=True)
-    path.write_bytes("\r\n".join(lines).encode("latin-1"))
+    if encoding == "utf-16":
+        path.write_bytes(b"\xff\xfe" + text.encode("utf-16-le"))
+    else:
+        path.write_bytes(text.encode(encoding))

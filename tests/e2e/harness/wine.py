@@ -85,13 +85,19 @@ class Prefix:
         self.path = path
         self.lane = lane
         self.started = False  # whether a program has run in it yet
+        # The Unix locale its programs run in (LC_ALL), which gives them
+        # their ANSI code page: None inherits the harness's own.
+        self.locale: str | None = None
 
     @property
     def drive_c(self) -> Path:
         return self.path / "drive_c"
 
     def env(self) -> dict[str, str]:
-        return wine_env(self.path, self.lane)
+        env = wine_env(self.path, self.lane)
+        if self.locale:
+            env["LC_ALL"] = self.locale
+        return env
 
     def command(self, args: list[str]) -> list[str]:
         """The host command line that runs a Windows program in this prefix."""
