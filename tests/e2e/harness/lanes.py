@@ -11,6 +11,12 @@ Whether a lane can run is found by starting a small program of that
 bitness (the lane's own loader, asked for its version), never by guessing
 from the kernel or the distribution. FANSETUP_NO_32BIT=1 makes the probe
 answer "no" for lane 32 on any machine, to rehearse a 64-bit-only host.
+When lane 32's loader is missing because scripts/bootstrap could not or
+would not install it, the reason is the one the bootstrap left in
+build/bootstrap/lane32 (a failed install names the package and apt's
+message). A loader that starts wins over that record, but for a rehearsed
+failure (FANSETUP_UNINSTALLABLE), which holds while the variable names the
+package.
 
 Every Wine program runs with the kernel's address-space randomisation off
 (`fixed_layout`, below), where the host allows it.
@@ -33,6 +39,11 @@ from functools import lru_cache
 LOADER_32 = "/usr/lib/wine/wine"
 LOADER_64 = "/usr/lib/wine/wine64"
 NO_32BIT_VARIABLE = "FANSETUP_NO_32BIT"
+UNINSTALLABLE_VARIABLE = "FANSETUP_UNINSTALLABLE"
+# What scripts/bootstrap left about lane 32's packages: "reason: ..." and,
+# for a rehearsed failure, "rehearsed: PACKAGE ...".
+BOOTSTRAP_RECORD = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..",
+                                                 "build", "bootstrap", "lane32"))
 
 # Every Wine process needs the page at 0x7FFE0000 (the shared user data)
 # free when it starts. Debian's Wine has no preloader to reserve it: the
@@ -123,14 +134,32 @@ def layout_note() -> str:
             + "; now and then a Wine program may fail to start (see FIXED_LAYOUT in tests/e2e/harness/lanes.py)")
 
 
+def bootstrap_record(path: str | None = None) -> tuple[str, bool] | None:
+    """The bootstrap's reason for lane 32, and whether it holds even when the
+    loader starts (a rehearsal the environment still asks for); None without
+    a record."""
+    try:
+        with open(path or BOOTSTRAP_RECORD, encoding="utf-8", errors="replace") as record:
+            fields = dict(line.rstrip("\n").partition(": ")[::2] for line in record if ": " in line)
+    except OSError:
+        return None
+    if not fields.get("reason"):
+        return None
+    named = os.environ.get(UNINSTALLABLE_VARIABLE, "").split()
+    return fields["reason"], any(package in named for package in fields.get("rehearsed", "").split())
+
+
 @lru_cache(maxsize=None)
 def why_not(name: str) -> str | None:
     """None when the lane's programs can start on this host, else the reason."""
     if name == "32" and os.environ.get(NO_32BIT_VARIABLE, "") not in ("", "0"):
         return f"{NO_32BIT_VARIABLE} is set: rehearsing a host that starts no 32-bit code"
+    record = bootstrap_record() if name == "32" else None
+    if record and record[1]:
+        return record[0]
     loader = LOADER_32 if name == "32" else LOADER_64
     if not os.path.exists(loader):
-        return f"{loader} is not installed"
+        return record[0] if record else f"{loader} is not installed"
     try:
         probe = subprocess.run([loader, "--version"], stdin=subprocess.DEVNULL, capture_output=True,
                                timeout=30)
