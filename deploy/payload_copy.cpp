@@ -9,19 +9,19 @@
 namespace vantu {
 namespace {
 
-// The file cannot be placed in the install folder at all: the volume is
-// full, the folder is not there, or the path is too long for it. The
-// deployment is then incomplete, and the run must not go on as if it were.
-bool CannotBePlaced(DWORD error) {
-  switch (error) {
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_FILENAME_EXCED_RANGE:
-      return true;
-    default:
-      return false;
-  }
+// A file held open or locked by another program (a sharing or lock
+// violation) where the install folder already has a file of that name. The
+// install folder belongs to this one version, so that is this version's own
+// file from an earlier run, held by the running service or by a client of
+// the bridge: the copy in place is the one wanted, and replacing it would
+// mean stopping whoever holds it. Any other failure (the held file is the
+// source, the target is not there, the source went away, a name the
+// platform refuses, a full disk, ...) leaves the install folder without the
+// file, and the run must not go on as if it were complete.
+bool MayBePassedOver(DWORD error, const std::wstring& target) {
+  if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) return false;
+  const DWORD attributes = GetFileAttributesW(target.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 }  // namespace
@@ -70,20 +70,13 @@ bool CopyPayload(const std::wstring& sourceRoot, const std::wstring& targetRoot)
                      " even after resetting the target's attributes"});
           }
         }
-      } else if (CannotBePlaced(error)) {
+      } else if (MayBePassedOver(error, target)) {
+        ++passedOver;
+        if (LogEnabled()) LogLine({"passed over ", name, ": ", ErrorText(error), " (the install folder has it)"});
+      } else {
         result = false;
         ++failed;
         if (LogEnabled()) LogLine({"could not copy ", name, ": ", ErrorText(error)});
-      } else {
-        // Anything else passes the file over, a file held open or locked by
-        // another program (ERROR_SHARING_VIOLATION, ERROR_LOCK_VIOLATION)
-        // among them. The install folder belongs to this one version, so a
-        // target in use there is normally this version's own file from an
-        // earlier run, held by the running service or by a client of the
-        // bridge: the copy in place is the one wanted, and replacing it would
-        // mean stopping whoever holds it. The rest of the payload goes on.
-        ++passedOver;
-        if (LogEnabled()) LogLine({"passed over ", name, ": ", ErrorText(error)});
       }
     }
     walker.Advance();

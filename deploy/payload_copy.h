@@ -9,11 +9,11 @@ namespace vantu {
 // Copies every non-folder entry of `sourceRoot` into `targetRoot` (which ends
 // in a backslash), overwriting. A target refused with access denied loses
 // its attributes and is copied once more; that second failure makes the
-// result false. A file that cannot be placed at all (disk full, path not
-// found, name too long) makes the result false too. Any other failure, a
-// target held open by another program among them, skips the file. Every
-// file is attempted. An empty root on either side copies nothing and
-// returns false.
+// result false. A sharing or lock violation passes the file over when the
+// target folder already has a file of that name (this version's own, held
+// by another program). Any other failure makes the result false: the
+// install folder would lack the file. Every file is attempted. An empty
+// root on either side copies nothing and returns false.
 bool CopyPayload(const std::wstring& sourceRoot, const std::wstring& targetRoot);
 
 }  // namespace vantu

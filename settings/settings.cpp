@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "base/path_functions.h"
+#include "notice/notice.h"
 #include "runlog/run_log.h"
 #include "settings/ini_reader.h"
 
@@ -20,25 +21,33 @@ constexpr DWORD kInitialModulePathSize = 128;
 // is not a path the setup can use.
 constexpr DWORD kLargestModulePathSize = 65536;
 
-void ShowSettingMessage(const char* text) { MessageBoxA(nullptr, text, kMessageCaption, MB_OK); }
-
-void LogMiss(const char* key, const std::wstring& path, const char* message) {
-  LogLine({"setting \"", key, "\" missing from ", path, ": message shown: ", message});
+// Tells the user of a setting that cannot be read, in a message box where
+// someone can see one, and logs what became of the message.
+void ReportMiss(const char* key, const std::wstring& path, const char* message) {
+  const NoticeOutcome outcome = Notify(message, kMessageCaption);
+  if (!LogEnabled()) return;
+  if (outcome.shown) {
+    LogLine({"setting \"", key, "\" missing from ", path, ": message shown: ", message});
+  } else if (outcome.error) {
+    LogLine({"setting \"", key, "\" missing from ", path, ": message not shown (", outcome.reason, ": ",
+             ErrorText(outcome.error), "), written to standard error: ", message});
+  } else {
+    LogLine({"setting \"", key, "\" missing from ", path, ": message not shown (", outcome.reason,
+             "), written to standard error: ", message});
+  }
 }
 
 std::wstring ReadSetting(const wchar_t* key, const char* keyText, const char* message) {
   const std::wstring path = SetupIniPath();
   IniReader reader;
   if (!reader.Open(path)) {
-    LogMiss(keyText, path, message);
-    ShowSettingMessage(message);
+    ReportMiss(keyText, path, message);
     return std::wstring();
   }
   std::wstring value;
   reader.Read(key, kMissMarker, &value);
   if (value == kMissMarker) {
-    LogMiss(keyText, path, message);
-    ShowSettingMessage(message);
+    ReportMiss(keyText, path, message);
     return std::wstring();
   }
   LogLine({"setting \"", keyText, "\" = \"", value, "\""});

@@ -1,6 +1,7 @@
 // The settings of the setup: section "Common" of setup.ini beside the
 // executable. Nothing is cached: every reader opens the file afresh, and on a
-// miss tells the user in a message box and hands back the empty string.
+// miss tells the user (a message box, or where nobody can see one a line on
+// standard error: notice/notice.h) and hands back the empty string.
 // Values, like the paths, are UTF-16.
 #pragma once
 

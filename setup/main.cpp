@@ -1,20 +1,17 @@
 // setup.exe: installs or updates the fan-control service. The exit code is
 // its report: 0, or -1 when the firmware gate is closed, the offered version
-// names no install folder or the payload could not be copied. The one
-// argument it takes, /LOG, asks for a run log that says why (run_log.h);
-// every other argument is ignored. Its arguments, like every path it
-// handles, are UTF-16 (wmain).
+// names no install folder, the payload could not be copied, or another run
+// held the machine too long. Its switches (/LOG, /QUIET, /?) are in
+// switches.h; every other argument is ignored. Its arguments, like every
+// path it handles, are UTF-16 (wmain).
 #include <new>
 #include <string>
 #include <vector>
 
-#include "runlog/log_switch.h"
-#include "runlog/run_log.h"
 #include "setup/dll_search.h"
 #include "setup/exit_codes.h"
 #include "setup/production_operations.h"
-#include "setup/run_start.h"
-#include "setup/setup_run.h"
+#include "setup/program.h"
 
 int wmain(int argc, wchar_t** argv) {
   // Before anything loads a DLL by name: the component model, the message
@@ -23,15 +20,9 @@ int wmain(int argc, wchar_t** argv) {
   // setup.exe for them keeps its own search order.
   vantu::RestrictDllSearchToSystemFolder();
   try {
-    vantu::RunLog log;
-    vantu::OpenRequestedLog(vantu::ParseLogSwitch(std::vector<std::wstring>(argv + 1, argv + argc)), log);
     vantu::ProductionOperations operations;
-    const int exitCode = vantu::RunSetup(operations);
-    vantu::LogLine({exitCode == vantu::kExitSuccess ? "exit code 0" : "exit code -1 (0xFFFFFFFF)"});
-    return exitCode;
+    return vantu::RunProgram(std::vector<std::wstring>(argv + 1, argv + argc), operations);
   } catch (const std::bad_alloc&) {
-    // Out of memory: everything acquired so far has been released on the way.
-    vantu::LogLine({"out of memory: exit code -1 (0xFFFFFFFF)"});
-    return vantu::kExitFailure;
+    return vantu::kExitFailure;  // not even the arguments could be kept
   }
 }

@@ -580,6 +580,10 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPVOID overlapped) {
   if (bytesWritten) *bytesWritten = 0;
   if (auto fault = Enter("WriteFile", {Ptr(file), internal::Num(bytesToWrite)})) return Fail(*fault);
+  if (buffer && internal::WriteStandard(file, buffer, bytesToWrite)) {
+    if (bytesWritten) *bytesWritten = bytesToWrite;
+    return TRUE;
+  }
   const auto found = State().openFiles.find(reinterpret_cast<uintptr_t>(file));
   if (found == State().openFiles.end() || overlapped || (!buffer && bytesToWrite)) return Fail(ERROR_INVALID_HANDLE);
   // Unbuffered, like the platform: what was written is in the file at once.

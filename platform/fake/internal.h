@@ -65,5 +65,12 @@ void ResetCom();
 void ResetAutomation();
 void ResetModule();
 void ResetText();
+void ResetSession();
+
+// The standard handles, mutexes (session.cpp): false / nullopt when the
+// handle is none of theirs.
+bool WriteStandard(HANDLE handle, const void* data, DWORD size);
+std::optional<DWORD> WaitForMutex(HANDLE handle, DWORD milliseconds);
+bool CloseMutex(HANDLE handle);
 
 }  // namespace fake_win32::internal

@@ -146,6 +146,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     SetLastError(*fault);
     return WAIT_FAILED;
   }
+  if (const auto mutexResult = internal::WaitForMutex(handle, milliseconds)) return *mutexResult;
   const auto value = reinterpret_cast<uintptr_t>(handle);
   if (!State().exitCodes.count(value) && !State().threads.count(value)) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -173,7 +174,7 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
   auto& state = State();
   const auto value = reinterpret_cast<uintptr_t>(handle);
   bool closed = false;
-  if (internal::CloseFile(handle)) {
+  if (internal::CloseFile(handle) || internal::CloseMutex(handle)) {
     closed = true;
   } else if (state.exitCodes.erase(value)) {
     closed = internal::Closed("process", handle);

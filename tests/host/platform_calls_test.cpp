@@ -303,30 +303,41 @@ TEST_F(PlatformCallsTest, InstallFolderArgumentsAndResults) {
 }
 
 // The first file's copy failing with the errors the platform gives there:
-// access denied is retried once after the attributes are reset; a file that
-// cannot be placed at all fails the copy; a file in use, and any other
-// error, is passed over. The next file is copied whatever happened.
+// access denied is retried once after the attributes are reset; a sharing or
+// lock violation passes the file over only where the install folder already
+// has a file of that name (this version's own, held by the service or a
+// client of the bridge); every other failure fails the copy (the install
+// folder would lack the file), the source held by another program and a
+// source gone after it was listed among them. The next file is copied
+// whatever happened.
 TEST_F(PlatformCallsTest, CopyErrorsOfTheFirstFile) {
   struct Case {
     const char* name;
     std::vector<uint32_t> copyErrors;  // of the first file's copies, 0: succeeds
+    bool targetThere;                  // the install folder has the first file already
     bool result;
     int attributeResets;
   };
   const Case cases[] = {
-      {"written", {0}, true, 0},
-      {"denied then written", {ERROR_ACCESS_DENIED, 0}, true, 1},
-      {"denied twice", {ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED}, false, 1},
-      {"denied then shared", {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION}, false, 1},
-      {"denied then disk full", {ERROR_ACCESS_DENIED, ERROR_DISK_FULL}, false, 1},
-      {"disk full", {ERROR_DISK_FULL}, false, 0},
-      {"handle disk full", {ERROR_HANDLE_DISK_FULL}, false, 0},
-      {"path not found", {ERROR_PATH_NOT_FOUND}, false, 0},
-      {"name too long", {ERROR_FILENAME_EXCED_RANGE}, false, 0},
-      {"sharing violation skipped", {ERROR_SHARING_VIOLATION}, true, 0},
-      {"lock violation skipped", {ERROR_LOCK_VIOLATION}, true, 0},
-      {"source gone skipped", {ERROR_FILE_NOT_FOUND}, true, 0},
-      {"bad name skipped", {ERROR_INVALID_NAME}, true, 0},
+      {"written", {0}, false, true, 0},
+      {"overwritten", {0}, true, true, 0},
+      {"denied then written", {ERROR_ACCESS_DENIED, 0}, true, true, 1},
+      {"denied twice", {ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED}, true, false, 1},
+      {"denied then shared", {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION}, true, false, 1},
+      {"denied then disk full", {ERROR_ACCESS_DENIED, ERROR_DISK_FULL}, true, false, 1},
+      {"target held: passed over", {ERROR_SHARING_VIOLATION}, true, true, 0},
+      {"target locked: passed over", {ERROR_LOCK_VIOLATION}, true, true, 0},
+      {"source held, no target", {ERROR_SHARING_VIOLATION}, false, false, 0},
+      {"source locked, no target", {ERROR_LOCK_VIOLATION}, false, false, 0},
+      {"source gone", {ERROR_FILE_NOT_FOUND}, false, false, 0},
+      {"source gone, target there", {ERROR_FILE_NOT_FOUND}, true, false, 0},
+      {"name the platform refuses", {ERROR_INVALID_NAME}, false, false, 0},
+      {"write protected", {19}, true, false, 0},
+      {"device not ready", {21}, false, false, 0},
+      {"disk full", {ERROR_DISK_FULL}, true, false, 0},
+      {"handle disk full", {ERROR_HANDLE_DISK_FULL}, false, false, 0},
+      {"path not found", {ERROR_PATH_NOT_FOUND}, false, false, 0},
+      {"name too long", {ERROR_FILENAME_EXCED_RANGE}, false, false, 0},
   };
   for (const auto& c : cases) {
     fake_win32::Reset();
@@ -334,6 +345,7 @@ TEST_F(PlatformCallsTest, CopyErrorsOfTheFirstFile) {
     ScratchFolder target;
     WriteFile(source.path() + "a", "a");
     WriteFile(source.path() + "b", "b");
+    if (c.targetThere) WriteFile(target.path() + "a", "old a");
     for (size_t i = 0; i < c.copyErrors.size(); ++i) {
       if (c.copyErrors[i]) fake_win32::FailCall("CopyFileW", static_cast<int>(i) + 1, c.copyErrors[i]);
     }
@@ -343,7 +355,8 @@ TEST_F(PlatformCallsTest, CopyErrorsOfTheFirstFile) {
       EXPECT_EQ((Args{target.path() + "a", "0x80"}), CallsTo("SetFileAttributesW")[0].args) << c.name;
     }
     EXPECT_EQ(static_cast<int>(c.copyErrors.size()) + 1, CallCount("CopyFileW")) << c.name;
-    EXPECT_EQ(c.copyErrors.back() == 0, test_support::FileExists(target.path() + "a")) << c.name;
+    const bool copied = c.copyErrors.back() == 0;
+    EXPECT_EQ(copied ? "a" : c.targetThere ? "old a" : "", test_support::ReadFile(target.path() + "a")) << c.name;
     EXPECT_EQ("b", test_support::ReadFile(target.path() + "b")) << c.name;  // the next file still copied
     for (const auto& call : CallsTo("CopyFileW")) EXPECT_EQ("0", call.args[2]);
   }

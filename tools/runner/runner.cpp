@@ -1,7 +1,8 @@
 // runner.exe: runs a program, answers its message boxes like a person would
 // and reports what happened, for the end-to-end tests.
 //
-//   runner.exe [--timeout-ms N] [--kill-when <file>] [--result <file>] <program> [args...]
+//   runner.exe [--timeout-ms N] [--kill-when <file>] [--result <file>]
+//              [--stdout <file>] [--stderr <file>] [--invisible-station] <program> [args...]
 //
 // While the program runs, every top-level dialog window (class "#32770") that
 // belongs to its process is read (caption, message text, buttons, icon) and
@@ -16,6 +17,11 @@
 // in the middle of a copy) and "killed" is true. Text bytes of 0x80 and
 // above are written as \u00XX. Program, arguments and files may be named in
 // any script (wmain, CreateProcessW).
+// --stdout and --stderr send the program's standard output and error to
+// those files. --invisible-station starts it on a desktop of a window station
+// of its own that is not visible (no WSF_VISIBLE), as a service's or a
+// deployment tool's in session 0 is: boxes shown there are never seen (nor
+// answered) by anybody.
 // Exit code: 0 the program ran (also after a time-out), 1 usage,
 // 2 the program could not be started, 3 the result could not be written.
 #include <windows.h>
@@ -165,8 +171,42 @@ std::string ResultJson(DWORD exitCode, const std::vector<Box>& boxes, bool timed
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: runner.exe [--timeout-ms N] [--kill-when <file>] [--result <file>] <program> [args...]\n");
+  std::fprintf(stderr,
+               "usage: runner.exe [--timeout-ms N] [--kill-when <file>] [--result <file>] [--stdout <file>]\n"
+               "                  [--stderr <file>] [--invisible-station] <program> [args...]\n");
   return 1;
+}
+
+// A file the program inherits as a standard handle.
+HANDLE InheritableFile(const std::wstring& path) {
+  SECURITY_ATTRIBUTES security{};
+  security.nLength = sizeof security;
+  security.bInheritHandle = TRUE;
+  return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &security, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                     nullptr);
+}
+
+constexpr wchar_t kInvisibleStation[] = L"FanSetupTestStation";
+
+// Makes a window station without WSF_VISIBLE and a desktop in it; the
+// program started on "station\\desktop" runs there. False when Wine or
+// Windows will not.
+bool MakeInvisibleStation() {
+  HWINSTA original = GetProcessWindowStation();
+  HWINSTA station = CreateWindowStationW(kInvisibleStation, 0, WINSTA_ALL_ACCESS, nullptr);
+  if (!station) return false;
+  USEROBJECTFLAGS flags{};
+  DWORD needed = 0;
+  if (GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, &needed) && (flags.dwFlags & WSF_VISIBLE)) {
+    std::fprintf(stderr, "runner: the new window station is visible\n");
+    return false;
+  }
+  // A desktop is made in the window station of the calling process.
+  if (!SetProcessWindowStation(station)) return false;
+  HDESK desktop = CreateDesktopW(L"Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+  SetProcessWindowStation(original);
+  // Both stay open while the program runs: the process ends with them.
+  return desktop != nullptr;
 }
 
 }  // namespace
@@ -175,6 +215,9 @@ int wmain(int argc, wchar_t** argv) {
   DWORD timeoutMs = INFINITE;
   std::wstring resultFile;
   std::wstring killFile;
+  std::wstring stdoutFile;
+  std::wstring stderrFile;
+  bool invisible = false;
   int i = 1;
   for (; i < argc; ++i) {
     const std::wstring arg = argv[i];
@@ -184,6 +227,12 @@ int wmain(int argc, wchar_t** argv) {
       resultFile = argv[++i];
     } else if (arg == L"--kill-when" && i + 1 < argc) {
       killFile = argv[++i];
+    } else if (arg == L"--stdout" && i + 1 < argc) {
+      stdoutFile = argv[++i];
+    } else if (arg == L"--stderr" && i + 1 < argc) {
+      stderrFile = argv[++i];
+    } else if (arg == L"--invisible-station") {
+      invisible = true;
     } else {
       break;
     }
@@ -200,8 +249,29 @@ int wmain(int argc, wchar_t** argv) {
 
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
+  std::wstring desktop;
+  if (invisible) {
+    if (!MakeInvisibleStation()) {
+      std::fprintf(stderr, "runner: cannot make an invisible window station (error %lu)\n", GetLastError());
+      return 2;
+    }
+    desktop = std::wstring(kInvisibleStation) + L"\\Default";
+    startup.lpDesktop = &desktop[0];
+  }
+  BOOL inherit = FALSE;
+  if (!stdoutFile.empty() || !stderrFile.empty()) {
+    startup.dwFlags |= STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = stdoutFile.empty() ? GetStdHandle(STD_OUTPUT_HANDLE) : InheritableFile(stdoutFile);
+    startup.hStdError = stderrFile.empty() ? GetStdHandle(STD_ERROR_HANDLE) : InheritableFile(stderrFile);
+    if (startup.hStdOutput == INVALID_HANDLE_VALUE || startup.hStdError == INVALID_HANDLE_VALUE) {
+      std::fprintf(stderr, "runner: cannot create the output files (error %lu)\n", GetLastError());
+      return 2;
+    }
+    inherit = TRUE;
+  }
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+  if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, inherit, 0, nullptr, nullptr, &startup,
                       &process)) {
     std::fprintf(stderr, "runner: cannot start %ls (error %lu)\n", commandLine.c_str(), GetLastError());
     return 2;

@@ -13,6 +13,7 @@
 //                   "Common" in setup.ini in its own folder
 //        ExitCode=0 its exit code
 //        Hang=0     1: sleep forever after registering
+//        SleepMs=0  sleep that long after registering, then exit
 //        Register=1 0: do not register a service
 //   3. registers the service with the service control manager (own process,
 //      demand start, binary path = its own quoted path; an existing service
@@ -118,6 +119,7 @@ int main() {
   if (name.empty()) name = ProfileString(folder + L"setup.ini", L"Common", L"ServiceName");
   const UINT exitCode = GetPrivateProfileIntW(L"Service", L"ExitCode", 0, iniFile.c_str());
   const bool hang = GetPrivateProfileIntW(L"Service", L"Hang", 0, iniFile.c_str()) != 0;
+  const UINT sleepMs = GetPrivateProfileIntW(L"Service", L"SleepMs", 0, iniFile.c_str());
   const bool doRegister = GetPrivateProfileIntW(L"Service", L"Register", 1, iniFile.c_str()) != 0;
 
   if (doRegister) {
@@ -127,5 +129,6 @@ int main() {
   if (hang) {
     for (;;) Sleep(INFINITE);
   }
+  if (sleepMs) Sleep(sleepMs);
   return static_cast<int>(exitCode);
 }

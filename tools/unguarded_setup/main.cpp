@@ -1,8 +1,15 @@
 // unguarded_setup.exe: the run of setup.exe, from the same libraries, with a
-// main that leaves the DLL search order as Windows sets it up (the program's
-// own folder first). For the end-to-end case that plants a DLL beside it:
-// this program must load the planted DLL, or the case could not tell a
-// confined search from a DLL that is simply never looked for. Never shipped.
+// main that adds none of the guards setup.exe's main puts around the run,
+// so that the end-to-end cases can show each guard is what makes the
+// difference. Never shipped. Without them:
+//  - the DLL search order stays as Windows sets it up (the program's own
+//    folder first): the case that plants a DLL beside it sees the planted
+//    DLL loaded, so it can tell a confined search from a DLL that is simply
+//    never looked for;
+//  - a setting that cannot be read is always told in a message box, also in
+//    a window station that nobody can see: there the run waits until it is
+//    killed;
+//  - there is no machine-wide run guard, no /QUIET and no /?.
 #include <new>
 
 #include "setup/exit_codes.h"

@@ -314,6 +314,21 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
 DWORD WINAPI GetCurrentProcessId();
 
+// Named mutexes: a machine-wide guard. A wait on a mutex that another
+// process owns and ends without releasing returns WAIT_ABANDONED, and the
+// waiter owns it then.
+#define WAIT_ABANDONED 0x00000080u
+#define ERROR_NOT_OWNER 288L
+HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCWSTR name);
+BOOL WINAPI ReleaseMutex(HANDLE mutex);
+ULONGLONG WINAPI GetTickCount64();
+
+// The standard handles (what is written to them is kept for tests).
+#define STD_INPUT_HANDLE (static_cast<DWORD>(-10))
+#define STD_OUTPUT_HANDLE (static_cast<DWORD>(-11))
+#define STD_ERROR_HANDLE (static_cast<DWORD>(-12))
+HANDLE WINAPI GetStdHandle(DWORD which);
+
 // ---------------------------------------------------------------------------
 // Profile strings
 // ---------------------------------------------------------------------------
@@ -451,6 +466,19 @@ DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource);
 #define IDOK 1
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+
+// The process's window station: visible, or not (a service's).
+struct HWINSTA__;
+typedef HWINSTA__* HWINSTA;
+#define UOI_FLAGS 1
+#define WSF_VISIBLE 0x0001
+struct USEROBJECTFLAGS {
+  BOOL fInherit;
+  BOOL fReserved;
+  DWORD dwFlags;
+};
+HWINSTA WINAPI GetProcessWindowStation();
+BOOL WINAPI GetUserObjectInformationW(HANDLE object, int index, PVOID information, DWORD length, LPDWORD needed);
 
 #define CSIDL_PROGRAM_FILES 0x0026
 #define CSIDL_FLAG_CREATE 0x8000

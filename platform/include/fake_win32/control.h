@@ -90,6 +90,22 @@ struct MessageBoxRecord {
 };
 const std::vector<MessageBoxRecord>& MessageBoxes();
 
+// The window station's WSF_VISIBLE flag (after Reset: visible).
+void SetWindowStationVisible(bool visible);
+// What the process wrote to its standard output and error.
+const std::string& StandardOutput();
+const std::string& StandardError();
+
+// Another process and a named mutex (names compare without case): it holds
+// the mutex and never lets go (a wait times out, the waited time passing on
+// the tick count), it held it and ended without releasing it (the next wait
+// returns WAIT_ABANDONED), or it releases it after `waitedMs` (the next wait
+// succeeds, the tick count `waitedMs` later).
+enum class OtherOwner { kNone, kHolds, kEnded, kReleasesAfter };
+void SetMutexOwner(const std::string& name, OtherOwner owner, ULONGLONG waitedMs = 0);
+// Whether this process owns the mutex now.
+bool MutexOwnedHere(const std::string& name);
+
 // ---------------------------------------------------------------------------
 // Files. Windows paths map onto the host folder made by Reset: drive X: is
 // the sub-folder X. Names are case-sensitive on the host.

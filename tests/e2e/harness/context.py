@@ -75,6 +75,8 @@ class RunResult:
     boxes: list[Box]
     timed_out: bool
     killed: bool = False  # terminated on request (PendingRun.kill)
+    stdout: str = ""  # the program's standard output and error, when asked for
+    stderr: str = ""
 
     def texts(self) -> list[str]:
         return [box.text for box in self.boxes]
@@ -84,9 +86,9 @@ class PendingRun:
     """A runner.exe started in the background (Context.start)."""
 
     def __init__(self, process: subprocess.Popen, result_file: Path, kill_file: Path, output: Path,
-                 timeout: float):
+                 timeout: float, streams: tuple[Path, Path] | None = None):
         self.process, self.result_file, self.kill_file = process, result_file, kill_file
-        self.output, self.timeout = output, timeout
+        self.output, self.timeout, self.streams = output, timeout, streams
 
     def kill(self) -> None:
         """Has runner.exe terminate the program now (TerminateProcess)."""
@@ -106,8 +108,13 @@ class PendingRun:
             detail = self.output.read_text(encoding="latin-1").strip()[-1000:] if self.output.exists() else ""
             raise WineError(f"runner.exe failed ({code}): {detail}")
         raw = json.loads(self.result_file.read_text(encoding="latin-1"))
+        stdout, stderr = ("", "")
+        if self.streams:
+            stdout, stderr = (p.read_bytes().decode("utf-8", errors="replace") if p.exists() else ""
+                              for p in self.streams)
         return RunResult(exit_code=raw["exitCode"], timed_out=raw["timedOut"], killed=raw.get("killed", False),
-                         boxes=[Box(b["caption"], b["text"], b["buttons"], b["icon"]) for b in raw["boxes"]])
+                         boxes=[Box(b["caption"], b["text"], b["buttons"], b["icon"]) for b in raw["boxes"]],
+                         stdout=stdout, stderr=stderr)
 
 
 @dataclass
@@ -240,14 +247,16 @@ class Context:
         return folder
 
     def run(self, program: str, args: list[str] | None = None, timeout_ms: int = 30000,
-            cwd: str | None = None) -> RunResult:
+            cwd: str | None = None, invisible: bool = False, output: bool = False) -> RunResult:
         """Runs a program (C:\\ path) through runner.exe, which answers its message boxes.
         `cwd` (a C:\\ folder) is the current folder it inherits; by default
-        it is a Z:\\ folder, wherever the harness was started."""
-        return self.start(program, args, timeout_ms, cwd).wait()
+        it is a Z:\\ folder, wherever the harness was started. `invisible`
+        starts it in a window station that nobody can see (no box is ever
+        answered there); `output` keeps its standard output and error."""
+        return self.start(program, args, timeout_ms, cwd, invisible, output).wait()
 
     def start(self, program: str, args: list[str] | None = None, timeout_ms: int = 30000,
-              cwd: str | None = None) -> "PendingRun":
+              cwd: str | None = None, invisible: bool = False, output: bool = False) -> "PendingRun":
         """Starts a program as `run` does, without waiting: the returned run
         can be killed (`kill`, through runner.exe's TerminateProcess) and
         waited for (`wait`)."""
@@ -257,20 +266,35 @@ class Context:
         kill_name = f"kill-{self._results}"
         (folder / result_name).unlink(missing_ok=True)
         (folder / kill_name).unlink(missing_ok=True)
+        options = ["--invisible-station"] if invisible else []
+        streams = None
+        if output:
+            names = (f"stdout-{self._results}.txt", f"stderr-{self._results}.txt")
+            streams = (folder / names[0], folder / names[1])
+            options += ["--stdout", win_join(TOOLS_DIR, names[0]), "--stderr", win_join(TOOLS_DIR, names[1])]
         command = [win_join(TOOLS_DIR, "runner.exe"), "--timeout-ms", str(timeout_ms),
                    "--kill-when", win_join(TOOLS_DIR, kill_name),
-                   "--result", win_join(TOOLS_DIR, result_name), program, *(args or [])]
+                   "--result", win_join(TOOLS_DIR, result_name), *options, program, *(args or [])]
         self.prefix.started = True
-        output = folder / f"runner-{self._results}.log"
-        with open(output, "wb") as log:
+        log_file = folder / f"runner-{self._results}.log"
+        with open(log_file, "wb") as log:
             process = subprocess.Popen(self.prefix.command(command), env=self.prefix.env(),
                                        cwd=self.host_path(cwd) if cwd else None,
                                        stdin=subprocess.DEVNULL, stdout=log, stderr=log)
-        return PendingRun(process, folder / result_name, folder / kill_name, output, timeout_ms / 1000 + 60)
+        return PendingRun(process, folder / result_name, folder / kill_name, log_file, timeout_ms / 1000 + 60,
+                          streams)
 
     def run_setup(self, timeout_ms: int = 30000, cwd: str | None = None, folder: str = SETUP_DIR,
-                  args: list[str] | None = None) -> RunResult:
-        return self.run(win_join(folder, "setup.exe"), args=args, timeout_ms=timeout_ms, cwd=cwd)
+                  args: list[str] | None = None, invisible: bool = False, output: bool = False) -> RunResult:
+        return self.run(win_join(folder, "setup.exe"), args=args, timeout_ms=timeout_ms, cwd=cwd,
+                        invisible=invisible, output=output)
+
+    def built_tool(self, file_name: str) -> Path:
+        """A test tool of the same build as the setup.exe under test (Linux path)."""
+        path = self.tools.setup.parent.parent / "tools" / file_name
+        if not path.is_file():
+            raise CaseFailure(f"{path} is not built")
+        return path
 
     # -- the exports, through export_client.exe ------------------------------
 

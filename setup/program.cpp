@@ -1,0 +1,56 @@
+#include "setup/program.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <new>
+
+#include "notice/notice.h"
+#include "runlog/run_log.h"
+#include "setup/exit_codes.h"
+#include "setup/run_guard.h"
+#include "setup/run_start.h"
+#include "setup/setup_run.h"
+#include "setup/switches.h"
+
+namespace vantu {
+namespace {
+
+void WriteStandardOutput(const char* text) {
+  const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (!output || output == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(output, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
+}
+
+int LoggedExit(int exitCode) {
+  LogLine({exitCode == kExitSuccess ? "exit code 0" : "exit code -1 (0xFFFFFFFF)"});
+  return exitCode;
+}
+
+}  // namespace
+
+int RunProgram(const std::vector<std::wstring>& arguments, SetupOperations& operations) {
+  const Switches switches = ParseSwitches(arguments);
+  if (switches.help) {
+    WriteStandardOutput(kUsage);
+    return kExitSuccess;
+  }
+  RunLog log;
+  try {
+    OpenRequestedLog(switches.log, log);
+    DecideNotices(switches.quiet);
+    RunGuard guard;
+    if (guard.Take() == RunGuard::Outcome::kTimedOut) {
+      WriteStandardErrorLine("another setup run held the machine for too long; nothing was done");
+      return LoggedExit(kExitFailure);
+    }
+    return LoggedExit(RunSetup(operations));
+  } catch (const std::bad_alloc&) {
+    // Out of memory: everything acquired so far has been released on the way.
+    LogLine({"out of memory"});
+    return LoggedExit(kExitFailure);
+  }
+}
+
+}  // namespace vantu

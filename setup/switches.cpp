@@ -1,0 +1,52 @@
+#include "setup/switches.h"
+
+namespace vantu {
+namespace {
+
+// `argument` is `name` after "/" or "-", ASCII letters in any case.
+bool IsSwitch(const std::wstring& argument, const wchar_t* name) {
+  if (argument.size() < 2 || (argument[0] != L'/' && argument[0] != L'-')) return false;
+  size_t i = 1;
+  for (; name[i - 1] != L'\0'; ++i) {
+    if (i >= argument.size()) return false;
+    wchar_t c = argument[i];
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    if (c != name[i - 1]) return false;
+  }
+  return i == argument.size();
+}
+
+}  // namespace
+
+const char kUsage[] =
+    "Installs or updates the fan control service, when the board supports it and\r\n"
+    "the version beside setup.exe (setup.ini) is newer than the one installed.\r\n"
+    "\r\n"
+    "setup.exe [/LOG[=path]] [/QUIET] [/?]\r\n"
+    "\r\n"
+    "  /LOG         writes a run log, UTF-8, to a new file in the temporary folder:\r\n"
+    "               FanServiceSetup_YYYYMMDD_NNN.log\r\n"
+    "  /LOG=path    writes the run log to that file\r\n"
+    "  /QUIET       shows no message box; a setting that cannot be read is told\r\n"
+    "               on standard error (and in the log). Where no one can see a\r\n"
+    "               window (a service's or a deployment tool's session), that is\r\n"
+    "               done without the switch too.\r\n"
+    "  /?, /HELP    shows this text and does nothing else\r\n"
+    "\r\n"
+    "Exit codes:\r\n"
+    "  0            installed or updated, or nothing to do\r\n"
+    "  -1           (0xFFFFFFFF) the board is not supported, the offered version\r\n"
+    "               names no install folder, the payload could not be copied, or\r\n"
+    "               another setup run held the machine for longer than 10 minutes\r\n";
+
+Switches ParseSwitches(const std::vector<std::wstring>& arguments) {
+  Switches switches;
+  switches.log = ParseLogSwitch(arguments);
+  for (const std::wstring& argument : arguments) {
+    if (IsSwitch(argument, L"quiet")) switches.quiet = true;
+    if (IsSwitch(argument, L"?") || IsSwitch(argument, L"help")) switches.help = true;
+  }
+  return switches;
+}
+
+}  // namespace vantu

@@ -1,0 +1,214 @@
+"""Unattended runs, as deployment tools make them: no message box where nobody
+can see one (an invisible window station, or /QUIET), the usage on /?, no
+incomplete fresh folder recorded as installed, and one run at a time."""
+
+import time
+
+from harness import (CaseFailure, DEFAULT_SETTINGS, add_case, check, check_equal, registry_diff, simple_package,
+                     write_ini)
+
+LOG = r"C:\Logs\setup.log"
+RECORD_KEY = DEFAULT_SETTINGS["RegistryKey"]
+EXECUTION_BOX = "Can not read executable file name from setup.ini"
+PAYLOAD = {"a.dll": b"library a", "b.dat": bytes(range(256))}
+
+
+def open_gate(ctx):
+    ctx.install_component({"iAcpiMbif": {"Data": simple_package(0x200).hex()}})
+    ctx.host_path(LOG).parent.mkdir(parents=True, exist_ok=True)
+
+
+def log_lines(ctx) -> list[str]:
+    data = ctx.host_path(LOG).read_bytes()
+    check(data.startswith(b"\xef\xbb\xbf"), f"{LOG}: no UTF-8 byte-order mark")
+    return [line[24:] for line in data[3:].decode("utf-8").split("\r\n") if line]
+
+
+def outcome(ctx, result) -> dict:
+    """What a run did: its exit code, the install folder, launches, the record."""
+    install = ctx.install_dir()
+    copied = {n: d for n, d in ctx.listing(install).items() if n != "service_runs.log"} \
+        if ctx.host_path(install).exists() else {}
+    return {
+        "exit code": result.exit_code,
+        "timed out": result.timed_out,
+        "install folder": sorted(copied),
+        "launches": len(ctx.service_runs(install)),
+        "record": ctx.regdump(RECORD_KEY) is not None,
+    }
+
+
+# -- no box where nobody can see one ------------------------------------------
+
+def invisible_station(ctx):
+    """setup.ini without "Execution": the message comes after the copy. First
+    on the ordinary desktop, its box dismissed; then, in a fresh install
+    folder, in a window station that is not visible: no box, the run ends in
+    the usual time with the same outcome, the message on standard error and
+    in the log as not shown."""
+    open_gate(ctx)
+    ctx.put_setup(files=PAYLOAD, settings={"Execution": None})
+    interactive = ctx.run_setup(args=[f"/LOG={LOG}"])
+    check_equal(interactive.texts(), [EXECUTION_BOX], "boxes of the interactive run")
+    expected = outcome(ctx, interactive)
+    check_equal(expected, {"exit code": 0, "timed out": False, "install folder": sorted([*PAYLOAD, "setup.exe",
+                "setup.ini", "standin_service.exe"]), "launches": 0, "record": False}, "interactive outcome")
+
+    ctx.write_setup_ini(Execution=None, InstallPath="Fan\\Unattended")
+    started = time.monotonic()
+    result = ctx.run_setup(args=[f"/LOG={LOG}"], invisible=True, output=True, timeout_ms=20000)
+    seconds = time.monotonic() - started
+    ctx.note(f"run in the invisible window station: {seconds:.1f} s")
+    install = ctx.install_dir(install_path="Fan\\Unattended")
+    copied = {n for n in ctx.listing(install)} if ctx.host_path(install).exists() else set()
+    check_equal({"exit code": result.exit_code, "timed out": result.timed_out, "install folder": sorted(copied),
+                 "launches": len(ctx.service_runs(install)), "record": ctx.regdump(RECORD_KEY) is not None},
+                expected, "outcome in the invisible window station against the interactive one")
+    check_equal(result.stderr, f"setup.exe: {EXECUTION_BOX}\r\n", "standard error")
+    lines = log_lines(ctx)
+    wanted = ('setting "Execution" missing from C:\\Fan\\Setup\\setup.ini: message not shown (the window station '
+              f'is not visible), written to standard error: {EXECUTION_BOX}')
+    check(wanted in lines, f"no line {wanted!r} in the log:\n  " + "\n  ".join(lines))
+
+
+def invisible_station_without_the_check(ctx):
+    """The same run by a build without the window-station check
+    (unguarded_setup.exe): its box waits for a click that never comes, until
+    the harness kills it. So the case above can fail."""
+    open_gate(ctx)
+    ctx.put_setup(files=PAYLOAD, settings={"Execution": None})
+    (ctx.setup_dir / "setup.exe").write_bytes(ctx.built_tool("unguarded_setup.exe").read_bytes())
+    result = ctx.run_setup(invisible=True, timeout_ms=10000)
+    check_equal((result.timed_out, result.exit_code), (True, 0xDEAD), "(timed out, exit code) without the check")
+    check_equal(ctx.service_runs(ctx.install_dir()), [], "service executable runs")
+
+
+def quiet_switch(ctx):
+    """/QUIET on the ordinary desktop (any case, beside /LOG in any order): no
+    window at all (runner.exe watches for one), the message on standard error
+    and in the log, the outcome of a run whose box was dismissed."""
+    open_gate(ctx)
+    ctx.put_setup(files=PAYLOAD, settings={"Execution": None, "ServiceName": None})
+    result = ctx.run_setup(args=["-quiet", f"/LOG={LOG}"], output=True)
+    check_equal(result.boxes, [], "message boxes")
+    check_equal(outcome(ctx, result), {"exit code": 0, "timed out": False, "install folder": sorted([
+        *PAYLOAD, "setup.exe", "setup.ini", "standin_service.exe"]), "launches": 0, "record": False}, "outcome")
+    service_box = "Can not read service name from setup.ini"
+    # The reads as ever: a fresh install asks for no service before the copy;
+    # "Execution" at the launch, then "ServiceName" after it.
+    check_equal(result.stderr, "".join(f"setup.exe: {t}\r\n" for t in (EXECUTION_BOX, service_box)),
+                "standard error")
+    not_shown = [line for line in log_lines(ctx) if "message not shown (/QUIET)" in line]
+    check_equal(len(not_shown), 2, f"log lines of messages not shown: {not_shown}")
+
+
+def usage(ctx):
+    """/? prints the usage and exits 0: no component created, nothing read,
+    nothing written."""
+    open_gate(ctx)
+    ctx.put_setup(files=PAYLOAD, settings={})
+    registry_before = ctx.registry()
+    drive_before = ctx.drive_files()
+    calls_before = ctx.component_calls()
+    for switch in ("/?", "-?", "/help"):
+        result = ctx.run_setup(args=[switch, f"/LOG={LOG}"], output=True)
+        check_equal((result.exit_code, result.boxes), (0, []), f"{switch}: (exit code, boxes)")
+        check("setup.exe [/LOG[=path]] [/QUIET] [/?]" in result.stdout and "Exit codes:" in result.stdout,
+              f"{switch}: no usage on standard output: {result.stdout!r}")
+    check_equal(ctx.component_calls(), calls_before, "the component's calls")
+    check_equal(ctx.drive_files(), drive_before, "drive C: (no log, no install folder)")
+    check_equal(registry_diff(registry_before, ctx.registry()), [], "registry")
+
+
+# -- no incomplete fresh folder recorded as installed ---------------------------
+
+def source_held_without_read_sharing(ctx):
+    """A first install whose source file another program holds open without
+    sharing: the fresh folder would lack it, so -1, no launch, no record.
+    Once it is let go, the next run completes."""
+    open_gate(ctx)
+    ctx.put_setup(files=PAYLOAD, settings={})
+    with ctx.file_held(r"C:\Fan\Setup\a.dll"):
+        held = ctx.run_setup(args=[f"/LOG={LOG}"])
+    check_equal((held.exit_code, held.boxes), (0xFFFFFFFF, []), "(exit code, boxes) while a.dll is held")
+    install = ctx.install_dir()
+    check_equal(ctx.service_runs(install), [], "service executable runs")
+    check_equal(ctx.regdump(RECORD_KEY), None, "registry record")
+    check("a.dll" not in ctx.listing(install), "a.dll in the install folder")
+    lines = log_lines(ctx)
+    check(any(line.startswith("could not copy a.dll: 32 ") for line in lines), "no line for a.dll:\n  "
+          + "\n  ".join(lines))
+
+    again = ctx.run_setup()
+    check_equal(outcome(ctx, again), {"exit code": 0, "timed out": False, "install folder": sorted([
+        *PAYLOAD, "setup.exe", "setup.ini", "standin_service.exe"]), "launches": 1, "record": True},
+                "the next run")
+
+
+# -- one run at a time ----------------------------------------------------------
+
+def two_runs_together(ctx):
+    """Two runs started together: one copy, one launch, one record; the
+    second waited (its log says so) and found nothing to do."""
+    open_gate(ctx)
+    ctx.put_setup(files={**PAYLOAD, "standin_service.ini": b"[Service]\r\nSleepMs=4000\r\n"}, settings={})
+    logs = (r"C:\Logs\first.log", r"C:\Logs\second.log")
+    first = ctx.start(r"C:\Fan\Setup\setup.exe", [f"/LOG={logs[0]}"])
+    time.sleep(1.5)
+    second = ctx.start(r"C:\Fan\Setup\setup.exe", [f"/LOG={logs[1]}"])
+    results = (first.wait(), second.wait())
+    check_equal([(r.exit_code, r.timed_out) for r in results], [(0, False), (0, False)], "(exit code, timed out)")
+    check_equal(len(ctx.service_runs(ctx.install_dir())), 1, "service executable runs")
+    check(ctx.regdump(RECORD_KEY) is not None, "no registry record")
+    texts = []
+    for log in logs:
+        data = ctx.host_path(log).read_bytes()
+        texts.append([line[24:] for line in data[3:].decode("utf-8").split("\r\n") if line])
+    copies = [sum(1 for line in lines if line.startswith("copy finished")) for lines in texts]
+    check_equal(sorted(copies), [0, 1], "runs that copied")
+    waited = [lines for lines in texts if any(line.startswith("the other setup run ended: waited ") for line in lines)]
+    check_equal(len(waited), 1, "runs whose log says they waited")
+    check(any("service present: nothing to do" in line for line in waited[0]),
+          "the run that waited did not find the version installed:\n  " + "\n  ".join(waited[0]))
+
+
+def killed_run_guard_taken_over(ctx):
+    """A first run killed while it holds the guard (its service executable
+    hangs) and a second run waits for it: the second takes the guard over
+    (abandoned, in Windows' words) and completes. (Killed with no run
+    waiting, the guard goes with the first run's last handle, and the next
+    run simply makes a new one.)"""
+    open_gate(ctx)
+    ctx.put_setup(files={**PAYLOAD, "standin_service.ini": b"[Service]\r\nHang=1\r\n"}, settings={})
+    install = ctx.install_dir()
+    first = ctx.start(r"C:\Fan\Setup\setup.exe", timeout_ms=60000)
+    deadline = time.monotonic() + 30
+    while not ctx.service_runs(install):
+        if time.monotonic() > deadline or not first.running():
+            raise CaseFailure("the first run's service executable did not start")
+        time.sleep(0.2)
+    write_ini(ctx.setup_dir / "standin_service.ini", {"Service": {"Hang": "0"}})
+    second = ctx.start(r"C:\Fan\Setup\setup.exe", [f"/LOG={LOG}"], timeout_ms=60000)
+    waiting = "another setup run is in progress: waiting for it to end (at most 600 s)"
+    deadline = time.monotonic() + 30
+    while not (ctx.host_path(LOG).exists() and waiting in log_lines(ctx)):
+        if time.monotonic() > deadline or not second.running():
+            raise CaseFailure("the second run did not wait for the first")
+        time.sleep(0.2)
+    first.kill()
+    check(first.wait().killed, "the first run was not killed")
+    result = second.wait()
+    check_equal((result.exit_code, result.timed_out), (0, False), "the second run (exit code, timed out)")
+    check(ctx.regdump(RECORD_KEY) is not None, "no registry record after the second run")
+    lines = log_lines(ctx)
+    check(any(line.startswith("took over the run guard of a setup run that ended without letting go of it")
+              for line in lines), "the second run did not take the guard over:\n  " + "\n  ".join(lines))
+
+
+add_case("invisible_station", invisible_station, needs_component=True)
+add_case("invisible_station_without_the_check", invisible_station_without_the_check, needs_component=True)
+add_case("quiet_switch", quiet_switch, needs_component=True)
+add_case("usage", usage, needs_component=True)
+add_case("source_held_without_read_sharing", source_held_without_read_sharing, needs_component=True)
+add_case("two_runs_together", two_runs_together, needs_component=True)
+add_case("killed_run_guard_taken_over", killed_run_guard_taken_over, needs_component=True)
