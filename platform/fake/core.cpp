@@ -130,6 +130,10 @@ void Reset() {
   internal::ResetCom();
   internal::ResetAutomation();
   internal::ResetModule();
+  internal::ResetCrypto();
+  internal::ResetLibraries();
+  internal::ResetResources();
+  internal::ResetFileReads();
   // Setting up the state above is not part of what a test observes.
   state.calls.clear();
   state.counts.clear();

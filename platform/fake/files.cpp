@@ -130,7 +130,7 @@ void ResetFiles() {
 bool CloseFile(HANDLE handle) {
   auto& files = State().openFiles;
   const auto found = files.find(reinterpret_cast<uintptr_t>(handle));
-  if (found == files.end()) return false;
+  if (found == files.end()) return CloseReadFile(handle);
   std::fclose(found->second);
   files.erase(found);
   Closed("file", handle);

@@ -35,6 +35,7 @@ void Misuse(const std::string& what);
 // Closes a file that CreateFileA opened; false when `handle` is no such file
 // (CloseHandle then tries the other kinds of handle).
 bool CloseFile(HANDLE handle);
+bool CloseReadFile(HANDLE handle);  // a file that CreateFileW opened
 
 // Handle numbers that do not collide between areas.
 uintptr_t NewHandleValue();
@@ -55,5 +56,9 @@ void ResetShell();
 void ResetCom();
 void ResetAutomation();
 void ResetModule();
+void ResetCrypto();
+void ResetLibraries();
+void ResetResources();
+void ResetFileReads();
 
 }  // namespace fake_win32::internal
