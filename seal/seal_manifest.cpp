@@ -139,9 +139,9 @@ bool Fail(std::string text, SealManifest* out, std::string* why) {
 }  // namespace
 
 const SealEntry* SealManifest::Find(const std::wstring& name) const {
-  const auto found = std::lower_bound(byName_.begin(), byName_.end(), name, [this](size_t index, const std::wstring& key) {
-    return LessFolded(entries_[index].name, key);
-  });
+  const auto found =
+      std::lower_bound(byName_.begin(), byName_.end(), name,
+                       [this](size_t index, const std::wstring& key) { return LessFolded(entries_[index].name, key); });
   if (found == byName_.end() || !EqualFolded(entries_[*found].name, name)) return nullptr;
   return &entries_[*found];
 }

@@ -23,7 +23,9 @@ constexpr ULONG kDigestLength = 32;
 
 class Sha256 {
  public:
-  Sha256() { state_ = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19}; }
+  Sha256() {
+    state_ = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+  }
 
   void Update(const BYTE* data, size_t size) {
     for (size_t i = 0; i < size; ++i) {
@@ -155,7 +157,8 @@ NTSTATUS WINAPI BCryptCloseAlgorithmProvider(BCRYPT_ALG_HANDLE algorithm, ULONG 
     return STATUS_INVALID_HANDLE;
   }
   if (found->second != 0) {
-    internal::Misuse("algorithm " + Ptr(algorithm) + " closed while " + Num(found->second) + " hash(es) made from it are open");
+    internal::Misuse("algorithm " + Ptr(algorithm) + " closed while " + Num(found->second) +
+                     " hash(es) made from it are open");
   }
   State().algorithms.erase(found);
   internal::Closed("algorithm", algorithm);

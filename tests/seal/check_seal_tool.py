@@ -212,7 +212,8 @@ def check_sealed_image(check, original, sealed, machine, files, label):
         if name in (b".rsrc", b".reloc"):
             continue
         check(f"{label}: section {name.decode()} unchanged",
-              new[name] == (vaddr, size, raddr, rsize) and after.data[raddr:raddr + rsize] == before.data[raddr:raddr + rsize],
+              new[name] == (vaddr, size, raddr, rsize)
+              and after.data[raddr:raddr + rsize] == before.data[raddr:raddr + rsize],
               f"{new[name]} vs {(vaddr, size, raddr, rsize)}")
     rvaddr, _, rraddr, rrsize = new[b".reloc"]
     ovaddr, _, oraddr, orsize = old[b".reloc"]
@@ -398,8 +399,8 @@ def wine_checks(check, reader, lane, setup_exe, sealed, work):
     broken_path = work / "broken.exe"
     broken_path.write_bytes(bytes(broken))
     seal = read(broken_path)
-    check("wine: a broken manifest reads as malformed", seal.get("state") == "malformed" and "magic" in seal.get("why", ""),
-          seal)
+    check("wine: a broken manifest reads as malformed",
+          seal.get("state") == "malformed" and "magic" in seal.get("why", ""), seal)
     assert len(check.results) - first == WINE_CHECK_COUNT, "WINE_CHECK_COUNT is out of date"
 
 

@@ -58,7 +58,8 @@ TEST(SealManifestTest, GoodManifests) {
       {"no files", SealBytes().Header(0).bytes(), {}},
       {"a name of 255 characters", SealBytes().Header(1).Entry(longest, 1, 1).bytes(),
        {std::wstring(kMaxSealNameUnits, L'n')}},
-      {"non-ASCII names", SealBytes().Header(2).Entry(u"\u00e9t\u00e9.txt", 1, 1).Entry(u"\u00c9T\u00c9.txt", 1, 2).bytes(),
+      {"non-ASCII names",
+       SealBytes().Header(2).Entry(u"\u00e9t\u00e9.txt", 1, 1).Entry(u"\u00c9T\u00c9.txt", 1, 2).bytes(),
        {L"\u00e9t\u00e9.txt", L"\u00c9T\u00c9.txt"}},  // case beyond ASCII is not folded
       {"a surrogate pair", SealBytes().Header(1).Entry(u"\U0001F600.dll", 1, 1).bytes(), {L"\U0001F600.dll"}},
       {"dots and blanks inside", SealBytes().Header(2).Entry(u".hidden", 1, 1).Entry(u"a b. c", 1, 1).bytes(),
@@ -113,14 +114,16 @@ TEST(SealManifestTest, RefusesEachKindOfMalformation) {
       {"device", SealBytes().Header(1).Entry(u"nul", 1, 1).bytes(), "device NUL"},
       {"device with extension", SealBytes().Header(1).Entry(u"Com7.dll", 1, 1).bytes(), "device COM7"},
       {"device, blanks before the dot", SealBytes().Header(1).Entry(u"lpt1  .txt", 1, 1).bytes(), "device LPT1"},
-      {"lone high surrogate", SealBytes().Header(1).Entry(u"a\xD83D.dll", 1, 1).bytes(), "lone surrogate at character 2"},
+      {"lone high surrogate", SealBytes().Header(1).Entry(u"a\xD83D.dll", 1, 1).bytes(),
+       "lone surrogate at character 2"},
       {"lone low surrogate", SealBytes().Header(1).Entry(u"\xDE00", 1, 1).bytes(), "lone surrogate at character 1"},
       {"swapped surrogates", SealBytes().Header(1).Entry(u"\xDE00\xD83D", 1, 1).bytes(), "lone surrogate"},
       {"high surrogate last", SealBytes().Header(1).Entry(u"ab\xD83D", 1, 1).bytes(), "lone surrogate at character 3"},
       {"duplicate", SealBytes().Header(2).Raw(entry).Raw(entry).bytes(), "files 1 and 2 have the same name"},
       {"duplicate ignoring case", SealBytes().Header(3).Entry(u"Setup.INI", 1, 1).Entry(u"x", 1, 1)
            .Entry(u"setup.ini", 1, 2).bytes(), "files 1 and 3 have the same name"},
-      {"a trailing byte", SealBytes().Header(1).Raw(entry).Raw(std::string(1, '\0')).bytes(), "1 bytes after the last file"},
+      {"a trailing byte", SealBytes().Header(1).Raw(entry).Raw(std::string(1, '\0')).bytes(),
+       "1 bytes after the last file"},
       {"a second manifest after the first", kThreeFiles + kThreeFiles, "bytes after the last file"},
   };
   for (const auto& c : cases) {

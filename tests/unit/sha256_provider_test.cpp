@@ -99,7 +99,8 @@ TEST_F(Sha256ProviderTest, WhatCannotBeOpenedForHashing) {
   ScratchFolder folder;
   UniqueFileHandle file;
   uint64_t size = 0;
-  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), OpenFileForHashing(Wide(folder.path() + "missing"), &file, &size));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND),
+            OpenFileForHashing(Wide(folder.path() + "missing"), &file, &size));
   EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND),
             OpenFileForHashing(Wide(folder.path() + "missing\\a.dll"), &file, &size));
   EXPECT_FALSE(file);
