@@ -123,6 +123,10 @@ void Reset() {
   internal::ResetModule();
   internal::ResetText();
   internal::ResetSession();
+  internal::ResetCrypto();
+  internal::ResetLibraries();
+  internal::ResetResources();
+  internal::ResetFileReads();
   // Setting up the state above is not part of what a test observes.
   state.calls.clear();
   state.counts.clear();

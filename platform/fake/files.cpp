@@ -160,7 +160,7 @@ void ResetFiles() {
 bool CloseFile(HANDLE handle) {
   auto& files = State().openFiles;
   const auto found = files.find(reinterpret_cast<uintptr_t>(handle));
-  if (found == files.end()) return false;
+  if (found == files.end()) return CloseReadFile(handle);
   std::fclose(found->second);
   files.erase(found);
   Closed("file", handle);
@@ -573,6 +573,10 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
   if (!fileName) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
+  }
+  if (desiredAccess == GENERIC_READ) {
+    return internal::OpenForReading(Text(fileName), std::wcslen(fileName), desiredAccess, shareMode,
+                                    creationDisposition, flagsAndAttributes, templateFile);
   }
   return CreateForWriting(Text(fileName), std::wcslen(fileName), desiredAccess, creationDisposition);
 }

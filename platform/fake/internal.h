@@ -44,6 +44,11 @@ void Misuse(const std::string& what);
 // Closes a file that CreateFileA opened; false when `handle` is no such file
 // (CloseHandle then tries the other kinds of handle).
 bool CloseFile(HANDLE handle);
+// CreateFile for reading (file_read.cpp): `fileName` in UTF-8, `length` in
+// the caller's characters.
+HANDLE OpenForReading(const std::string& fileName, size_t length, DWORD desiredAccess, DWORD shareMode,
+                      DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
+bool CloseReadFile(HANDLE handle);  // a file that CreateFileW opened
 
 // Handle numbers that do not collide between areas.
 uintptr_t NewHandleValue();
@@ -72,5 +77,10 @@ void ResetSession();
 bool WriteStandard(HANDLE handle, const void* data, DWORD size);
 std::optional<DWORD> WaitForMutex(HANDLE handle, DWORD milliseconds);
 bool CloseMutex(HANDLE handle);
+
+void ResetCrypto();
+void ResetLibraries();
+void ResetResources();
+void ResetFileReads();
 
 }  // namespace fake_win32::internal

@@ -175,7 +175,3 @@ HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
   SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
   return nullptr;
 }
-
-HGLOBAL WINAPI LoadResource(HMODULE, HRSRC) { return nullptr; }
-LPVOID WINAPI LockResource(HGLOBAL) { return nullptr; }
-DWORD WINAPI SizeofResource(HMODULE, HRSRC) { return 0; }

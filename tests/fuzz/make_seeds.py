@@ -271,6 +271,35 @@ def copy_back():
                          lower_bound=(1 << 31) - 1, capacity=5, initial=b"\x10\x20\x30\x40\x50"))
 
 
+# --- the seal's manifest ----------------------------------------------------------------
+
+def seal_entry(name, size, fill, length=None):
+    encoded = name.encode("utf-16-le", "surrogatepass")
+    return struct.pack("<H", len(encoded) // 2 if length is None else length) + encoded + struct.pack("<Q", size) \
+        + bytes([fill]) * 32
+
+
+def seal_header(count, version=1, reserved=0):
+    return b"SEAL" + struct.pack("<HHI", version, reserved, count)
+
+
+def seal_manifest():
+    three = seal_header(3) + seal_entry("FanSvc.exe", 81920, 0x22) + seal_entry("setup.ini", 120, 0x11) \
+        + seal_entry("\u00e9t\u00e9.txt", 0, 0xE3)
+    write("seal_manifest", "three-files", three)
+    write("seal_manifest", "no-files", seal_header(0))
+    write("seal_manifest", "surrogate-pair-name", seal_header(1) + seal_entry("\U0001F600.dll", 1, 1))
+    write("seal_manifest", "name-of-255", seal_header(1) + seal_entry("n" * 251 + ".dll", 7, 7))
+    write("seal_manifest", "names-equal-ignoring-case",
+          seal_header(2) + seal_entry("Fan.dll", 1, 1) + seal_entry("fAN.DLL", 2, 2))
+    write("seal_manifest", "device-name", seal_header(1) + seal_entry("LPT3 .log", 1, 1))
+    write("seal_manifest", "lone-surrogate", seal_header(1) + seal_entry("a\ud83d.dll", 1, 1))
+    write("seal_manifest", "name-past-the-end", seal_header(1) + seal_entry("a.dll", 5, 5, length=200))
+    write("seal_manifest", "count-too-large", seal_header(100001) + seal_entry("a", 1, 1))
+    write("seal_manifest", "trailing-byte", three + b"\0")
+    write("seal_manifest", "cut-in-a-digest", three[:-10])
+
+
 if __name__ == "__main__":
     mbif_walk()
     version_compare()
@@ -278,3 +307,4 @@ if __name__ == "__main__":
     command_line()
     paths()
     copy_back()
+    seal_manifest()

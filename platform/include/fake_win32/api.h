@@ -683,3 +683,6 @@ HRESULT WINAPI SafeArrayGetVartype(SAFEARRAY* array, VARTYPE* vt);
 BSTR WINAPI SysAllocString(const OLECHAR* text);
 void WINAPI SysFreeString(BSTR text);
 UINT WINAPI SysStringLen(BSTR text);
+
+#include "fake_win32/library_api.h"
+#include "fake_win32/file_read_api.h"

@@ -144,3 +144,5 @@ void RegisterClass(const std::wstring& progId, const CLSID& clsid, DWORD context
 bool IsComInitializedOnThisThread();
 
 }  // namespace fake_win32
+
+#include "fake_win32/module_control.h"

@@ -1,0 +1,174 @@
+#include "seal/sha256_provider.h"
+
+#include "runlog/run_log.h"
+
+namespace vantu {
+namespace {
+
+// The flag values, for SDK headers that leave them out (the search flags
+// came with KB2533623 and Windows 8).
+constexpr DWORD kSearchSystem32 = 0x00000800;
+constexpr DWORD kAlteredSearchPath = 0x00000008;
+
+const wchar_t kCryptoDll[] = L"bcrypt.dll";
+
+std::string StatusText(const char* function, NTSTATUS status) {
+  return std::string(function) + " failed: NTSTATUS " + HexWord(static_cast<unsigned long>(status));
+}
+
+// bcrypt.dll from the system folder, never from anywhere else.
+HMODULE LoadFromSystemFolder(std::string* why) {
+  if (HMODULE module = LoadLibraryExW(kCryptoDll, nullptr, kSearchSystem32)) return module;
+  DWORD error = GetLastError();
+  // Windows 7 and Vista without KB2533623 do not know the flag: they say
+  // ERROR_INVALID_PARAMETER. Then the full path, whose own folder is also
+  // where the DLLs it needs are looked for first.
+  if (error == ERROR_INVALID_PARAMETER) {
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+      error = length == 0 ? GetLastError() : static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER);
+      *why = "the system folder is unknown: " + ErrorText(error);
+      return nullptr;
+    }
+    const std::wstring path = std::wstring(folder, length) + L"\\" + kCryptoDll;
+    if (HMODULE module = LoadLibraryExW(path.c_str(), nullptr, kAlteredSearchPath)) return module;
+    error = GetLastError();
+  }
+  *why = "bcrypt.dll could not be loaded from the system folder: " + ErrorText(error);
+  return nullptr;
+}
+
+template <typename Function>
+bool Take(HMODULE module, const char* name, Function* function, std::string* why) {
+  const FARPROC address = GetProcAddress(module, name);
+  if (!address) {
+    *why = std::string("bcrypt.dll has no ") + name + ": " + ErrorText(GetLastError());
+    return false;
+  }
+  // A function pointer converts to another function pointer type and back;
+  // the detour through void(*)() tells the compiler the change is meant.
+  *function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
+  return true;
+}
+
+}  // namespace
+
+bool Sha256Provider::Open(std::string* why) {
+  if (is_open()) return true;
+  std::string reason;
+  library_.reset(LoadFromSystemFolder(&reason));
+  if (library_ && Resolve(&reason)) {
+    BCRYPT_ALG_HANDLE handle = nullptr;
+    NTSTATUS status = functions_.openAlgorithm(&handle, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
+    if (!BCRYPT_SUCCESS(status)) {
+      reason = StatusText("BCryptOpenAlgorithmProvider", status);
+    } else {
+      algorithm_.reset(BcryptAlgorithm{handle, functions_.closeAlgorithm});
+      ULONG objectBytes = 0;
+      ULONG digestBytes = 0;
+      ULONG written = 0;
+      status = functions_.getProperty(handle, BCRYPT_OBJECT_LENGTH, reinterpret_cast<PUCHAR>(&objectBytes),
+                                      sizeof objectBytes, &written, 0);
+      if (BCRYPT_SUCCESS(status)) {
+        status = functions_.getProperty(handle, BCRYPT_HASH_LENGTH, reinterpret_cast<PUCHAR>(&digestBytes),
+                                        sizeof digestBytes, &written, 0);
+      }
+      if (!BCRYPT_SUCCESS(status)) {
+        reason = StatusText("BCryptGetProperty", status);
+      } else if (digestBytes != kSha256Bytes) {
+        reason = "the SHA-256 of bcrypt.dll makes digests of " + std::to_string(digestBytes) + " bytes";
+      } else {
+        hashObject_.assign(objectBytes, 0);
+        return true;
+      }
+    }
+  }
+  algorithm_.reset();
+  library_.reset();
+  if (why) *why = reason;
+  return false;
+}
+
+bool Sha256Provider::Resolve(std::string* why) {
+  const HMODULE module = library_.get();
+  return Take(module, "BCryptOpenAlgorithmProvider", &functions_.openAlgorithm, why) &&
+         Take(module, "BCryptCloseAlgorithmProvider", &functions_.closeAlgorithm, why) &&
+         Take(module, "BCryptGetProperty", &functions_.getProperty, why) &&
+         Take(module, "BCryptCreateHash", &functions_.createHash, why) &&
+         Take(module, "BCryptHashData", &functions_.hashData, why) &&
+         Take(module, "BCryptFinishHash", &functions_.finishHash, why) &&
+         Take(module, "BCryptDestroyHash", &functions_.destroyHash, why);
+}
+
+bool Sha256Provider::Begin(UniqueHash* hash, std::string* why) {
+  if (!is_open()) {
+    *why = "the SHA-256 provider is not open";
+    return false;
+  }
+  BCRYPT_HASH_HANDLE handle = nullptr;
+  const NTSTATUS status = functions_.createHash(algorithm_.get().handle, &handle, hashObject_.data(),
+                                                static_cast<ULONG>(hashObject_.size()), nullptr, 0, 0);
+  if (!BCRYPT_SUCCESS(status)) {
+    *why = StatusText("BCryptCreateHash", status);
+    return false;
+  }
+  hash->reset(BcryptHash{handle, functions_.destroyHash});
+  return true;
+}
+
+bool Sha256Provider::Feed(const UniqueHash& hash, const BYTE* data, ULONG size, std::string* why) {
+  const NTSTATUS status = functions_.hashData(hash.get().handle, const_cast<PUCHAR>(data), size, 0);
+  if (BCRYPT_SUCCESS(status)) return true;
+  *why = StatusText("BCryptHashData", status);
+  return false;
+}
+
+bool Sha256Provider::Finish(const UniqueHash& hash, Sha256Digest* digest, std::string* why) {
+  const NTSTATUS status = functions_.finishHash(hash.get().handle, digest->data(), kSha256Bytes, 0);
+  if (BCRYPT_SUCCESS(status)) return true;
+  *why = StatusText("BCryptFinishHash", status);
+  return false;
+}
+
+bool Sha256Provider::HashBytes(const void* data, size_t size, Sha256Digest* digest, std::string* why) {
+  std::string reason;
+  UniqueHash hash;
+  bool ok = Begin(&hash, &reason);
+  const BYTE* next = static_cast<const BYTE*>(data);
+  while (ok && size > 0) {
+    const ULONG part = size < kHashChunkBytes ? static_cast<ULONG>(size) : kHashChunkBytes;
+    ok = Feed(hash, next, part, &reason);
+    next += part;
+    size -= part;
+  }
+  ok = ok && Finish(hash, digest, &reason);
+  if (!ok && why) *why = reason;
+  return ok;
+}
+
+bool Sha256Provider::HashFile(HANDLE file, Sha256Digest* digest, uint64_t* bytes, std::string* why) {
+  std::string reason;
+  UniqueHash hash;
+  bool ok = Begin(&hash, &reason);
+  if (ok && chunk_.empty()) chunk_.resize(kHashChunkBytes);
+  uint64_t total = 0;
+  while (ok) {
+    DWORD read = 0;
+    if (!ReadFile(file, chunk_.data(), kHashChunkBytes, &read, nullptr)) {
+      reason = "ReadFile failed: " + ErrorText(GetLastError());
+      ok = false;
+    } else if (read == 0) {
+      break;
+    } else {
+      ok = Feed(hash, chunk_.data(), read, &reason);
+      total += read;
+    }
+  }
+  ok = ok && Finish(hash, digest, &reason);
+  if (ok && bytes) *bytes = total;
+  if (!ok && why) *why = reason;
+  return ok;
+}
+
+}  // namespace vantu

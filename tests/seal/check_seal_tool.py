@@ -1,0 +1,450 @@
+#!/usr/bin/env python3
+"""Checks scripts/seal on a setup.exe of a build: the sealed image carries
+the folder's manifest and is otherwise the image it was (its exports,
+imports, manifest and version resource still pass tests/pe); the sections
+after the resources move intact; the headers and the checksum are right;
+sealing twice gives the same bytes, and sealing a sealed image replaces its
+seal; every folder or image it must refuse is refused, with nothing
+written. The manifest is read back here by a reader of its own, not the
+tool's.
+
+With --reader (build/winNN/tools/seal_reader.exe) and --lane, it also reads
+the sealed image under Wine through the product's own code (seal/), and has
+bcrypt.dll hash the folder's files: the digests must be the ones the tool
+wrote.
+
+With --wine-only, only the checks under Wine are reported (the tool's own
+are run to make the images, and any failure among them is reported as one):
+scripts/test reports the tool's checks in its pe level and these per lane.
+--wine-check-count prints how many checks that is (for a lane reported as
+skipped).
+
+Usage: check_seal_tool.py SETUP.EXE --machine i386|amd64 [--reader SEAL_READER.EXE --lane 32|64 [--wine-only]]
+                          [--junit REPORT.xml]
+       check_seal_tool.py --wine-check-count
+"""
+import argparse
+import hashlib
+import json
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import xml.etree.ElementTree as ET
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+SEAL = ROOT / "scripts" / "seal"
+WINE_RUN = ROOT / "cmake" / "wine-run"
+sys.path.insert(0, str(ROOT / "tests" / "pe"))
+import check_setup_exe  # noqa: E402
+
+RT_RCDATA = 10
+SEAL_NAME = "PAYLOAD_SEAL"
+WINE_CHECK_COUNT = 5
+
+# A payload as a release has it; setup.exe (in any case) and the sub-folder
+# are left out of the manifest.
+PAYLOAD = {
+    "setup.ini": b"[Common]\r\nServiceName=FanCtl\r\nversion=2.1.0\r\n",
+    "FanSvc.exe": bytes(range(256)) * 300,
+    "fan.dll": os.urandom(70000),
+    "empty.dat": b"",
+    "\u00e9t\u00e9 \u00fc\u00df.txt": b"non-ASCII name\r\n",
+    "Readme": b"no extension",
+}
+
+
+class Check:
+    def __init__(self):
+        self.results = []  # (name, ok, detail)
+
+    def __call__(self, name, ok, detail=""):
+        self.results.append((name, bool(ok), detail))
+        return ok
+
+
+def run_seal(folder, setup_exe, out_exe):
+    return subprocess.run([sys.executable, str(SEAL), str(folder), str(setup_exe), str(out_exe)],
+                          capture_output=True, text=True)
+
+
+def sha256(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def make_payload(folder, setup_exe, files=PAYLOAD):
+    folder.mkdir(parents=True)
+    for name, data in files.items():
+        (folder / name).write_bytes(data)
+    shutil.copyfile(setup_exe, folder / "Setup.EXE")
+    (folder / "lang").mkdir()
+    (folder / "lang" / "de.txt").write_bytes(b"in a sub-folder")
+
+
+def expected_entries(files):
+    """(name, size, sha256) in the manifest's order: by UTF-16 code units, ASCII upper case."""
+    def key(name):
+        upper = "".join(c.upper() if "a" <= c <= "z" else c for c in name).encode("utf-16-le")
+        return struct.unpack(f"<{len(upper) // 2}H", upper)
+    return [(name, len(files[name]), sha256(files[name])) for name in sorted(files, key=key)]
+
+
+class Resources:
+    """The resource tree of a PE file, keys as numbers or names."""
+
+    def __init__(self, pe):
+        self.pe = pe
+        self.root, _ = pe.directories[2]
+
+    def entries(self, offset):
+        named, numbered = struct.unpack_from("<HH", self.pe.data, self.pe.offset(self.root + offset) + 12)
+        for i in range(named + numbered):
+            key, target = struct.unpack_from("<II", self.pe.data, self.pe.offset(self.root + offset) + 16 + 8 * i)
+            if key & 0x80000000:
+                at = self.pe.offset(self.root + (key & 0x7FFFFFFF))
+                length = struct.unpack_from("<H", self.pe.data, at)[0]
+                key = self.pe.data[at + 2:at + 2 + 2 * length].decode("utf-16-le")
+            yield key, target
+
+    def leaves(self):
+        """Every (type, name, language, data) of the tree, in directory order."""
+        found = []
+        for kind, t in self.entries(0):
+            for name, n in self.entries(t & 0x7FFFFFFF):
+                for language, leaf in self.entries(n & 0x7FFFFFFF):
+                    rva, size = struct.unpack_from("<II", self.pe.data, self.pe.offset(self.root + leaf))
+                    start = self.pe.offset(rva)
+                    found.append((kind, name, language, self.pe.data[start:start + size]))
+        return found
+
+    def keys_in_order(self):
+        """Each directory's keys in their order: named (ascending) before numbered (ascending)."""
+        orders = [[k for k, _ in self.entries(0)]]
+        for _, t in self.entries(0):
+            orders.append([k for k, _ in self.entries(t & 0x7FFFFFFF)])
+        return orders
+
+
+def read_manifest(data):
+    """(name, size, sha256) entries of manifest bytes, read field by field."""
+    if data[:4] != b"SEAL" or struct.unpack_from("<HH", data, 4) != (1, 0):
+        raise ValueError("no manifest header")
+    count = struct.unpack_from("<I", data, 8)[0]
+    at, entries = 12, []
+    for _ in range(count):
+        length = struct.unpack_from("<H", data, at)[0]
+        name = data[at + 2:at + 2 + 2 * length].decode("utf-16-le")
+        at += 2 + 2 * length
+        size = struct.unpack_from("<Q", data, at)[0]
+        entries.append((name, size, data[at + 8:at + 40].hex()))
+        at += 40
+    if at != len(data):
+        raise ValueError(f"{len(data) - at} bytes after the last entry")
+    return entries
+
+
+def seals_of(pe):
+    return [(language, data) for kind, name, language, data in Resources(pe).leaves()
+            if kind == RT_RCDATA and name == SEAL_NAME]
+
+
+def checksum(data, at):
+    """The PE checksum, computed word by word."""
+    total = 0
+    for i in range(0, len(data) - len(data) % 2, 2):
+        if at <= i < at + 4:
+            continue
+        total += data[i] | data[i + 1] << 8
+        total = (total & 0xFFFF) + (total >> 16)
+    if len(data) % 2:
+        total += data[-1]
+        total = (total & 0xFFFF) + (total >> 16)
+    return (total + len(data)) & 0xFFFFFFFF
+
+
+def optional_field(pe, offset, size=4):
+    optional = struct.unpack_from("<I", pe.data, 0x3C)[0] + 24
+    return struct.unpack_from("<I" if size == 4 else "<H", pe.data, optional + offset)[0]
+
+
+def virtual_size(pe, name):
+    optional = struct.unpack_from("<I", pe.data, 0x3C)[0] + 24
+    count, = struct.unpack_from("<H", pe.data, optional - 18)
+    table = optional + struct.unpack_from("<H", pe.data, optional - 4)[0]
+    for i in range(count):
+        if pe.data[table + 40 * i:table + 40 * i + 8].rstrip(b"\0") == name:
+            return struct.unpack_from("<I", pe.data, table + 40 * i + 8)[0]
+    return None
+
+
+def section_table(pe):
+    return {name: (vaddr, size, raddr, rsize) for name, vaddr, size, raddr, rsize in pe.sections}
+
+
+def check_sealed_image(check, original, sealed, machine, files, label):
+    """What must hold for `sealed`, made from `original` with `files`."""
+    before, after = check_setup_exe.PeFile(original), check_setup_exe.PeFile(sealed)
+    for name, ok, detail in check_setup_exe.checks(after, machine):
+        check(f"{label}: tests/pe: {name}", ok, detail)
+    seals = seals_of(after)
+    check(f"{label}: one seal, language neutral", [language for language, _ in seals] == [0], seals and seals[0][0])
+    try:
+        entries = read_manifest(seals[0][1]) if seals else None
+    except (ValueError, struct.error) as error:
+        entries = f"unreadable: {error}"
+    check(f"{label}: the manifest lists exactly the folder's files, sorted", entries == expected_entries(files),
+          entries)
+    kept = [leaf for leaf in Resources(before).leaves() if not (leaf[0] == RT_RCDATA and leaf[1] == SEAL_NAME)]
+    others = [leaf for leaf in Resources(after).leaves() if not (leaf[0] == RT_RCDATA and leaf[1] == SEAL_NAME)]
+    check(f"{label}: every other resource unchanged", kept == others and kept, f"{len(kept)} before, {len(others)}")
+    orders = Resources(after).keys_in_order()
+    check(f"{label}: resource entries sorted (named first)",
+          all(o == sorted((k for k in o if isinstance(k, str))) + sorted(k for k in o if isinstance(k, int))
+              for o in orders), orders)
+
+    old, new = section_table(before), section_table(after)
+    check(f"{label}: the same sections", list(old) == list(new), list(new))
+    moved_va = new[b".reloc"][0] - old[b".reloc"][0]
+    for name, (vaddr, size, raddr, rsize) in old.items():
+        if name in (b".rsrc", b".reloc"):
+            continue
+        check(f"{label}: section {name.decode()} unchanged",
+              new[name] == (vaddr, size, raddr, rsize)
+              and after.data[raddr:raddr + rsize] == before.data[raddr:raddr + rsize],
+              f"{new[name]} vs {(vaddr, size, raddr, rsize)}")
+    rvaddr, _, rraddr, rrsize = new[b".reloc"]
+    ovaddr, _, oraddr, orsize = old[b".reloc"]
+    check(f"{label}: .reloc moved whole behind the new .rsrc",
+          after.data[rraddr:rraddr + rrsize] == before.data[oraddr:oraddr + orsize]
+          and rvaddr >= new[b".rsrc"][0] + new[b".rsrc"][1] and rvaddr % 0x1000 == 0
+          and rraddr == new[b".rsrc"][2] + new[b".rsrc"][3],
+          f".rsrc {new[b'.rsrc']}, .reloc {new[b'.reloc']}")
+    check(f"{label}: the relocation directory follows it",
+          after.directories[5] == (before.directories[5][0] + moved_va, before.directories[5][1]),
+          f"{after.directories[5]} (before {before.directories[5]}, moved by {moved_va:#x})")
+    check(f"{label}: the resource directory is the new .rsrc",
+          after.directories[2] == (new[b".rsrc"][0], virtual_size(after, b".rsrc")),
+          f"{after.directories[2]}, section {new[b'.rsrc']}, virtual size {virtual_size(after, b'.rsrc')}")
+    check(f"{label}: other data directories unchanged",
+          [d for i, d in enumerate(after.directories) if i not in (2, 5)]
+          == [d for i, d in enumerate(before.directories) if i not in (2, 5)])
+    image_size = max((vaddr + size + 0xFFF) // 0x1000 * 0x1000 for vaddr, size, _, _ in new.values())
+    check(f"{label}: SizeOfImage", optional_field(after, 56) == image_size,
+          f"{optional_field(after, 56):#x}, expected {image_size:#x}")
+    grown = new[b".rsrc"][3] - old[b".rsrc"][3]
+    check(f"{label}: SizeOfInitializedData grows with .rsrc",
+          optional_field(after, 8) == optional_field(before, 8) + grown,
+          f"{optional_field(after, 8):#x} from {optional_field(before, 8):#x} + {grown:#x}")
+    at = struct.unpack_from("<I", after.data, 0x3C)[0] + 24 + 64
+    check(f"{label}: checksum", optional_field(after, 64) == checksum(after.data, at),
+          f"{optional_field(after, 64):#x}, computed {checksum(after.data, at):#x}")
+    check(f"{label}: the file ends with the last section",
+          len(after.data) == max(raddr + rsize for _, _, raddr, rsize in new.values()), len(after.data))
+
+
+def tool_checks(check, setup_exe, machine, work):
+    original = setup_exe.read_bytes()
+    check("the image is unsealed before", not seals_of(check_setup_exe.PeFile(original)))
+
+    folder = work / "payload"
+    make_payload(folder, setup_exe)
+    out = work / "sealed.exe"
+    result = run_seal(folder, setup_exe, out)
+    check("scripts/seal seals the payload (exit 0)", result.returncode == 0, result.stderr)
+    check("it names what it left out",
+          "left out Setup.EXE (the image itself)" in result.stdout and "left out lang\\" in result.stdout,
+          result.stdout)
+    if result.returncode != 0:
+        return None
+    sealed = out.read_bytes()
+    check_sealed_image(check, original, sealed, machine, PAYLOAD, "payload")
+
+    again = work / "again.exe"
+    run_seal(folder, setup_exe, again)
+    check("sealing is deterministic", again.read_bytes() == sealed)
+
+    # Enough files to move .reloc by a page or more.
+    many = {f"file{i:04d}.bin": bytes([i % 256]) * (i % 7) for i in range(1000)}
+    many_folder = work / "many"
+    many_folder.mkdir()
+    for name, data in many.items():
+        (many_folder / name).write_bytes(data)
+    many_out = work / "many.exe"
+    result = run_seal(many_folder, setup_exe, many_out)
+    check("1,000 files sealed", result.returncode == 0, result.stderr)
+    if result.returncode == 0:
+        check_sealed_image(check, original, many_out.read_bytes(), machine, many, "1,000 files")
+
+    # A sealed image sealed again: the new seal replaces the old one.
+    resealed = work / "resealed.exe"
+    result = run_seal(many_folder, out, resealed)
+    check("a sealed image sealed again", result.returncode == 0 and "earlier seal replaced" in result.stdout,
+          result.stdout + result.stderr)
+    if result.returncode == 0:
+        check_sealed_image(check, original, resealed.read_bytes(), machine, many, "resealed")
+        # Back to the first payload: the same bytes as sealing the original.
+        back = work / "back.exe"
+        run_seal(folder, resealed, back)
+        check("resealing gives what sealing the unsealed image gives", back.read_bytes() == sealed)
+
+    # The sealed image written into the payload folder is left out of it.
+    inside = work / "inside"
+    make_payload(inside, setup_exe)
+    shutil.copyfile(setup_exe, inside / "setup-sealed.exe")  # from an earlier sealing
+    result = run_seal(inside, setup_exe, inside / "setup-sealed.exe")
+    entries = read_manifest(seals_of(check_setup_exe.PeFile((inside / "setup-sealed.exe").read_bytes()))[0][1]) \
+        if result.returncode == 0 else []
+    check("OUT_EXE inside the folder is left out", result.returncode == 0 and entries == expected_entries(PAYLOAD)
+          and "left out setup-sealed.exe" in result.stdout, result.stdout + result.stderr)
+
+    refusal_checks(check, setup_exe, work)
+    return out
+
+
+def refusal_checks(check, setup_exe, work):
+    """Folders and images the tool refuses: exit 1, a message, nothing written."""
+    def refused(name, files=None, prepare=None, image=None, message=""):
+        folder = work / f"refused-{len(check.results)}"
+        folder.mkdir()
+        for file_name, data in (files or {}).items():
+            (folder / file_name).write_bytes(data)
+        if prepare:
+            prepare(folder)
+        out = work / f"refused-{len(check.results)}.exe"
+        result = run_seal(folder, image or setup_exe, out)
+        check(f"refused: {name}", result.returncode == 1 and message in result.stderr and not out.exists(),
+              f"exit {result.returncode}, {result.stderr.strip()!r}, written: {out.exists()}")
+
+    refused("a symbolic link", {"a.dll": b"x"}, lambda f: os.symlink(f / "a.dll", f / "b.dll"), message="symbolic link")
+    refused("a link to a folder", {}, lambda f: os.symlink("/tmp", f / "tmp"), message="symbolic link")
+    refused("a named pipe", {}, lambda f: os.mkfifo(f / "pipe"), message="not a regular file")
+    refused("a colon in a name", {"a.dll:stream": b"x"}, message="holds ':'")
+    refused("a backslash in a name", {"a\\b.dll": b"x"}, message="holds '\\'")
+    refused("a trailing dot", {"a.dll.": b"x"}, message="ends in a dot")
+    refused("a device name", {"con.txt": b"x"}, message="device CON")
+    refused("a name not valid UTF-8", {}, lambda f: open(os.path.join(os.fsencode(f), b"\xff.dll"), "wb").close(),
+            message="not valid UTF-8")
+    refused("names differing only in case", {"Fan.dll": b"1", "fan.DLL": b"2"}, message="differ only in case")
+
+    def signed_image():
+        pe = bytearray(setup_exe.read_bytes())
+        parsed = check_setup_exe.PeFile(bytes(pe))
+        directories = struct.unpack_from("<I", pe, 0x3C)[0] + 24 + (112 if parsed.magic == 0x20B else 96)
+        struct.pack_into("<II", pe, directories + 8 * 4, len(pe), 8)
+        path = work / "signed.exe"
+        path.write_bytes(bytes(pe) + b"\0" * 8)
+        return path
+
+    refused("a signed image", {"a.dll": b"x"}, image=signed_image(), message="signed already")
+    not_pe = work / "not-pe.exe"
+    not_pe.write_bytes(b"MZ" + b"\0" * 100)
+    refused("no PE image", {"a.dll": b"x"}, image=not_pe, message="no PE image")
+    with_overlay = work / "overlay.exe"
+    with_overlay.write_bytes(setup_exe.read_bytes() + b"appended")
+    refused("data after the last section", {"a.dll": b"x"}, image=with_overlay, message="after its last section")
+    result = run_seal(work / "no-such-folder", setup_exe, work / "x.exe")
+    check("refused: a missing folder", result.returncode == 1 and "is no folder" in result.stderr, result.stderr)
+    result = subprocess.run([sys.executable, str(SEAL), str(work)], capture_output=True, text=True)
+    check("a bad command line exits 2", result.returncode == 2, result.stderr)
+
+
+def wine_checks(check, reader, lane, setup_exe, sealed, work):
+    first = len(check.results)
+    env = dict(os.environ)
+    # The unit tests' prefix of the same build, booted once.
+    env.setdefault("FANSETUP_TEST_PREFIX", str(reader.parent.parent / "tests" / "wine-prefix"))
+
+    def windows(path):
+        return "Z:" + str(path).replace("/", "\\")
+
+    def read(image, folder=None):
+        command = [str(WINE_RUN), "--lane", lane, str(reader), windows(image)] + ([windows(folder)] if folder else [])
+        result = subprocess.run(command, capture_output=True, env=env, timeout=300)
+        lines = [line for line in result.stdout.decode("latin-1").splitlines() if line.startswith("{")]
+        if result.returncode != 0 or not lines:
+            return {"state": f"exit {result.returncode}: {result.stderr.decode('latin-1')[-500:]}"}
+        return json.loads(lines[-1])
+
+    def names_decoded(files):
+        return [(f["name"].encode("latin-1").decode("utf-8"), f["size"], f["sha256"]) for f in files]
+
+    unsealed = read(setup_exe)
+    check("wine: the unsealed image reads as unsealed", unsealed == {"state": "unsealed"}, unsealed)
+    seal = read(sealed, work / "payload")
+    files = seal.get("files", [])
+    check("wine: the sealed image reads its manifest through seal/",
+          seal.get("state") == "sealed" and names_decoded(files) == expected_entries(PAYLOAD), seal)
+    check("wine: bcrypt.dll's digests of the folder are the manifest's",
+          files and all(f.get("found") == {"size": f["size"], "sha256": f["sha256"]} for f in files),
+          [f.get("found", f.get("error")) for f in files])
+
+    # One byte of fan.dll changed: its digest differs, the others do not.
+    changed = work / "changed"
+    shutil.copytree(work / "payload", changed)
+    data = bytearray(PAYLOAD["fan.dll"])
+    data[1000] ^= 0x01
+    (changed / "fan.dll").write_bytes(bytes(data))
+    seal = read(sealed, changed)
+    differing = [f["name"] for f in seal.get("files", []) if f.get("found", {}).get("sha256") != f["sha256"]]
+    check("wine: a changed byte changes bcrypt.dll's digest of that file only", differing == ["fan.dll"], differing)
+
+    # The manifest's magic broken inside the image: malformed, not unsealed.
+    broken = bytearray(sealed.read_bytes())
+    manifest = seals_of(check_setup_exe.PeFile(bytes(broken)))[0][1]
+    at = bytes(broken).find(manifest)
+    broken[at] ^= 0x20
+    broken_path = work / "broken.exe"
+    broken_path.write_bytes(bytes(broken))
+    seal = read(broken_path)
+    check("wine: a broken manifest reads as malformed",
+          seal.get("state") == "malformed" and "magic" in seal.get("why", ""), seal)
+    assert len(check.results) - first == WINE_CHECK_COUNT, "WINE_CHECK_COUNT is out of date"
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("setup_exe", type=Path, nargs="?")
+    parser.add_argument("--machine", choices=("i386", "amd64"), default="i386")
+    parser.add_argument("--reader", type=Path, help="seal_reader.exe of the same build: also check under Wine")
+    parser.add_argument("--lane", choices=("32", "64"))
+    parser.add_argument("--wine-only", action="store_true")
+    parser.add_argument("--wine-check-count", action="store_true")
+    parser.add_argument("--junit")
+    args = parser.parse_args()
+    if args.wine_check_count:
+        print(WINE_CHECK_COUNT + 1)  # and the one that says the images were made
+        return 0
+    if not args.setup_exe:
+        parser.error("SETUP.EXE is missing")
+    if args.reader and not args.lane or args.wine_only and not args.reader:
+        parser.error("--reader needs --lane, --wine-only needs --reader")
+    check = Check()
+    with tempfile.TemporaryDirectory(prefix="check-seal-") as temporary:
+        work = Path(temporary)
+        tool = Check() if args.wine_only else check
+        sealed = tool_checks(tool, args.setup_exe.resolve(), args.machine, work)
+        if args.wine_only:
+            failures = [name for name, ok, _ in tool.results if not ok]
+            check("the images for the Wine checks are made", not failures, failures)
+        if args.reader and sealed:
+            wine_checks(check, args.reader.resolve(), args.lane, args.setup_exe.resolve(), sealed, work)
+    suite = ET.Element("testsuite", name=f"scripts/seal ({args.machine})")
+    failed = 0
+    for name, ok, detail in check.results:
+        case = ET.SubElement(suite, "testcase", name=name, classname=f"Seal.{args.machine}")
+        print(f"{'PASS' if ok else 'FAIL'} {name}" + ("" if ok else f": {str(detail)[:1000]}"))
+        if not ok:
+            failed += 1
+            ET.SubElement(case, "failure", message=str(detail)[:500])
+    if args.junit:
+        os.makedirs(os.path.dirname(os.path.abspath(args.junit)), exist_ok=True)
+        ET.ElementTree(suite).write(args.junit, encoding="utf-8", xml_declaration=True)
+    print(f"check_seal_tool: {len(check.results) - failed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
