@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "base/path_functions.h"
 #include "deploy/directory_walker.h"
 #include "runlog/run_log.h"
@@ -26,7 +28,7 @@ bool MayBePassedOver(DWORD error, const std::wstring& target) {
 
 }  // namespace
 
-bool CopyPayload(const std::wstring& sourceRoot, const std::wstring& targetRoot) {
+bool CopyPayload(const std::wstring& sourceRoot, const std::wstring& targetRoot, const SealedCopy* sealed) {
   // An empty target would scatter files into the current folder, an empty
   // source would copy the root of the current drive.
   if (sourceRoot.empty() || targetRoot.empty()) {
@@ -37,6 +39,8 @@ bool CopyPayload(const std::wstring& sourceRoot, const std::wstring& targetRoot)
   unsigned copied = 0;
   unsigned passedOver = 0;
   unsigned failed = 0;
+  unsigned unsealed = 0;
+  std::vector<bool> listedSeen(sealed ? sealed->manifest->entries().size() : 0, false);
   DirectoryWalker walker;
   walker.Open(sourceRoot);
   walker.SkipDirectories();
@@ -44,6 +48,18 @@ bool CopyPayload(const std::wstring& sourceRoot, const std::wstring& targetRoot)
     const std::wstring source = walker.CurrentPath();
     const std::wstring name = FileNamePart(source);
     const std::wstring target = targetRoot + name;
+    if (sealed) {
+      if (!SealedCopyTakes(*sealed, name)) {
+        ++unsealed;
+        LogLine({"not sealed, not copied: ", name});
+        walker.Advance();
+        walker.SkipDirectories();
+        continue;
+      }
+      if (const SealEntry* entry = sealed->manifest->Find(name)) {
+        listedSeen[static_cast<size_t>(entry - sealed->manifest->entries().data())] = true;
+      }
+    }
     // Written before the copy, so that the log of a run that is killed or
     // hangs here ends with the file it was copying.
     LogLine({"copying ", name});
@@ -83,10 +99,21 @@ bool CopyPayload(const std::wstring& sourceRoot, const std::wstring& targetRoot)
     walker.SkipDirectories();
   }
   walker.Close();
+  if (sealed) {
+    for (size_t i = 0; i < listedSeen.size(); ++i) {
+      if (listedSeen[i]) continue;
+      result = false;
+      ++failed;
+      LogLine({"sealed file missing from the program folder: ", sealed->manifest->entries()[i].name});
+    }
+  }
   if (LogEnabled()) {
     LogLine({result ? "copy finished: " : "copy failed: ", std::to_string(copied), " copied, ",
-             std::to_string(passedOver), " passed over, ", std::to_string(failed), " failed"});
+             std::to_string(passedOver), " passed over, ", std::to_string(failed), " failed",
+             sealed ? ", " + std::to_string(unsealed) + " not sealed" : std::string()});
   }
+  // What runs is checked where it runs from, once it is all in place.
+  if (result && sealed) result = CheckInstallFolder(*sealed, targetRoot);
   return result;
 }
 

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "deploy/sealed_copy.h"
+
 namespace vantu {
 
 // Copies every non-folder entry of `sourceRoot` into `targetRoot` (which ends
@@ -14,6 +16,12 @@ namespace vantu {
 // by another program). Any other failure makes the result false: the
 // install folder would lack the file. Every file is attempted. An empty
 // root on either side copies nothing and returns false.
-bool CopyPayload(const std::wstring& sourceRoot, const std::wstring& targetRoot);
+//
+// With `sealed` (a sealed setup.exe), only the files the seal lists and the
+// image itself are copied; another file is not copied (the log names it),
+// and a listed file the program folder lacks makes the result false. When
+// every file is in place, the install folder is checked against the seal
+// (CheckInstallFolder), and a difference makes the result false too.
+bool CopyPayload(const std::wstring& sourceRoot, const std::wstring& targetRoot, const SealedCopy* sealed = nullptr);
 
 }  // namespace vantu

@@ -62,15 +62,17 @@ std::wstring FolderOfModulePath(const std::wstring& modulePath) {
   return DrivePart(modulePath);
 }
 
-std::wstring ModuleDirectory() {
+std::wstring ModulePath() {
   for (DWORD size = kInitialModulePathSize; size <= kLargestModulePathSize; size *= 2) {
     std::unique_ptr<wchar_t[]> buffer(new wchar_t[size]);
     const DWORD count = GetModuleFileNameW(nullptr, buffer.get(), size);
     if (count == 0) return std::wstring();
-    if (count < size) return FolderOfModulePath(std::wstring(buffer.get(), count));
+    if (count < size) return std::wstring(buffer.get(), count);
   }
   return std::wstring();
 }
+
+std::wstring ModuleDirectory() { return FolderOfModulePath(ModulePath()); }
 
 std::wstring SetupIniPath() { return ModuleDirectory() + L"setup.ini"; }
 

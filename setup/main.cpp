@@ -10,7 +10,6 @@
 
 #include "setup/dll_search.h"
 #include "setup/exit_codes.h"
-#include "setup/production_operations.h"
 #include "setup/program.h"
 
 int wmain(int argc, wchar_t** argv) {
@@ -20,8 +19,7 @@ int wmain(int argc, wchar_t** argv) {
   // setup.exe for them keeps its own search order.
   vantu::RestrictDllSearchToSystemFolder();
   try {
-    vantu::ProductionOperations operations;
-    return vantu::RunProgram(std::vector<std::wstring>(argv + 1, argv + argc), operations);
+    return vantu::RunProgram(std::vector<std::wstring>(argv + 1, argv + argc));
   } catch (const std::bad_alloc&) {
     return vantu::kExitFailure;  // not even the arguments could be kept
   }

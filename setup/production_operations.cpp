@@ -37,7 +37,7 @@ std::wstring ProductionOperations::ResolveInstallFolder(std::wstring version) {
 std::wstring ProductionOperations::ModuleDirectory() { return vantu::ModuleDirectory(); }
 
 bool ProductionOperations::CopyPayload(const std::wstring& sourceRoot, const std::wstring& targetRoot) {
-  return vantu::CopyPayload(sourceRoot, targetRoot);
+  return vantu::CopyPayload(sourceRoot, targetRoot, sealed_);
 }
 
 bool ProductionOperations::LaunchServiceExecutable(const std::wstring& installFolder) {

@@ -8,7 +8,9 @@
 #include "notice/notice.h"
 #include "runlog/run_log.h"
 #include "setup/exit_codes.h"
+#include "setup/production_operations.h"
 #include "setup/run_guard.h"
+#include "setup/run_seal.h"
 #include "setup/run_start.h"
 #include "setup/setup_run.h"
 #include "setup/switches.h"
@@ -30,7 +32,7 @@ int LoggedExit(int exitCode) {
 
 }  // namespace
 
-int RunProgram(const std::vector<std::wstring>& arguments, SetupOperations& operations) {
+int RunProgram(const std::vector<std::wstring>& arguments) {
   const Switches switches = ParseSwitches(arguments);
   if (switches.help) {
     WriteStandardOutput(kUsage);
@@ -45,6 +47,9 @@ int RunProgram(const std::vector<std::wstring>& arguments, SetupOperations& oper
       WriteStandardErrorLine("another setup run held the machine for too long; nothing was done");
       return LoggedExit(kExitFailure);
     }
+    RunSeal seal;
+    if (seal.Prepare() == RunSeal::Outcome::kRefused) return LoggedExit(kExitFailure);
+    ProductionOperations operations(seal.copy());
     return LoggedExit(RunSetup(operations));
   } catch (const std::bad_alloc&) {
     // Out of memory: everything acquired so far has been released on the way.

@@ -33,8 +33,7 @@ class ProgramTest : public test_support::PlatformTest {
   static int Run(const std::vector<std::string>& arguments) {
     std::vector<std::wstring> wide;
     for (const auto& argument : arguments) wide.push_back(W(argument));
-    ProductionOperations operations;
-    return RunProgram(wide, operations);
+    return RunProgram(wide);
   }
 
   // The log's lines after their time stamps.

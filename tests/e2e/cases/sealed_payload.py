@@ -14,6 +14,7 @@ own install folder, record key and service name:
 from __future__ import annotations
 
 import subprocess
+import time
 import sys
 import tempfile
 from pathlib import Path
@@ -108,3 +109,124 @@ def sealed_row(ctx, service_name_missing: bool):
 add_case("sealed_runs_as_unsealed[deploy]", sealed_row, needs_component=True, service_name_missing=False)
 add_case("sealed_runs_as_unsealed[deploy_with_message_box]", sealed_row, needs_component=True,
          service_name_missing=True)
+
+
+# -- what a sealed setup.exe refuses -------------------------------------------
+
+LOG = r"C:\Logs\setup.log"
+RECORD_KEY = r"Software\FanCtl\Service"
+
+
+def sealed_setup(ctx, files: dict[str, bytes] | None = None) -> str:
+    """The program folder with PAYLOAD (or `files`) and the default settings,
+    sealed; returns the install folder."""
+    ctx.install_component({"iAcpiMbif": {"Data": simple_package(0x200).hex()}})
+    ctx.put_setup(files=files if files is not None else PAYLOAD, settings={})
+    seal_program_folder(ctx)
+    ctx.host_path(LOG).parent.mkdir(parents=True, exist_ok=True)
+    return ctx.install_dir()
+
+
+def log_lines(ctx) -> list[str]:
+    data = ctx.host_path(LOG).read_bytes()
+    return [line[24:] for line in data[3:].decode("utf-8").split("\r\n") if line]
+
+
+def check_refused(ctx, result, install: str, line_start: str) -> None:
+    check_equal((result.exit_code, result.timed_out, result.boxes), (0xFFFFFFFF, False, []),
+                "(exit code, timed out, message boxes)")
+    check_equal(ctx.service_runs(install), [], "service executable runs")
+    check_equal(ctx.regdump(RECORD_KEY), None, "registry record")
+    lines = log_lines(ctx)
+    check(any(line.startswith(line_start) for line in lines),
+          f"no log line starting {line_start!r}:\n  " + "\n  ".join(lines))
+
+
+def files_not_sealed(ctx):
+    """A version.dll and a second .exe land beside a sealed setup.exe after
+    it was sealed: neither is copied, and the install completes."""
+    install = sealed_setup(ctx)
+    (ctx.setup_dir / "version.dll").write_bytes(ctx.built_tool("planted_dll.dll").read_bytes())
+    (ctx.setup_dir / "other.exe").write_bytes(b"MZ another program")
+    result = ctx.run_setup(args=[f"/LOG={LOG}"], cwd=r"C:\Fan\Setup")
+    check_equal((result.exit_code, result.boxes), (0, []), "(exit code, boxes)")
+    installed = sorted(n for n in ctx.listing(install) if n != "service_runs.log")
+    check_equal(installed, ["fan.dll", "notes.txt", "setup.exe", "setup.ini", "standin_service.exe"],
+                "install folder")
+    check_equal(len(ctx.service_runs(install)), 1, "service executable runs")
+    lines = log_lines(ctx)
+    for name in ("version.dll", "other.exe"):
+        check(f"not sealed, not copied: {name}" in lines, f"the log does not name {name}")
+
+
+def payload_byte_changed(ctx):
+    """One byte of a payload file changed after sealing: -1, no launch, no
+    record, the log names the file."""
+    install = sealed_setup(ctx)
+    data = bytearray((ctx.setup_dir / "fan.dll").read_bytes())
+    data[100] ^= 1
+    (ctx.setup_dir / "fan.dll").write_bytes(bytes(data))
+    result = ctx.run_setup(args=[f"/LOG={LOG}"])
+    check_refused(ctx, result, install, "sealed file fan.dll differs from the seal: SHA-256 ")
+
+
+def setup_ini_changed(ctx):
+    """setup.ini changed after sealing: -1 before any folder is created, no
+    message box (no setting is read)."""
+    sealed_setup(ctx)
+    ini = ctx.setup_dir / "setup.ini"
+    ini.write_bytes(ini.read_bytes().replace(b"version=1.0", b"version=6.6"))
+    drive_before = ctx.drive_files()
+    result = ctx.run_setup(args=[f"/LOG={LOG}"])
+    check_refused(ctx, result, ctx.install_dir(version="6.6"), "the payload does not match the seal: setup.ini")
+    changed = sorted(k for k in ctx.drive_files() if k not in drive_before and k != LOG[3:])
+    check_equal(changed, [], "files and folders made on drive C: (the log aside)")
+    check_equal([e for e in ctx.component_calls() if e.get("event") == "invoke"], [], "component calls")
+
+
+def listed_file_missing(ctx):
+    """A file the seal lists is missing from the program folder: -1."""
+    install = sealed_setup(ctx)
+    (ctx.setup_dir / "notes.txt").unlink()
+    result = ctx.run_setup(args=[f"/LOG={LOG}"])
+    check_refused(ctx, result, install, "sealed file missing from the program folder: notes.txt")
+
+
+def payload_swapped_while_copying(ctx):
+    """A payload file is replaced (with other bytes of the same size) after
+    the run has listed the folder and begun to copy: the content that was
+    sealed is the content launched, or the run ends with -1; the swapped
+    content is never launched."""
+    files = {f"part{n:03}.bin": bytes([n % 251]) * 200000 for n in range(60)}
+    install = sealed_setup(ctx, files)
+    pending = ctx.start(r"C:\Fan\Setup\setup.exe", [f"/LOG={LOG}"])
+    swapped = None
+    deadline = time.monotonic() + 30
+    while swapped is None and pending.running() and time.monotonic() < deadline:
+        lines = log_lines(ctx) if ctx.host_path(LOG).exists() else []
+        copying = [line[len("copying "):] for line in lines if line.startswith("copying ")]
+        if copying:
+            later = sorted(n for n in files if n not in copying)
+            if later:
+                swapped = later[-1]
+                replacement = ctx.setup_dir / (swapped + ".new")
+                replacement.write_bytes(b"\xEE" * len(files[swapped]))
+                replacement.replace(ctx.setup_dir / swapped)
+        time.sleep(0.01)
+    result = pending.wait()
+    check(swapped is not None, "the run ended before a file could be swapped")
+    ctx.note(f"swapped {swapped}: exit code {result.exit_code:#x}")
+    runs = ctx.service_runs(install)
+    if result.exit_code == 0:
+        check_equal(len(runs), 1, "service executable runs")
+        check_equal((ctx.host_path(install) / swapped).read_bytes(), files[swapped],
+                    f"{swapped} in the install folder of a run that launched")
+    else:
+        check_refused(ctx, result, install, f"sealed file {swapped} differs from the seal")
+
+
+add_case("files_not_sealed", files_not_sealed, needs_component=True)
+add_case("payload_byte_changed", payload_byte_changed, needs_component=True)
+add_case("setup_ini_changed", setup_ini_changed, needs_component=True)
+add_case("listed_file_missing", listed_file_missing, needs_component=True)
+add_case("payload_swapped_while_copying", payload_swapped_while_copying, needs_component=True)
