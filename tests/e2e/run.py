@@ -63,6 +63,16 @@ def find_tools(build: Path, setup_exe: Path | None = None) -> tuple[Tools | None
     return Tools(**optional, **required), []
 
 
+def pe_machine(path: Path) -> str | None:
+    """i386 or amd64, after the machine field of a PE image's file header."""
+    data = path.read_bytes()[:4096]
+    if len(data) < 0x40 or data[:2] != b"MZ":
+        return None
+    header = int.from_bytes(data[0x3C:0x40], "little")
+    machine = int.from_bytes(data[header + 4:header + 6], "little") if data[header:header + 4] == b"PE\0\0" else 0
+    return {0x14C: "i386", 0x8664: "amd64"}.get(machine)
+
+
 class Outcome:
     def __init__(self, name: str, status: str, detail: str, seconds: float):
         self.name, self.status, self.detail, self.seconds = name, status, detail, seconds
@@ -140,6 +150,9 @@ def main() -> int:
         print("e2e: wine and wineserver must be on PATH", file=sys.stderr)
         return 2
     setup_exe = args.setup_exe.resolve() if args.setup_exe else None
+    if setup_exe and setup_exe.is_file() and pe_machine(setup_exe) != lane.machine:
+        print(f"e2e: {setup_exe} is not an {lane.machine} image, which lane {lane.name} runs", file=sys.stderr)
+        return 2
     tools, missing = find_tools(build, setup_exe)
     if tools is None:
         print("e2e: not built: " + ", ".join(missing) + f" (build {build} first)", file=sys.stderr)
