@@ -35,11 +35,12 @@
  *   The five buffer functions take a buffer and a pointer to its length.
  *   On entry *length is the number of bytes to send, which is also the
  *   buffer's capacity: exactly that many bytes go to the component. On
- *   return *length is the length the component left, and the buffer holds
- *   the bytes the component left, but never more than the capacity given
- *   on entry (nor more than the component's array holds): *length may thus
- *   be larger than what was written. A null length pointer, or a null buffer
- *   with a length other than 0, is refused (0, nothing sent).
+ *   return *length is the length the component left, and the buffer starts
+ *   with the bytes the component left, but never more than the capacity
+ *   given on entry (nor more than the component's array holds), so *length
+ *   may be larger than what was written; the bytes after them are as they
+ *   were. A null length pointer, or a null buffer with a length other than
+ *   0, is refused (0, nothing sent).
  *
  * LOADING setup.exe
  *   LoadLibrary maps an executable but does not make it ready to run:
@@ -48,13 +49,14 @@
  *   loaded as if DONT_RESOLVE_DLL_REFERENCES were given (no entry point
  *   runs, so neither does the C runtime's start-up, and no DLL it imports is
  *   loaded for it). The exports need no start-up, but they do call through
- *   their import address table (ole32, oleaut32, kernel32), so a caller
- *   must fill that table itself before the first call: load each imported
- *   DLL and write each function's address into its slot. Wine 8 leaves the
- *   base relocations undone as well when the image does not lie at its
- *   preferred base. tools/export_client/image_loader.cpp does both, and only
- *   what the loader left undone (it compares the mapped image with the
- *   file).
+ *   the import address table (the component model's DLLs among others), so
+ *   a caller must fill that table itself before the first call: load each
+ *   imported DLL and write each function's address into its slot. Wine 8
+ *   leaves the base relocations undone as well when the image does not lie
+ *   at its preferred base; that documentation does not say whether Windows
+ *   applies them for an executable. tools/export_client/image_loader.cpp
+ *   does both, and only what the loader left undone (it compares the mapped
+ *   image with the file).
  *
  * EXAMPLE
  *   CoInitialize(NULL);
