@@ -3,26 +3,27 @@
 // of a method of the automation component on a fresh instance. The calling
 // thread must be initialised for the component model.
 //
-// Buffer functions take a buffer and a pointer to its length: on entry the
-// number of bytes to send, which is also the buffer's capacity; on return the
-// length the component left, with that many bytes in the buffer (never more
-// than the capacity). All return 1 for success and 0 for failure.
+// What each function sends, returns and writes back, the buffer protocol and
+// the exported names are in fan_acpi_bridge.h, the header for callers. The
+// declarations below take their types from it, so that a definition that
+// strays from what callers are told (a parameter, the calling convention)
+// does not compile.
 #pragma once
 
-#include <windows.h>
+#include "acpi/fan_acpi_bridge.h"
 
 extern "C" {
 
-ULONG WINAPI AcpiInit();
-ULONG WINAPI AcpiGetItem(ULONG item, ULONG* value);
-ULONG WINAPI AcpiGetItemEx(ULONG first, ULONG second, ULONG* value);
-ULONG WINAPI AcpiSetItem(ULONG first, ULONG second, ULONG third);
-ULONG WINAPI AcpiGetItemBuffer(ULONG first, ULONG second, BYTE* buffer, ULONG* length);
-ULONG WINAPI AcpiSetItemBuffer(ULONG first, ULONG second, BYTE* buffer, ULONG* length);
-ULONG WINAPI AcpiMbif(BYTE* buffer, ULONG* length);
+FanAcpiInitFunction AcpiInit;
+FanAcpiGetItemFunction AcpiGetItem;
+FanAcpiGetItemExFunction AcpiGetItemEx;
+FanAcpiSetItemFunction AcpiSetItem;
+FanAcpiGetItemBufferFunction AcpiGetItemBuffer;
+FanAcpiSetItemBufferFunction AcpiSetItemBuffer;
+FanAcpiMbifFunction AcpiMbif;
 // The first byte sent is always 0xE1, written into the caller's buffer.
-ULONG WINAPI AcpiGGrp(ULONG selector, BYTE* buffer, ULONG* length);
+FanAcpiGGrpFunction AcpiGGrp;
 // `selector` points at 4 bytes, sent as one little-endian 32-bit value.
-ULONG WINAPI AcpiCallMethod(const BYTE* selector, BYTE* buffer, ULONG* length);
+FanAcpiCallMethodFunction AcpiCallMethod;
 
 }  // extern "C"

@@ -18,8 +18,18 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # The C++ runtime and libgcc are linked in, so that every program needs
-# only the DLLs that come with Windows.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ -Wl,--dynamicbase -Wl,--nxcompat")
+# only the DLLs that come with Windows. The linker writes no time stamp
+# (0 in the file header and the export directory): two links of the same
+# objects give the same image.
+set(CMAKE_EXE_LINKER_FLAGS_INIT
+    "-static -static-libgcc -static-libstdc++ -Wl,--dynamicbase -Wl,--nxcompat -Wl,--no-insert-timestamp")
+
+# Paths in the code (__FILE__, debug information before stripping) are
+# relative to the source tree, wherever it lies: a release built in another
+# folder gives the same image.
+get_filename_component(_source_root "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
+set(CMAKE_C_FLAGS_INIT "-ffile-prefix-map=${_source_root}/=")
+set(CMAKE_CXX_FLAGS_INIT "-ffile-prefix-map=${_source_root}/=")
 
 # Test programs run under Wine, through the loader of this build's lane
 # (see cmake/wine-run).

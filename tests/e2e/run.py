@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Runs the end-to-end cases: the real setup.exe under Wine, one fresh prefix per case.
 
-    xvfb-run -a python3 tests/e2e/run.py --build build/win32 [-j N] [-k substring] [--keep]
+    xvfb-run -a python3 tests/e2e/run.py --build build/win32 [-j N] [-k substring ...] [--keep]
+                                         [--setup-exe PATH]
     xvfb-run -a python3 tests/e2e/run.py --build build/win64 ...
 
 The build folder's preset names the lane (32 or 64, harness/lanes.py), or
@@ -41,12 +42,12 @@ def discover() -> list[CaseEntry]:
     return list(REGISTRY)
 
 
-def find_tools(build: Path) -> tuple[Tools | None, list[str]]:
+def find_tools(build: Path, setup_exe: Path | None = None) -> tuple[Tools | None, list[str]]:
     def exe(relative: str) -> Path:
         return build / relative
 
     required = {
-        "setup": exe("setup/setup.exe"),
+        "setup": setup_exe or exe("setup/setup.exe"),
         "runner": exe("tools/runner.exe"),
         "regdump": exe("tools/regdump.exe"),
         "standin_service": exe("tools/standin_service.exe"),
@@ -55,11 +56,21 @@ def find_tools(build: Path) -> tuple[Tools | None, list[str]]:
     # A tool that exists in the source tree must be built: a missing build is
     # an error of the build. One that does not exist yet skips its cases.
     optional = {}
-    for name in ("standin_component", "export_client", "file_holder"):
+    for name in ("standin_component", "export_client", "file_holder", "header_caller"):
         optional[name] = exe(f"tools/{name}.exe") if (SOURCE_ROOT / "tools" / name).is_dir() else None
     if missing:
         return None, missing
     return Tools(**optional, **required), []
+
+
+def pe_machine(path: Path) -> str | None:
+    """i386 or amd64, after the machine field of a PE image's file header."""
+    data = path.read_bytes()[:4096]
+    if len(data) < 0x40 or data[:2] != b"MZ":
+        return None
+    header = int.from_bytes(data[0x3C:0x40], "little")
+    machine = int.from_bytes(data[header + 4:header + 6], "little") if data[header:header + 4] == b"PE\0\0" else 0
+    return {0x14C: "i386", 0x8664: "amd64"}.get(machine)
 
 
 class Outcome:
@@ -110,15 +121,20 @@ def main() -> int:
     parser.add_argument("--build", required=True, type=Path, help="the win32 or win64 build tree")
     parser.add_argument("--lane", choices=sorted(LANES), help="the Wine lane (default: the build's)")
     parser.add_argument("-j", type=int, default=os.cpu_count() or 2, help="cases run at once")
-    parser.add_argument("-k", dest="pattern", default="", help="run only cases whose name holds this text")
+    parser.add_argument("-k", dest="patterns", action="append", default=[],
+                        help="run only cases whose name holds this text (given more than once: any of them)")
     parser.add_argument("--keep", action="store_true", help="keep each case's prefix")
+    parser.add_argument("--setup-exe", type=Path,
+                        help="test this setup.exe (e.g. a signed release image) instead of the build's; "
+                             "it must be of the build's architecture")
     args = parser.parse_args()
 
     build = args.build.resolve()
     lane: Lane = LANES[args.lane] if args.lane else lane_of_build(build)
-    cases = [c for c in discover() if args.pattern in c.name]
+    patterns = args.patterns or [""]
+    cases = [c for c in discover() if any(p in c.name for p in patterns)]
     if not cases:
-        print(f"e2e: no case matches {args.pattern!r}", file=sys.stderr)
+        print(f"e2e: no case matches {' or '.join(map(repr, patterns))}", file=sys.stderr)
         return 2
     reason = why_not(lane.name)
     if reason:
@@ -133,12 +149,18 @@ def main() -> int:
     if shutil.which("wineserver") is None or (lane.name == "32" and shutil.which("wine") is None):
         print("e2e: wine and wineserver must be on PATH", file=sys.stderr)
         return 2
-    tools, missing = find_tools(build)
+    setup_exe = args.setup_exe.resolve() if args.setup_exe else None
+    if setup_exe and setup_exe.is_file() and pe_machine(setup_exe) != lane.machine:
+        print(f"e2e: {setup_exe} is not an {lane.machine} image, which lane {lane.name} runs", file=sys.stderr)
+        return 2
+    tools, missing = find_tools(build, setup_exe)
     if tools is None:
         print("e2e: not built: " + ", ".join(missing) + f" (build {build} first)", file=sys.stderr)
         return 2
 
     print(f"e2e: {layout_note()}", flush=True)
+    if setup_exe:
+        print(f"e2e: setup.exe under test: {setup_exe}", flush=True)
     started = time.monotonic()
     template = Template(build / "e2e" / "template", lane)
     try:

@@ -4,7 +4,8 @@ rely on: a console program of the expected machine (PE32 for i386, or
 PE32+ for AMD64 in the 64-bit build), the export table of the ACPI bridge
 (names, ordinals, module name), imports from Windows' known DLLs only, base
 relocations (so that another program can load it), and a manifest that
-asks for administrator rights.
+names the image's own architecture, asks for administrator rights and
+declares the Windows versions from 7 to 11.
 
 Usage: check_setup_exe.py SETUP.EXE [--machine i386|amd64] [--junit REPORT.xml]
 """
@@ -40,6 +41,22 @@ KNOWN_DLLS = {
     "oleaut32.dll", "psapi.dll", "rpcrt4.dll", "sechost.dll", "setupapi.dll", "shell32.dll", "shlwapi.dll",
     "user32.dll", "wldap32.dll", "ws2_32.dll",
 }
+
+# The manifest's processorArchitecture for each machine. Windows compares it
+# with the image's: a manifest of another architecture may keep the program
+# from starting. "*" means any.
+MANIFEST_ARCHITECTURES = {"i386": "x86", "amd64": "amd64"}
+# supportedOS entries of the manifest's compatibility section: without the
+# entry of the Windows it runs on, Windows runs the program in the mode of
+# an older version.
+SUPPORTED_OS = {
+    "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}": "Windows 7",
+    "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}": "Windows 8",
+    "{1f676c76-80e1-4239-95bb-83d0f6d0da78}": "Windows 8.1",
+    "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}": "Windows 10 and 11",
+}
+ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
+COMPATIBILITY = "{urn:schemas-microsoft-com:compatibility.v1}"
 
 
 class PeFile:
@@ -155,10 +172,31 @@ def checks(pe, machine):
         f"not known DLLs: {unexpected}" if imports else "no import table"
     reloc_rva, reloc_size = pe.directories[5]
     yield "base relocations present", reloc_size > 0, "no .reloc directory"
-    yield "manifest requires administrator rights", \
-        b'level="requireAdministrator"' in manifest and b"requestedExecutionLevel" in manifest, manifest[:200]
+    yield from manifest_checks(manifest, machine)
     version = file_version(pe.resource(16, 1) or b"")
     yield "version resource with a file version", version is not None and version != (0, 0, 0, 0), version
+
+
+def manifest_checks(manifest, machine):
+    """The application manifest (resource 24/1): its architecture, the
+    request for administrator rights, the supported Windows versions."""
+    try:
+        root = ET.fromstring(manifest)
+    except ET.ParseError as error:
+        yield "manifest is XML", False, f"{error}: {manifest[:200]!r}"
+        return
+    identity = root.find(ASM_V1 + "assemblyIdentity")
+    architecture = None if identity is None else identity.get("processorArchitecture")
+    wanted = MANIFEST_ARCHITECTURES[machine]
+    yield f"manifest architecture {wanted} (or *)", \
+        root.tag == ASM_V1 + "assembly" and architecture is not None and architecture.lower() in (wanted, "*"), \
+        f"processorArchitecture {architecture!r}"
+    # trustInfo comes in more than one namespace version: look for the name.
+    levels = [(e.get("level"), e.get("uiAccess")) for e in root.iter() if e.tag.endswith("}requestedExecutionLevel")]
+    yield "manifest requires administrator rights", levels == [("requireAdministrator", "false")], levels
+    listed = [e.get("Id", "").lower() for e in root.iter(COMPATIBILITY + "supportedOS")]
+    yield "manifest supports Windows 7, 8, 8.1, 10 and 11", sorted(listed) == sorted(SUPPORTED_OS), \
+        [SUPPORTED_OS.get(i, i) for i in listed]
 
 
 def file_version(block):

@@ -43,8 +43,9 @@ RUNS = {
 
 
 def built_tool(ctx, file_name: str) -> Path:
-    """A test tool of the same build as the setup.exe under test."""
-    path = ctx.tools.setup.parent.parent / "tools" / file_name
+    """A test tool of the build under test (beside runner.exe: the setup.exe
+    under test may lie elsewhere, see run.py --setup-exe)."""
+    path = ctx.tools.runner.parent / file_name
     if not path.is_file():
         raise CaseFailure(f"{path} is not built")
     return path

@@ -128,6 +128,7 @@ class Tools:
     standin_component: Path | None  # None: the stand-in does not exist yet
     export_client: Path | None = None  # None: tools/export_client/ does not exist
     file_holder: Path | None = None  # None: tools/file_holder/ does not exist
+    header_caller: Path | None = None  # None: tools/header_caller/ does not exist
 
 
 @dataclass
