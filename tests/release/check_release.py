@@ -39,9 +39,15 @@ ROOT = Path(__file__).resolve().parent.parent.parent
 RELEASE = ROOT / "scripts" / "release"
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 sys.path.insert(0, str(ROOT / "tests" / "pe"))
+sys.path.insert(0, str(ROOT / "tests" / "seal"))
 
 from harness.lanes import LANES, why_not  # noqa: E402
 from check_setup_exe import PeFile, checks as pe_checks  # noqa: E402
+from check_seal_tool import expected_entries, read_manifest, seals_of  # noqa: E402
+
+# The payload the changed-line release is sealed with.
+SEAL_PAYLOAD = {"setup.ini": b"[Common]\r\nversion=1.0\r\n", "fan.dll": bytes(range(256)) * 16,
+                "notes.txt": b"fan curves\r\n"}
 
 IMAGES = {"win32": "i386", "win64": "amd64"}
 # The end-to-end cases run with the signed image: a whole install, a closed
@@ -151,16 +157,6 @@ def check_refusals(report: Report, tmp: Path) -> None:
         report.add(f"refused: {name}",
                    completed.returncode != 0 and "release:" in completed.stderr and not out.exists()
                    and seconds < 30, failure_text(completed))
-    # Without scripts/seal in the commit, --seal stops before the build.
-    if run(["git", "cat-file", "-e", "HEAD:scripts/seal"], cwd=ROOT).returncode == 0:
-        report.skip("refused: --seal without scripts/seal", "scripts/seal exists in HEAD")
-    else:
-        payload = tmp / "payload"
-        payload.mkdir()
-        completed, seconds = release(["--seal", payload, "--out", tmp / "seal" / "dist"], tmp / "seal-tmp")
-        report.add("refused: --seal without scripts/seal",
-                   completed.returncode != 0 and "scripts/seal" in completed.stderr
-                   and not (tmp / "seal").exists() and seconds < 30, failure_text(completed))
 
 
 def check_release_a(report: Report, dist: Path) -> dict[str, Path]:
@@ -224,8 +220,10 @@ def check_signatures(report: Report, b_dist: Path, ca: Path, other: tuple[Path, 
                signed.returncode == 0 and verified.returncode != 0, failure_text(verified))
 
 
-def check_changed_line(report: Report, a_dist: Path, tmp: Path) -> float:
-    """A clone of HEAD with one line changed and committed gives another image."""
+def check_changed_line(report: Report, a_dist: Path, tmp: Path, certificate: tuple[Path, Path, Path]) -> float:
+    """A clone of HEAD with one line changed and committed gives another
+    image. That release is also sealed and signed (--seal, --sign): the
+    signature covers the seal."""
     clone = tmp / "changed" / "clone"
     completed = run(["git", "clone", "-q", "--no-hardlinks", ROOT, clone])
     source = clone / CHANGED_FILE
@@ -238,14 +236,44 @@ def check_changed_line(report: Report, a_dist: Path, tmp: Path) -> float:
     numstat = run(["git", "diff", "--numstat"], cwd=clone).stdout.split()
     run(["git", "-c", "user.name=release test", "-c", "user.email=release@test.invalid", "commit", "-q", "-am",
          "one line changed"], cwd=clone)
-    completed, seconds = release(["--only", "win64", "--out", tmp / "changed" / "dist"], tmp / "changed" / "tmp",
+    payload = tmp / "changed" / "payload"
+    payload.mkdir(parents=True)
+    for name, data in SEAL_PAYLOAD.items():
+        (payload / name).write_bytes(data)
+    p12, password, ca = certificate
+    completed, seconds = release(["--only", "win64", "--seal", payload, "--sign", p12, "--password-file", password,
+                                  "--out", tmp / "changed" / "dist"], tmp / "changed" / "tmp",
                                  script=clone / "scripts" / "release")
     image = tmp / "changed" / "dist" / "win64" / "setup.exe"
     ok = completed.returncode == 0 and image.is_file() and numstat[:2] == ["1", "1"]
+    built = [line[len("built: "):] for line in completed.stdout.splitlines() if line.startswith("built: ")]
+    a_sums = sums_of((a_dist / "SHA256SUMS").read_text())
     report.add("one changed source line changes the image",
-               ok and sha256(image) != sha256(a_dist / "win64" / "setup.exe"),
-               f"lines changed {numstat}; " + (failure_text(completed) if completed.returncode else "same image"),
-               seconds)
+               ok and len(built) == 1 and built[0] not in a_sums,
+               f"lines changed {numstat}; " + (failure_text(completed) if completed.returncode else
+                                               f"built {built}, release A {a_sums}"), seconds)
+    if not ok:
+        return seconds
+    # Sealed, then signed: the manifest lists the payload and lies inside the signed image.
+    stripped = tmp / "changed" / "unsigned.exe"
+    removed = run(["osslsigncode", "remove-signature", "-in", image, "-out", stripped])
+    seals = seals_of(PeFile(stripped.read_bytes())) if removed.returncode == 0 else []
+    listed = read_manifest(seals[0][1]) if len(seals) == 1 else None
+    report.add("--seal: the released image carries the payload's manifest",
+               listed == expected_entries(SEAL_PAYLOAD), f"seals {len(seals)}, manifest {listed}")
+    verified = verify(image, ca)
+    report.add("--seal --sign: the sealed image's signature verifies", verified.returncode == 0
+               and "Signature verification: ok" in verified.stdout, failure_text(verified))
+    data = bytearray(image.read_bytes())
+    at = bytes(data).find(b"SEAL\x01\x00")
+    changed = tmp / "changed" / "manifest-changed.exe"
+    if at >= 0:
+        data[at + 20] ^= 0x01  # a byte of the first name
+        changed.write_bytes(bytes(data))
+    refused = verify(changed, ca) if at >= 0 else None
+    report.add("--seal --sign: one changed byte of the manifest fails the verification",
+               refused is not None and refused.returncode != 0 and "Signature verification: ok" not in refused.stdout,
+               "no manifest found" if refused is None else failure_text(refused))
     return seconds
 
 
@@ -302,7 +330,7 @@ def main() -> int:
         if report.add("release B (signed with the test certificate)", b.returncode == 0, failure_text(b), b_seconds):
             check_same_images(report, a_dist, b, b_dist, tmp)
             check_signatures(report, b_dist, ca, other, tmp)
-        c_seconds = check_changed_line(report, a_dist, tmp)
+        c_seconds = check_changed_line(report, a_dist, tmp, certificate)
         e2e_seconds = check_signed_lanes(report, b_dist, args.build_root.resolve()) \
             if b.returncode == 0 else 0.0
         print(f"release: A {a_seconds:.0f} s, B {b_seconds:.0f} s, changed line {c_seconds:.0f} s, "
