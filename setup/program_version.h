@@ -3,5 +3,5 @@
 // compiler and the code read it from here.
 #pragma once
 
-#define FANSETUP_VERSION_NUMBERS 1, 1, 0, 0
-#define FANSETUP_VERSION_TEXT "1.1.0.0"
+#define FANSETUP_VERSION_NUMBERS 1, 2, 0, 0
+#define FANSETUP_VERSION_TEXT "1.2.0.0"

@@ -1,12 +1,13 @@
 // Finishing the load of an executable that was loaded as a library.
 //
-// Windows applies an executable's base relocations and resolves its imports
-// when another program loads it with LoadLibrary; Wine 8 does neither (it
-// maps the image, at another base when the preferred one is taken, and stops
-// there). CompleteImageLoad does what is missing and nothing else: it
-// compares the mapped image with the file on disk to see which fix-ups the
-// loader left undone, so that it changes nothing on Windows. The entry point
-// is never called.
+// An executable that another program loads with LoadLibrary is not made
+// ready to run: Windows loads it as if DONT_RESOLVE_DLL_REFERENCES were given
+// (its imports are not resolved, as Microsoft's documentation of LoadLibrary
+// says), and Wine 8 maps it, at another base when the preferred one is
+// taken, and stops there (no imports, no relocations). CompleteImageLoad does
+// what is missing and nothing else: it compares the mapped image with the
+// file on disk to see which fix-ups the loader left undone, and leaves alone
+// whatever a loader did. The entry point is never called.
 //
 // One source serves both builds: the 32-bit client completes PE32 images
 // (HIGHLOW fix-ups, 32-bit import thunks), the 64-bit client PE32+ images
