@@ -122,6 +122,7 @@ void Reset() {
   internal::ResetAutomation();
   internal::ResetModule();
   internal::ResetText();
+  internal::ResetSecurity();
   // Setting up the state above is not part of what a test observes.
   state.calls.clear();
   state.counts.clear();

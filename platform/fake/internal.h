@@ -34,7 +34,7 @@ std::string Utf8FromAnsi(const char* text);
 std::string AnsiFromUtf8(const std::string& text);
 
 // Resource ledger. Kinds: "key", "scm", "find", "process", "thread",
-// "file", "array", "bstr".
+// "file", "array", "bstr", "token".
 void Opened(const std::string& kind, const void* id);
 // Returns false (and records a misuse) when `id` is not open as `kind`.
 bool Closed(const std::string& kind, const void* id);
@@ -44,6 +44,13 @@ void Misuse(const std::string& what);
 // Closes a file that CreateFileA opened; false when `handle` is no such file
 // (CloseHandle then tries the other kinds of handle).
 bool CloseFile(HANDLE handle);
+
+// Closes a token that OpenProcessToken opened; false when `handle` is none.
+bool CloseToken(HANDLE handle);
+
+// kernel32's functions that only GetProcAddress hands out.
+DWORD WINAPI GetTempPath2W(DWORD size, LPWSTR buffer);
+BOOL WINAPI SetProcessMitigationPolicy(int policy, PVOID buffer, SIZE_T length);
 
 // Handle numbers that do not collide between areas.
 uintptr_t NewHandleValue();
@@ -65,5 +72,6 @@ void ResetCom();
 void ResetAutomation();
 void ResetModule();
 void ResetText();
+void ResetSecurity();
 
 }  // namespace fake_win32::internal
