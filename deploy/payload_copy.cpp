@@ -4,6 +4,7 @@
 
 #include "base/path_functions.h"
 #include "deploy/directory_walker.h"
+#include "deploy/payload_source.h"
 #include "runlog/run_log.h"
 
 namespace vantu {
@@ -24,6 +25,15 @@ bool CannotBePlaced(DWORD error) {
   }
 }
 
+// Moves past the folders of the listing, but not past one that is a
+// reparse point: the copy refuses that one.
+void SkipPlainFolders(DirectoryWalker& walker) {
+  while (!walker.AtEnd() && (walker.Current()->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+         !IsReparsePointEntry(*walker.Current())) {
+    walker.Advance();
+  }
+}
+
 }  // namespace
 
 bool CopyPayload(const std::wstring& sourceRoot, const std::wstring& targetRoot) {
@@ -39,14 +49,38 @@ bool CopyPayload(const std::wstring& sourceRoot, const std::wstring& targetRoot)
   unsigned failed = 0;
   DirectoryWalker walker;
   walker.Open(sourceRoot);
-  walker.SkipDirectories();
+  SkipPlainFolders(walker);
   while (!walker.AtEnd()) {
     const std::wstring source = walker.CurrentPath();
     const std::wstring name = FileNamePart(source);
     const std::wstring target = targetRoot + name;
+    // A link in the program folder could lead the copy to any file: it is
+    // not copied, and the deployment is incomplete.
+    if (IsReparsePointEntry(*walker.Current())) {
+      result = false;
+      ++failed;
+      if (LogEnabled()) {
+        LogLine({"not copied ", name, ": ", ReparsePointKind(walker.Current()->dwReserved0),
+                 "; the program folder may hold plain files only"});
+      }
+      walker.Advance();
+      SkipPlainFolders(walker);
+      continue;
+    }
     // Written before the copy, so that the log of a run that is killed or
     // hangs here ends with the file it was copying.
     LogLine({"copying ", name});
+    // Held open while it is copied: nobody can swap it for a link, rename,
+    // remove or change it meanwhile.
+    PayloadSource held;
+    if (!held.Open(source)) {
+      result = false;
+      ++failed;
+      held.LogRefusal(name);
+      walker.Advance();
+      SkipPlainFolders(walker);
+      continue;
+    }
     if (CopyFileW(source.c_str(), target.c_str(), FALSE)) {
       ++copied;
     } else {
@@ -87,7 +121,7 @@ bool CopyPayload(const std::wstring& sourceRoot, const std::wstring& targetRoot)
       }
     }
     walker.Advance();
-    walker.SkipDirectories();
+    SkipPlainFolders(walker);
   }
   walker.Close();
   if (LogEnabled()) {

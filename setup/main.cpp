@@ -13,6 +13,7 @@
 #include "setup/dll_search.h"
 #include "setup/exit_codes.h"
 #include "setup/production_operations.h"
+#include "setup/redirection_guard.h"
 #include "setup/run_start.h"
 #include "setup/setup_run.h"
 
@@ -22,10 +23,15 @@ int wmain(int argc, wchar_t** argv) {
   // rights. The exports never come through here, so a program that loads
   // setup.exe for them keeps its own search order.
   vantu::RestrictDllSearchToSystemFolder();
+  // Before the first file is opened: the run works in folders that the
+  // user's own programs may change, and their links are not to be followed.
+  vantu::EnforceRedirectionTrust();
   try {
-    vantu::RunLog log;
-    vantu::OpenRequestedLog(vantu::ParseLogSwitch(std::vector<std::wstring>(argv + 1, argv + argc)), log);
+    // The program folder as the run finds it now, held until it ends.
     vantu::ProductionOperations operations;
+    vantu::RunLog log;
+    vantu::OpenRequestedLog(vantu::ParseLogSwitch(std::vector<std::wstring>(argv + 1, argv + argc)),
+                            operations.program_folder(), log);
     const int exitCode = vantu::RunSetup(operations);
     vantu::LogLine({exitCode == vantu::kExitSuccess ? "exit code 0" : "exit code -1 (0xFFFFFFFF)"});
     return exitCode;

@@ -1,25 +1,38 @@
 // The setup run's operations bound to their real implementations.
 #pragma once
 
+#include "deploy/program_folder.h"
 #include "setup/setup_operations.h"
 
 namespace vantu {
 
 class ProductionOperations : public SetupOperations {
  public:
+  // Takes the program folder as the run finds it at its start, and holds it
+  // until the run ends (program_folder.h).
+  ProductionOperations();
+
+  // The program folder's final path, ending in a backslash; empty when it
+  // could not be opened.
+  const std::wstring& program_folder() const { return programFolder_.path(); }
+
   void InitializeComponentModel() override;
   void AcpiInit() override;
   void ReadMbifValues(ULONG* word) override;
   OfferedVersion ReadSetupVersion() override;
   std::string ReadInstalledVersion() override;
   bool IsServiceInstalled() override;
-  std::wstring ResolveInstallFolder(std::wstring version) override;
+  bool ExecutionKeepsToItsRule() override;
+  InstallFolder ResolveInstallFolder(std::wstring version) override;
   std::wstring ModuleDirectory() override;
   bool CopyPayload(const std::wstring& sourceRoot, const std::wstring& targetRoot) override;
   bool LaunchServiceExecutable(const std::wstring& installFolder) override;
   std::wstring ReadRegistryKey() override;
   void RecordInstall(const std::wstring& keyPath, const std::wstring& version,
                      const std::wstring& installFolder) override;
+
+ private:
+  ProgramFolder programFolder_;
 };
 
 }  // namespace vantu

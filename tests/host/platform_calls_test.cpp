@@ -251,14 +251,15 @@ TEST_F(PlatformCallsTest, LaunchArgumentsAndHandles) {
   test_support::PlaceServiceStandIn(folder.path() + "svc.exe");
   ASSERT_TRUE(LaunchServiceExecutable(W(folder.path())));
   const auto create = CallsTo("CreateProcessW")[0].args;
-  EXPECT_EQ("(null)", create[0]);
+  // The full path as the application name: nothing is looked for.
+  EXPECT_EQ(folder.path() + "svc.exe", create[0]);
   EXPECT_EQ("\"" + folder.path() + "svc.exe\" /Service", create[1]);
   EXPECT_EQ("(null)", create[2]);
   EXPECT_EQ("(null)", create[3]);
   EXPECT_EQ("0", create[4]);
   EXPECT_EQ("0x8000000", create[5]);
   EXPECT_EQ("(null)", create[6]);
-  EXPECT_EQ("(null)", create[7]);
+  EXPECT_EQ(folder.path(), create[7]);  // the install folder is its current folder
   EXPECT_EQ(std::to_string(sizeof(STARTUPINFOW)), create[8]);
   const auto sequence = CallSequence();
   const std::vector<std::string> tail(sequence.end() - 4, sequence.end());
@@ -293,12 +294,14 @@ TEST_F(PlatformCallsTest, CommandLineMustFitItsBuffer) {
 
 TEST_F(PlatformCallsTest, InstallFolderArgumentsAndResults) {
   SetupIniFile ini("[Common]\nInstallPath=Vendor\\Tool\n");
-  EXPECT_EQ("C:\\Program Files (x86)\\Vendor\\Tool\\2.1.0\\", U8(ResolveInstallFolder(L"2.1.0")));
+  EXPECT_EQ("C:\\Program Files (x86)\\Vendor\\Tool\\2.1.0\\", U8(ResolveInstallFolder(L"2.1.0").path));
   const Args args = CallsTo("SHGetFolderPathAndSubDirW")[0].args;
   EXPECT_EQ((Args{"(null)", "0x8026", "(null)", "0", "Vendor\\Tool\\2.1.0"}), Args(args.begin(), args.begin() + 5));
   for (uint32_t result : {1u, 0x80004005u, 0x80070005u}) {
     fake_win32::FailCall("SHGetFolderPathAndSubDirW", CallCount("SHGetFolderPathAndSubDirW") + 1, result);
-    EXPECT_EQ(L"", ResolveInstallFolder(L"2.1.0")) << result;
+    const InstallFolder folder = ResolveInstallFolder(L"2.1.0");
+    EXPECT_EQ(L"", folder.path) << result;
+    EXPECT_FALSE(folder.refused) << result;
   }
 }
 
