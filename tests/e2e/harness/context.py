@@ -75,6 +75,7 @@ class RunResult:
     boxes: list[Box]
     timed_out: bool
     killed: bool = False  # terminated on request (PendingRun.kill)
+    output: str = ""  # what the program (and runner.exe) wrote to standard output and error
 
     def texts(self) -> list[str]:
         return [box.text for box in self.boxes]
@@ -106,8 +107,10 @@ class PendingRun:
             detail = self.output.read_text(encoding="latin-1").strip()[-1000:] if self.output.exists() else ""
             raise WineError(f"runner.exe failed ({code}): {detail}")
         raw = json.loads(self.result_file.read_text(encoding="latin-1"))
+        output = self.output.read_text(encoding="utf-8", errors="replace") if self.output.exists() else ""
         return RunResult(exit_code=raw["exitCode"], timed_out=raw["timedOut"], killed=raw.get("killed", False),
-                         boxes=[Box(b["caption"], b["text"], b["buttons"], b["icon"]) for b in raw["boxes"]])
+                         boxes=[Box(b["caption"], b["text"], b["buttons"], b["icon"]) for b in raw["boxes"]],
+                         output=output)
 
 
 @dataclass
