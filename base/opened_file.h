@@ -12,8 +12,9 @@ namespace vantu {
 
 // The path of what `handle` is open on, every link on the way resolved, as
 // GetFinalPathNameByHandleW tells it and PathFromFinalPath shapes it
-// (C:\a\b, \\server\share\b); empty when the platform cannot tell.
-std::wstring FinalPathOf(HANDLE handle);
+// (C:\a\b, \\server\share\b); empty when the platform cannot tell, with the
+// reason in `error` when given.
+std::wstring FinalPathOf(HANDLE handle, DWORD* error = nullptr);
 
 // What CheckOpenedFile found.
 struct OpenedFileCheck {
@@ -38,7 +39,9 @@ struct OpenedFileCheck {
 // Checks that `handle` (opened with FILE_FLAG_OPEN_REPARSE_POINT) is open on
 // a plain file of one name whose final path is `expectedPath`. Only the
 // last: Wine shows a Unix symbolic link to a file as that file, and only its
-// final path gives it away.
+// final path gives it away. Where the platform tells no final path for a
+// path that long (Wine, beyond MAX_PATH), the path below the volume's root
+// is compared instead.
 OpenedFileCheck CheckOpenedFile(HANDLE handle, const std::wstring& expectedPath);
 
 }  // namespace vantu

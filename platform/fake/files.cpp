@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <cstdio>
@@ -859,6 +860,24 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION
   information->dwVolumeSerialNumber = static_cast<DWORD>(info.st_dev);
   information->nFileIndexHigh = static_cast<DWORD>(static_cast<uint64_t>(info.st_ino) >> 32);
   information->nFileIndexLow = static_cast<DWORD>(static_cast<uint64_t>(info.st_ino) & 0xFFFFFFFFu);
+  return TRUE;
+}
+
+BOOL WINAPI GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS informationClass, LPVOID information,
+                                         DWORD size) {
+  if (auto fault = Enter("GetFileInformationByHandleEx", {Ptr(file), internal::Num(informationClass),
+                                                          internal::Num(size)})) {
+    return Fail(*fault);
+  }
+  const OpenedFile* open = FindOpenFile(file);
+  if (!open) return Fail(ERROR_INVALID_HANDLE);
+  if (informationClass != FileNameInfo || !information) return Fail(ERROR_INVALID_PARAMETER);
+  const std::wstring name = internal::WideFromUtf8(FinalWindowsPath(*open).substr(2));  // without "C:"
+  const size_t needed = offsetof(FILE_NAME_INFO, FileName) + name.size() * sizeof(WCHAR);
+  if (size < needed) return Fail(ERROR_MORE_DATA);
+  auto* info = static_cast<FILE_NAME_INFO*>(information);
+  info->FileNameLength = static_cast<DWORD>(name.size() * sizeof(WCHAR));
+  std::copy(name.begin(), name.end(), info->FileName);
   return TRUE;
 }
 

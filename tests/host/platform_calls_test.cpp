@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/opened_file.h"
 #include "deploy/install_folder.h"
 #include "deploy/payload_copy.h"
 #include "fake_win32/control.h"
@@ -303,6 +304,63 @@ TEST_F(PlatformCallsTest, InstallFolderArgumentsAndResults) {
     EXPECT_EQ(L"", folder.path) << result;
     EXPECT_FALSE(folder.refused) << result;
   }
+}
+
+// A final path longer than MAX_PATH: Windows answers the first, short
+// buffer with the size it needs, Wine with 0 and ERROR_MORE_DATA; either
+// way the path is asked for again with room enough. Any other error gives
+// nothing.
+TEST_F(PlatformCallsTest, FinalPathOfALongPath) {
+  const std::string folder = "C:\\" + std::string(200, 'd') + "\\" + std::string(100, 'e');
+  test_support::MakeFolder(folder);
+  fake_win32::MakeLink("C:\\short", folder, 0);  // opened by a short name, it leads to the long one
+  const HANDLE handle = CreateFileW(L"C:\\short", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, handle);
+  EXPECT_EQ(folder, U8(FinalPathOf(handle)));
+  EXPECT_EQ((std::vector<std::string>{"261", "32768"}),
+            (std::vector<std::string>{CallsTo("GetFinalPathNameByHandleW")[0].args[1],
+                                      CallsTo("GetFinalPathNameByHandleW")[1].args[1]}));
+  fake_win32::FailCall("GetFinalPathNameByHandleW", 3, ERROR_MORE_DATA);
+  EXPECT_EQ(folder, U8(FinalPathOf(handle)));
+  fake_win32::FailCall("GetFinalPathNameByHandleW", 5, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(L"", FinalPathOf(handle));
+  EXPECT_EQ(5, CallCount("GetFinalPathNameByHandleW"));
+  CloseHandle(handle);
+}
+
+// Where the platform tells no final path for a long one (Wine: none beyond
+// MAX_PATH, whatever the buffer), the path below the volume's root decides:
+// a Unix link to a file elsewhere is still found out. Any other failure
+// leaves the file unknown.
+TEST_F(PlatformCallsTest, WithoutAFinalPathThePathBelowTheVolumeDecides) {
+  test_support::MakeFolder("C:\\Secret");
+  WriteFile("C:\\Secret\\s.txt", "secret");
+  test_support::MakeFolder("C:\\Setup");
+  WriteFile("C:\\Setup\\plain.txt", "plain");
+  fake_win32::MakeLink("C:\\Setup\\link.txt", "C:\\Secret\\s.txt", 0);
+  auto check = [](const std::string& path) {
+    const HANDLE handle = CreateFileW(W(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, handle) << path;
+    const OpenedFileCheck result = CheckOpenedFile(handle, W(path));
+    CloseHandle(handle);
+    return result;
+  };
+  fake_win32::FailEveryCall("GetFinalPathNameByHandleW", ERROR_MORE_DATA);
+  EXPECT_EQ(OpenedFileCheck::Kind::kPlainFile, check("C:\\Setup\\plain.txt").kind);
+  const OpenedFileCheck link = check("C:\\Setup\\link.txt");
+  EXPECT_EQ(OpenedFileCheck::Kind::kElsewhere, link.kind);
+  EXPECT_EQ("\\Secret\\s.txt", U8(link.finalPath));
+  EXPECT_EQ(2, CallCount("GetFileInformationByHandleEx"));
+  fake_win32::Reset();
+  test_support::MakeFolder("C:\\Setup");
+  WriteFile("C:\\Setup\\plain.txt", "plain");
+  fake_win32::FailEveryCall("GetFinalPathNameByHandleW", ERROR_ACCESS_DENIED);
+  const OpenedFileCheck unknown = check("C:\\Setup\\plain.txt");
+  EXPECT_EQ(OpenedFileCheck::Kind::kUnknown, unknown.kind);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), unknown.error);
+  EXPECT_EQ(0, CallCount("GetFileInformationByHandleEx"));
 }
 
 // The first file's copy failing with the errors the platform gives there:

@@ -446,6 +446,16 @@ typedef BY_HANDLE_FILE_INFORMATION* LPBY_HANDLE_FILE_INFORMATION;
 // host file's.
 BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information);
 
+enum FILE_INFO_BY_HANDLE_CLASS { FileNameInfo = 2 };
+struct FILE_NAME_INFO {
+  DWORD FileNameLength;  // in bytes
+  WCHAR FileName[1];
+};
+// FileNameInfo only: the path of what the handle is open on below its
+// volume's root (\a\b.txt), every link resolved, however long.
+BOOL WINAPI GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS informationClass, LPVOID information,
+                                         DWORD size);
+
 #define FILE_NAME_NORMALIZED 0x0u
 #define VOLUME_NAME_DOS 0x0u
 // "\\?\C:\..." : the path of what the handle is open on, every link on the

@@ -21,7 +21,8 @@ import os
 import re
 import time
 
-from harness import DEFAULT_SETTINGS, SETUP_DIR, add_case, check, check_equal, registry_diff, simple_package
+from harness import (DEFAULT_SETTINGS, SETUP_DIR, add_case, check, check_equal, registry_diff, simple_package,
+                     write_ini)
 
 RECORD_KEY = DEFAULT_SETTINGS["RegistryKey"]
 LOG = r"C:\Logs\setup.log"
@@ -223,6 +224,39 @@ def program_folder_link(ctx, entry: str, target: str | None, logged: str | None)
     check_equal(ctx.host_path(SECRET).read_bytes(), SECRET_TEXT, "the secret")
 
 
+def link_down_a_long_path(ctx):
+    """A Unix link in a program folder deep down a long path, to a file whose
+    path is long too: past MAX_PATH Wine tells no final path, and the path
+    below the volume's root gives the link away instead. Refused as above;
+    the plain files beside it are copied."""
+    ctx.install_component({"iAcpiMbif": {"Data": simple_package(0x200).hex()}})
+    folder = "C:\\Deep\\" + "\\".join(["d" * 60] * 3 + ["d" * 55])  # setup.exe's path just below MAX_PATH
+    check(len(folder + "\\setup.exe") < 260, "row data: setup.exe's path must be short enough to start")
+    host = ctx.host_path(folder)
+    host.mkdir(parents=True)
+    (host / "setup.exe").write_bytes(ctx.tools.setup.read_bytes())
+    (host / "standin_service.exe").write_bytes(ctx.tools.standin_service.read_bytes())
+    (host / "a.dll").write_bytes(PAYLOAD["a.dll"])
+    write_ini(host / "setup.ini", {"Common": DEFAULT_SETTINGS})
+    for created in (WORK, r"C:\Logs", r"C:\Secret"):
+        ctx.host_path(created).mkdir(parents=True, exist_ok=True)
+    ctx.host_path(SECRET).write_bytes(SECRET_TEXT)
+    entry = "a_long_name_for_the_link.txt"
+    target = folder + "\\inner\\a_long_name_for_the_secret.txt"
+    ctx.host_path(target).parent.mkdir()
+    ctx.host_path(target).write_bytes(SECRET_TEXT)
+    link(ctx, folder + "\\" + entry, target)
+    check(min(len(folder + "\\" + entry), len(target)) > 270, "row data: the paths are past MAX_PATH")
+    result = ctx.run_setup(cwd=WORK, folder=folder, args=[f"/LOG={LOG}"])
+    check_equal((result.exit_code, result.timed_out, result.boxes), (0xFFFFFFFF, False, []),
+                "(exit code, timed out, boxes)")
+    install = ctx.install_dir()
+    copied = ctx.listing(install)
+    check(entry not in copied, f"{entry} was copied")
+    check_equal(copied.get("a.dll"), PAYLOAD["a.dll"], "a plain file beside the link")
+    one_line(log_lines(ctx), "^" + re.escape(f"not copied {entry}: it leads to {target[2:]} (a link)"), "the link")
+
+
 def program_folder_is_a_link(ctx):
     """setup.exe started through a link to its folder: the run takes the
     folder it leads to, by its final path, and deploys from there."""
@@ -330,6 +364,7 @@ for _name, _row in ORDINARY_SETTINGS.items():
 for _name, _row in PROGRAM_FOLDER_LINKS.items():
     add_case(f"program_folder_link[{_name}]", program_folder_link, needs_component=True, **_row)
 add_case("program_folder_is_a_link", program_folder_is_a_link, needs_component=True)
+add_case("link_down_a_long_path", link_down_a_long_path, needs_component=True)
 for _kind in LOG_LINKS:
     add_case(f"log_refused[{_kind}]", log_refused, needs_component=True, kind=_kind)
 add_case("log_name_taken_by_a_link", log_name_taken_by_a_link, needs_component=True)
