@@ -15,4 +15,25 @@ std::wstring DrivePart(const std::wstring& path);
 // neither, or when one of them is its last character.
 std::wstring FileNamePart(const std::wstring& path);
 
+// Whether two paths name the same place as text: character for character,
+// the letters A to Z without regard to case, one trailing backslash on
+// either side ignored (C:\Logs\ and c:\logs are the same). Any other
+// difference, in other scripts' letters too, counts: a caller that refuses
+// what it cannot match errs on the safe side.
+bool SamePathText(const std::wstring& a, const std::wstring& b);
+
+// Whether `path` lies below `folder`: it starts with the folder's text (as
+// SamePathText compares it), a backslash right after, and a name after
+// that. Both are taken as given, already made absolute and normalised.
+bool LiesBelowFolder(const std::wstring& path, const std::wstring& folder);
+
+// A path as GetFinalPathNameByHandleW gives it, in the form the rest of the
+// setup uses: \\?\C:\a becomes C:\a, \\?\UNC\server\share\a becomes
+// \\server\share\a; any other text stays as it is.
+std::wstring PathFromFinalPath(const std::wstring& finalPath);
+
+// `folder` and `name` joined by one backslash (none added after a folder
+// that ends in one already).
+std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
+
 }  // namespace vantu

@@ -6,6 +6,7 @@
 
 #include "base/path_functions.h"
 #include "deploy/directory_walker.h"
+#include "deploy/payload_source.h"
 #include "runlog/run_log.h"
 
 namespace vantu {
@@ -26,6 +27,15 @@ bool MayBePassedOver(DWORD error, const std::wstring& target) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// Moves past the folders of the listing, but not past one that is a
+// reparse point: the copy refuses that one.
+void SkipPlainFolders(DirectoryWalker& walker) {
+  while (!walker.AtEnd() && (walker.Current()->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+         !IsReparsePointEntry(*walker.Current())) {
+    walker.Advance();
+  }
+}
+
 }  // namespace
 
 bool CopyPayload(const std::wstring& sourceRoot, const std::wstring& targetRoot, const SealedCopy* sealed) {
@@ -43,26 +53,52 @@ bool CopyPayload(const std::wstring& sourceRoot, const std::wstring& targetRoot,
   std::vector<bool> listedSeen(sealed ? sealed->manifest->entries().size() : 0, false);
   DirectoryWalker walker;
   walker.Open(sourceRoot);
-  walker.SkipDirectories();
+  SkipPlainFolders(walker);
   while (!walker.AtEnd()) {
     const std::wstring source = walker.CurrentPath();
     const std::wstring name = FileNamePart(source);
     const std::wstring target = targetRoot + name;
+    // A sealed copy considers only what the seal lists (and the image):
+    // anything else beside setup.exe, a link among it, is left alone.
     if (sealed) {
       if (!SealedCopyTakes(*sealed, name)) {
         ++unsealed;
         LogLine({"not sealed, not copied: ", name});
         walker.Advance();
-        walker.SkipDirectories();
+        SkipPlainFolders(walker);
         continue;
       }
       if (const SealEntry* entry = sealed->manifest->Find(name)) {
         listedSeen[static_cast<size_t>(entry - sealed->manifest->entries().data())] = true;
       }
     }
+    // A link in the program folder could lead the copy to any file: it is
+    // not copied, and the deployment is incomplete.
+    if (IsReparsePointEntry(*walker.Current())) {
+      result = false;
+      ++failed;
+      if (LogEnabled()) {
+        LogLine({"not copied ", name, ": ", ReparsePointKind(walker.Current()->dwReserved0),
+                 "; the program folder may hold plain files only"});
+      }
+      walker.Advance();
+      SkipPlainFolders(walker);
+      continue;
+    }
     // Written before the copy, so that the log of a run that is killed or
     // hangs here ends with the file it was copying.
     LogLine({"copying ", name});
+    // Held open while it is copied: nobody can swap it for a link, rename,
+    // remove or change it meanwhile.
+    PayloadSource held;
+    if (!held.Open(source)) {
+      result = false;
+      ++failed;
+      held.LogRefusal(name);
+      walker.Advance();
+      SkipPlainFolders(walker);
+      continue;
+    }
     if (CopyFileW(source.c_str(), target.c_str(), FALSE)) {
       ++copied;
     } else {
@@ -96,7 +132,7 @@ bool CopyPayload(const std::wstring& sourceRoot, const std::wstring& targetRoot,
       }
     }
     walker.Advance();
-    walker.SkipDirectories();
+    SkipPlainFolders(walker);
   }
   walker.Close();
   if (sealed) {

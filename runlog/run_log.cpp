@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/text_encoding.h"
+#include "runlog/safe_log_file.h"
 
 namespace vantu {
 namespace {
@@ -56,38 +57,28 @@ std::string HexWord(unsigned long value) {
   return text;
 }
 
-bool RunLog::OpenPath(const std::wstring& path, RunLog& log) { return log.Create(path, CREATE_ALWAYS); }
-
-bool RunLog::OpenNewInTemp(RunLog& log) {
-  wchar_t folder[MAX_PATH + 1];
-  const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
-  if (length == 0 || length > MAX_PATH) return false;
-  SYSTEMTIME now;
-  GetLocalTime(&now);
-  // FanServiceSetup_YYYYMMDD_NNN.log
-  wchar_t name[] = L"FanServiceSetup_00000000_000.log";
-  PutDigits(name + 16, now.wYear, 4);
-  PutDigits(name + 20, now.wMonth, 2);
-  PutDigits(name + 22, now.wDay, 2);
-  for (unsigned counter = 1; counter <= 999; ++counter) {
-    PutDigits(name + 25, counter, 3);
-    if (log.Create(std::wstring(folder, length) + name, CREATE_NEW)) return true;
-    // Only a name already taken is worth another try.
-    const DWORD error = GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
-  }
-  return false;
+bool RunLog::OpenPath(const std::wstring& path, const std::wstring& programFolder, RunLog& log,
+                      std::string* refusal) {
+  LogFileOpening opening = OpenLogFileAt(path, programFolder);
+  *refusal = std::move(opening.refusal);
+  if (!opening.file) return false;
+  log.Adopt(std::move(opening.file), std::move(opening.path));
+  return true;
 }
 
-bool RunLog::Create(const std::wstring& path, DWORD disposition) {
-  // Others may read the log while the run writes it.
-  file_.reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file_) return false;
-  path_ = path;
+bool RunLog::OpenNewInTemp(const std::wstring& programFolder, RunLog& log, std::string* refusal) {
+  LogFileOpening opening = CreateLogFileInTemp(programFolder);
+  *refusal = std::move(opening.refusal);
+  if (!opening.file) return false;
+  log.Adopt(std::move(opening.file), std::move(opening.path));
+  return true;
+}
+
+void RunLog::Adopt(UniqueHandle<FileHandlePolicy> file, std::wstring path) {
+  file_ = std::move(file);
+  path_ = std::move(path);
   g_current = this;
   WriteBytes(std::string(kUtf8ByteOrderMark, sizeof kUtf8ByteOrderMark - 1));
-  return true;
 }
 
 RunLog::~RunLog() {

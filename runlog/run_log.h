@@ -50,11 +50,16 @@ class LogText {
 // one run per process; the exports never log).
 class RunLog {
  public:
-  // Creates `path` afresh, replacing a file of that name.
-  static bool OpenPath(const std::wstring& path, RunLog& log);
-  // Creates a new file in the user's temporary folder, named after the
-  // product, the date and a counter, so that no earlier log is overwritten.
-  static bool OpenNewInTemp(RunLog& log);
+  // Writes to `path`, emptied first when it is a plain file there, made
+  // when nothing is there; never through a link, never in `programFolder`
+  // (the program folder's final path): safe_log_file.h. False, with the
+  // reason in `refusal` (UTF-8), when it cannot be opened so.
+  static bool OpenPath(const std::wstring& path, const std::wstring& programFolder, RunLog& log,
+                       std::string* refusal);
+  // Creates a new file in the temporary folder (the system's own for the
+  // local system account), named after the product, the date and a counter,
+  // so that no earlier log is overwritten; under the same rules.
+  static bool OpenNewInTemp(const std::wstring& programFolder, RunLog& log, std::string* refusal);
 
   RunLog() = default;
   ~RunLog();
@@ -67,7 +72,8 @@ class RunLog {
   void Write(std::initializer_list<LogText> parts);
 
  private:
-  bool Create(const std::wstring& path, DWORD disposition);
+  // Writes to `file`, open at its start, from now on.
+  void Adopt(UniqueHandle<FileHandlePolicy> file, std::wstring path);
   void WriteBytes(const std::string& bytes);
 
   UniqueHandle<FileHandlePolicy> file_;

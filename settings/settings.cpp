@@ -96,4 +96,12 @@ std::wstring ReadExecution() {
 
 std::wstring ReadSetupVersion() { return ReadSetting(L"version", "version", "Can not read version from setup.ini"); }
 
+std::wstring PeekExecution() {
+  IniReader reader;
+  if (!reader.Open(SetupIniPath())) return std::wstring();
+  std::wstring value;
+  reader.Read(L"Execution", kMissMarker, &value);
+  return value == kMissMarker ? std::wstring() : value;
+}
+
 }  // namespace vantu

@@ -42,4 +42,10 @@ std::wstring ReadRegistryKey();
 std::wstring ReadExecution();
 std::wstring ReadSetupVersion();
 
+// "Execution" as ReadExecution would read it now, without its message or
+// its log line: a look ahead, so that the run can refuse a value before it
+// deploys anything. Empty when the setting cannot be read (ReadExecution
+// tells the user when it is really used).
+std::wstring PeekExecution();
+
 }  // namespace vantu

@@ -7,7 +7,8 @@ namespace vantu {
 // Nothing to do, or deployed (with or without the registry record).
 constexpr int kExitSuccess = 0;
 // The firmware gate is closed, the offered version names no install folder,
-// or the payload could not be copied. Read as an unsigned process exit code:
+// InstallPath or Execution leads out of its folder, or the payload could not
+// be copied. Read as an unsigned process exit code:
 // 0xFFFFFFFF.
 constexpr int kExitFailure = -1;
 

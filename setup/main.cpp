@@ -11,6 +11,7 @@
 #include "setup/dll_search.h"
 #include "setup/exit_codes.h"
 #include "setup/program.h"
+#include "setup/redirection_guard.h"
 
 int wmain(int argc, wchar_t** argv) {
   // Before anything loads a DLL by name: the component model, the message
@@ -18,6 +19,9 @@ int wmain(int argc, wchar_t** argv) {
   // rights. The exports never come through here, so a program that loads
   // setup.exe for them keeps its own search order.
   vantu::RestrictDllSearchToSystemFolder();
+  // Before the first file is opened: the run works in folders that the
+  // user's own programs may change, and their links are not to be followed.
+  vantu::EnforceRedirectionTrust();
   try {
     return vantu::RunProgram(std::vector<std::wstring>(argv + 1, argv + argc));
   } catch (const std::bad_alloc&) {

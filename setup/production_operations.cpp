@@ -14,6 +14,8 @@
 
 namespace vantu {
 
+ProductionOperations::ProductionOperations() { programFolder_.Open(vantu::ModuleDirectory()); }
+
 void ProductionOperations::InitializeComponentModel() { CoInitialize(nullptr); }
 
 void ProductionOperations::AcpiInit() { ::AcpiInit(); }
@@ -30,11 +32,13 @@ std::string ProductionOperations::ReadInstalledVersion() { return vantu::ReadIns
 
 bool ProductionOperations::IsServiceInstalled() { return vantu::IsServiceInstalled(); }
 
-std::wstring ProductionOperations::ResolveInstallFolder(std::wstring version) {
+bool ProductionOperations::ExecutionKeepsToItsRule() { return vantu::ExecutionKeepsToItsRule(); }
+
+InstallFolder ProductionOperations::ResolveInstallFolder(std::wstring version) {
   return vantu::ResolveInstallFolder(std::move(version));
 }
 
-std::wstring ProductionOperations::ModuleDirectory() { return vantu::ModuleDirectory(); }
+std::wstring ProductionOperations::ModuleDirectory() { return programFolder_.path(); }
 
 bool ProductionOperations::CopyPayload(const std::wstring& sourceRoot, const std::wstring& targetRoot) {
   return vantu::CopyPayload(sourceRoot, targetRoot, sealed_);

@@ -40,7 +40,10 @@ int RunProgram(const std::vector<std::wstring>& arguments) {
   }
   RunLog log;
   try {
-    OpenRequestedLog(switches.log, log);
+    // The program folder as the run finds it now, held until it ends: the
+    // payload's source, and a folder no log may be written to.
+    ProductionOperations operations;
+    OpenRequestedLog(switches.log, operations.program_folder(), log);
     DecideNotices(switches.quiet);
     RunGuard guard;
     if (guard.Take() == RunGuard::Outcome::kTimedOut) {
@@ -49,7 +52,7 @@ int RunProgram(const std::vector<std::wstring>& arguments) {
     }
     RunSeal seal;
     if (seal.Prepare() == RunSeal::Outcome::kRefused) return LoggedExit(kExitFailure);
-    ProductionOperations operations(seal.copy());
+    operations.UseSeal(seal.copy());
     return LoggedExit(RunSetup(operations));
   } catch (const std::bad_alloc&) {
     // Out of memory: everything acquired so far has been released on the way.

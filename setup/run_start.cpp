@@ -2,8 +2,10 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <memory>
 
+#include "base/text_encoding.h"
 #include "runlog/program_version.h"
 
 namespace vantu {
@@ -19,16 +21,24 @@ std::wstring ModulePath() {
 
 }  // namespace
 
-void OpenRequestedLog(const LogRequest& request, RunLog& log) {
+void OpenRequestedLog(const LogRequest& request, const std::wstring& programFolder, RunLog& log) {
+  std::string refusal;
+  bool opened = false;
   switch (request.kind) {
     case LogRequest::Kind::kNone:
       return;
     case LogRequest::Kind::kNewInTemp:
-      if (!RunLog::OpenNewInTemp(log)) return;
+      opened = RunLog::OpenNewInTemp(programFolder, log, &refusal);
       break;
     case LogRequest::Kind::kPath:
-      if (!RunLog::OpenPath(request.path, log)) return;
+      opened = RunLog::OpenPath(request.path, programFolder, log, &refusal);
       break;
+  }
+  if (!opened) {
+    const std::string shown = request.kind == LogRequest::Kind::kPath ? " " + Utf8FromWide(request.path) : "";
+    std::fputs(("setup.exe: no run log" + shown + ": " + refusal + "\n").c_str(), stderr);
+    std::fflush(stderr);
+    return;
   }
   LogLine({"setup.exe ", ProgramVersion(), sizeof(void*) == 8 ? " (64-bit)" : " (32-bit)", " started: ",
            ModulePath()});

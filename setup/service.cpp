@@ -7,6 +7,7 @@
 
 #include "base/unique_handle.h"
 #include "runlog/run_log.h"
+#include "settings/setting_rules.h"
 #include "settings/settings.h"
 
 namespace vantu {
@@ -29,8 +30,26 @@ std::wstring ServiceCommandLine(const std::wstring& installFolder, const std::ws
   return path + L" /Service";
 }
 
+bool ExecutionKeepsToItsRule() {
+  const std::wstring execution = PeekExecution();
+  const char* fault = ExecutionFault(execution);
+  if (fault) LogBrokenRule("Execution", execution, kExecutionRule, fault, "nothing deployed");
+  return fault == nullptr;
+}
+
 bool LaunchServiceExecutable(const std::wstring& installFolder) {
-  const std::wstring commandLine = ServiceCommandLine(installFolder, ReadExecution());
+  const std::wstring execution = ReadExecution();
+  if (const char* fault = ExecutionFault(execution)) {
+    LogBrokenRule("Execution", execution, kExecutionRule, fault, "not started");
+    return false;
+  }
+  // A relative path would be looked for in the current folder.
+  if (installFolder.empty()) {
+    LogLine({"the service executable was not started: no install folder"});
+    return false;
+  }
+  const std::wstring program = installFolder + execution;
+  const std::wstring commandLine = ServiceCommandLine(installFolder, execution);
   if (commandLine.size() + 1 > kCommandLineBufferSize) {
     LogLine({"the service executable's command line is too long to start (", std::to_string(commandLine.size()),
              " characters): ", commandLine});
@@ -43,8 +62,8 @@ bool LaunchServiceExecutable(const std::wstring& installFolder) {
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
   LogLine({"starting the service executable: ", commandLine});
-  if (!CreateProcessW(nullptr, buffer.get(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                      &process)) {
+  if (!CreateProcessW(program.c_str(), buffer.get(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                      installFolder.c_str(), &startup, &process)) {
     if (LogEnabled()) LogLine({"the service executable did not start: ", ErrorText(GetLastError())});
     // No process was made: both handles in the process record are null, so
     // there is nothing to wait for and nothing to close. A wait on them and

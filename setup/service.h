@@ -20,10 +20,17 @@ bool IsServiceInstalled();
 // with a quote, followed by " /Service".
 std::wstring ServiceCommandLine(const std::wstring& installFolder, const std::wstring& executable);
 
+// Whether the "Execution" setting, looked at ahead without a message, keeps
+// to its rule (setting_rules.h); logs the broken rule when it does not.
+bool ExecutionKeepsToItsRule();
+
 // Runs the executable named by the "Execution" setting from `installFolder`
-// with "/Service", without a window, and waits until it has ended. True when
-// the process was created. A command line that does not fit the buffer
-// creates no process.
+// with "/Service", without a window, and waits until it has ended: its full
+// path is the application name (nothing is looked for on a search path or
+// in the command line), and `installFolder` is its current folder. True when
+// the process was created. A value that breaks the setting's rule (setup.ini
+// may have changed since the run looked at it), an empty install folder and
+// a command line that does not fit the buffer create no process.
 bool LaunchServiceExecutable(const std::wstring& installFolder);
 
 }  // namespace vantu

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "deploy/install_folder.h"
+
 namespace vantu {
 
 // The version setup.ini offers, in the two forms the run needs: its text,
@@ -32,8 +34,14 @@ class SetupOperations {
   // In the ANSI code page.
   virtual std::string ReadInstalledVersion() = 0;
   virtual bool IsServiceInstalled() = 0;
-  // The install folder, ending in a backslash; empty on failure.
-  virtual std::wstring ResolveInstallFolder(std::wstring version) = 0;
+  // Whether the "Execution" setting keeps to its rule (one plain file name),
+  // read ahead without a message; the log says when it does not.
+  virtual bool ExecutionKeepsToItsRule() = 0;
+  // The install folder, ending in a backslash; empty on failure; refused
+  // when the settings lead out of the program-files folder.
+  virtual InstallFolder ResolveInstallFolder(std::wstring version) = 0;
+  // The program folder as the run found it at its start (its final path,
+  // ending in a backslash): the payload's source. Empty when unknown.
   virtual std::wstring ModuleDirectory() = 0;
   virtual bool CopyPayload(const std::wstring& sourceRoot, const std::wstring& targetRoot) = 0;
   // Returns once the service executable has ended; true when it was started.

@@ -44,7 +44,15 @@ int RunSetup(SetupOperations& operations) {
     return kExitFailure;
   }
 
-  const std::wstring installFolder = operations.ResolveInstallFolder(offered.text);
+  // setup.ini lies in a folder that the user's own programs may write. A
+  // setting that would lead the deployment out of its folders ends the run
+  // here, like an unusable version, before anything is made: Execution is
+  // looked at now (and again where it is used), InstallPath where it is
+  // read, before the install folder is made.
+  if (!operations.ExecutionKeepsToItsRule()) return kExitFailure;
+  const InstallFolder resolved = operations.ResolveInstallFolder(offered.text);
+  if (resolved.refused) return kExitFailure;
+  const std::wstring& installFolder = resolved.path;
   LogLine({"install folder: ", installFolder.empty() ? LogText("none (the program-files folder could not be resolved)")
                                                        : LogText(installFolder)});
   bool copied;

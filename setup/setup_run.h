@@ -13,8 +13,8 @@ constexpr ULONG kFirmwareWordThreshold = 0x200;
 
 // Runs the setup once with `operations`; returns the exit code: -1 when
 // the firmware gate is closed, when an install is due but the offered
-// version cannot name the install folder, or when the payload could not be
-// copied; 0 otherwise.
+// version cannot name the install folder or a setting leads out of its
+// folder, or when the payload could not be copied; 0 otherwise.
 int RunSetup(SetupOperations& operations);
 
 }  // namespace vantu

@@ -126,7 +126,7 @@ void Reset() {
   internal::ResetCrypto();
   internal::ResetLibraries();
   internal::ResetResources();
-  internal::ResetFileReads();
+  internal::ResetSecurity();
   // Setting up the state above is not part of what a test observes.
   state.calls.clear();
   state.counts.clear();

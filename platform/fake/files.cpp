@@ -1,16 +1,20 @@
 // Files: Windows paths map onto a real host folder made by Reset, so that
 // searches and copies run against real directories. Drive X: is the
 // sub-folder X; a file is read-only when its owner-write bit is clear.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <set>
 #include <system_error>
 #include <type_traits>
@@ -35,11 +39,30 @@ struct FoundEntry {
   DWORD attributes = 0;
   DWORD sizeHigh = 0;
   DWORD sizeLow = 0;
+  DWORD reparseTag = 0;
 };
 
 struct Search {
   std::vector<FoundEntry> entries;
   size_t next = 0;
+};
+
+// Which file a handle is open on: the host's device and inode.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator==(const FileIdentity& other) const { return device == other.device && inode == other.inode; }
+};
+
+// A handle from CreateFile.
+struct OpenedFile {
+  std::FILE* data = nullptr;  // for writing; null for a folder, a reparse point or a handle that reads
+  int reader = -1;            // for reading a file (GENERIC_READ); -1 otherwise
+  std::string host;           // the host path of what is open (a link itself, or what it leads to)
+  bool linkItself = false;    // a reparse point opened as such
+  FileIdentity identity;
+  DWORD access = 0;
+  DWORD share = 0;
 };
 
 struct FileState {
@@ -48,10 +71,12 @@ struct FileState {
     if (!hostRoot.empty()) fs::remove_all(hostRoot, ignored);
   }
   std::string hostRoot;
+  std::string canonicalRoot;  // hostRoot with every link of the host resolved
   std::string currentFolder = "C:\\";
   std::set<std::string> held;  // full Windows paths, upper-cased
+  std::map<std::string, DWORD> reparseTags;  // host paths of links made as reparse points
   std::map<uintptr_t, Search> searches;
-  std::map<uintptr_t, std::FILE*> openFiles;  // from CreateFileA, for writing
+  std::map<uintptr_t, OpenedFile> openFiles;
 };
 
 FileState& State() {
@@ -99,10 +124,51 @@ DWORD HostAttributes(const std::string& host) {
   return (info.st_mode & S_IWUSR) ? FILE_ATTRIBUTE_ARCHIVE : FILE_ATTRIBUTE_READONLY;
 }
 
-FoundEntry Entry(const std::string& name, const std::string& host) {
+bool IsHostLink(const std::string& host) {
+  struct stat info {};
+  return ::lstat(host.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+// A link's own place, whatever path led to it: its folder with every link
+// resolved, and its name.
+std::string LinkKey(const std::string& host) {
+  const fs::path path(host);
+  std::error_code error;
+  const fs::path folder = fs::weakly_canonical(path.parent_path(), error);
+  return (error ? path.parent_path() : folder).string() + "/" + path.filename().string();
+}
+
+// The reparse tag a link was made with; nullopt for a plain Unix link.
+std::optional<DWORD> ReparseTagOf(const std::string& host) {
+  const auto& tags = State().reparseTags;
+  const auto found = tags.find(LinkKey(host));
+  if (found == tags.end() || !IsHostLink(host)) return std::nullopt;
+  return found->second;
+}
+
+// The attributes of a reparse point itself: a folder when it leads to one
+// or is a mount point.
+DWORD ReparsePointAttributes(const std::string& host, DWORD tag) {
+  const bool folder = tag == IO_REPARSE_TAG_MOUNT_POINT || HostAttributes(host) == FILE_ATTRIBUTE_DIRECTORY;
+  return FILE_ATTRIBUTE_REPARSE_POINT | (folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
+}
+
+// False for a name that the search does not show (a dangling Unix link, as
+// Wine leaves it out).
+bool Entry(const std::string& name, const std::string& host, FoundEntry* out) {
   FoundEntry entry;
   entry.name = name;
+  if (const auto tag = ReparseTagOf(host)) {
+    entry.attributes = ReparsePointAttributes(host, *tag);
+    entry.reparseTag = *tag;
+    *out = entry;
+    return true;
+  }
   entry.attributes = HostAttributes(host);
+  if (entry.attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if (IsHostLink(host) && (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    entry.attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+  }
   std::error_code error;
   if (!(entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     const auto size = fs::file_size(host, error);
@@ -111,7 +177,8 @@ FoundEntry Entry(const std::string& name, const std::string& host) {
       entry.sizeHigh = static_cast<DWORD>(size >> 32);
     }
   }
-  return entry;
+  *out = entry;
+  return true;
 }
 
 // Fills a find-data record of either form; a name that does not fit is cut,
@@ -122,6 +189,7 @@ void Fill(const FoundEntry& entry, FindData* data) {
   data->dwFileAttributes = entry.attributes;
   data->nFileSizeHigh = entry.sizeHigh;
   data->nFileSizeLow = entry.sizeLow;
+  data->dwReserved0 = entry.reparseTag;
   using Char = std::remove_reference_t<decltype(data->cFileName[0])>;
   std::basic_string<Char> name;
   if constexpr (std::is_same_v<Char, wchar_t>) {
@@ -150,18 +218,27 @@ void ResetFiles() {
   state.hostRoot = buffer.data();
   state.currentFolder = "C:\\";
   state.held.clear();
+  state.reparseTags.clear();
   state.searches.clear();
-  for (auto& file : state.openFiles) std::fclose(file.second);
+  for (auto& file : state.openFiles) {
+    if (file.second.data) std::fclose(file.second.data);
+    if (file.second.reader >= 0) ::close(file.second.reader);
+  }
   state.openFiles.clear();
   fs::create_directories(state.hostRoot + "/C/Program Files (x86)");
   fs::create_directories(state.hostRoot + "/C/windows/temp");
+  fs::create_directories(state.hostRoot + "/C/windows/SystemTemp");
+  std::error_code error;
+  state.canonicalRoot = fs::canonical(state.hostRoot, error).string();
+  if (error) state.canonicalRoot = state.hostRoot;
 }
 
 bool CloseFile(HANDLE handle) {
   auto& files = State().openFiles;
   const auto found = files.find(reinterpret_cast<uintptr_t>(handle));
-  if (found == files.end()) return CloseReadFile(handle);
-  std::fclose(found->second);
+  if (found == files.end()) return false;
+  if (found->second.data) std::fclose(found->second.data);
+  if (found->second.reader >= 0) ::close(found->second.reader);
   files.erase(found);
   Closed("file", handle);
   return true;
@@ -247,6 +324,25 @@ void LetGo(const std::string& windowsPath) {
   if (internal::Resolve(windowsPath, &resolved)) State().held.erase(Upper(resolved.full));
 }
 
+void MakeLink(const std::string& windowsPath, const std::string& target, DWORD reparseTag) {
+  internal::ResolvedPath link;
+  internal::ResolvedPath to;
+  if (!internal::Resolve(windowsPath, &link) || !internal::Resolve(target, &to)) std::abort();
+  std::error_code error;
+  fs::create_symlink(to.host, link.host, error);
+  if (error) std::abort();
+  if (reparseTag) State().reparseTags[LinkKey(link.host)] = reparseTag;
+}
+
+void MakeHardLink(const std::string& windowsPath, const std::string& existing) {
+  internal::ResolvedPath link;
+  internal::ResolvedPath to;
+  if (!internal::Resolve(windowsPath, &link) || !internal::Resolve(existing, &to)) std::abort();
+  std::error_code error;
+  fs::create_hard_link(to.host, link.host, error);
+  if (error) std::abort();
+}
+
 }  // namespace fake_win32
 
 namespace fake_win32 {
@@ -293,7 +389,10 @@ HANDLE FindFirst(const std::string& pattern, const FoundEntry** first) {
   std::sort(listed.begin(), listed.end());
   names.insert(names.end(), listed.begin(), listed.end());
   for (const auto& name : names) {
-    if (Matches(mask.c_str(), name.c_str())) search.entries.push_back(Entry(name, resolved.host + "/" + name));
+    FoundEntry entry;
+    if (Matches(mask.c_str(), name.c_str()) && Entry(name, resolved.host + "/" + name, &entry)) {
+      search.entries.push_back(entry);
+    }
   }
   if (search.entries.empty()) {
     SetLastError(ERROR_FILE_NOT_FOUND);
@@ -323,6 +422,43 @@ const FoundEntry* FindNext(HANDLE find) {
   return &search.entries[search.next++];
 }
 
+bool IdentityOf(const std::string& host, bool linkItself, FileIdentity* identity) {
+  struct stat info {};
+  if ((linkItself ? ::lstat(host.c_str(), &info) : ::stat(host.c_str(), &info)) != 0) return false;
+  identity->device = static_cast<uint64_t>(info.st_dev);
+  identity->inode = static_cast<uint64_t>(info.st_ino);
+  return true;
+}
+
+constexpr DWORD kReadAccess = GENERIC_READ | FILE_READ_DATA | FILE_EXECUTE;
+constexpr DWORD kWriteAccess = GENERIC_WRITE | FILE_WRITE_DATA | FILE_APPEND_DATA;
+constexpr DWORD kDeleteAccess = DELETE;
+
+// Whether an open for `access` with `share` may join the handles open on the
+// file now, by Windows' rule: each side's data access must be allowed by the
+// other side's share mode. Opens that ask for no data (attributes only) take
+// no part.
+bool SharingAllows(const FileIdentity& identity, DWORD access, DWORD share) {
+  auto allows = [](DWORD wanted, DWORD granted) {
+    return !((wanted & kReadAccess) && !(granted & FILE_SHARE_READ)) &&
+           !((wanted & kWriteAccess) && !(granted & FILE_SHARE_WRITE)) &&
+           !((wanted & kDeleteAccess) && !(granted & FILE_SHARE_DELETE));
+  };
+  constexpr DWORD kData = kReadAccess | kWriteAccess | kDeleteAccess;
+  if (!(access & kData)) return true;
+  for (const auto& [value, open] : State().openFiles) {
+    (void)value;
+    if (!(open.identity == identity) || !(open.access & kData)) continue;
+    if (!allows(access, open.share) || !allows(open.access, share)) return false;
+  }
+  return true;
+}
+
+bool SharingAllows(const std::string& host, DWORD access, DWORD share) {
+  FileIdentity identity;
+  return !IdentityOf(host, false, &identity) || SharingAllows(identity, access, share);
+}
+
 // Paths are UTF-8 here; `length` is the path's length in the caller's
 // characters, which is what MAX_PATH limits.
 BOOL Copy(const std::string& existingFileName, size_t existingLength, const std::string& newFileName,
@@ -339,7 +475,11 @@ BOOL Copy(const std::string& existingFileName, size_t existingLength, const std:
                     : ERROR_PATH_NOT_FOUND);
   }
   if (sourceAttributes & FILE_ATTRIBUTE_DIRECTORY) return Fail(ERROR_ACCESS_DENIED);
-  if (internal::IsHeld(source)) return Fail(ERROR_SHARING_VIOLATION);
+  // The source is read as Wine's CopyFile opens it: reading, sharing
+  // reading and deletion.
+  if (internal::IsHeld(source) || !SharingAllows(source.host, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE)) {
+    return Fail(ERROR_SHARING_VIOLATION);
+  }
   if (HostAttributes(fs::path(target.host).parent_path().string()) != FILE_ATTRIBUTE_DIRECTORY) {
     return Fail(ERROR_PATH_NOT_FOUND);
   }
@@ -347,7 +487,9 @@ BOOL Copy(const std::string& existingFileName, size_t existingLength, const std:
   if (targetAttributes != INVALID_FILE_ATTRIBUTES) {
     if (targetAttributes & FILE_ATTRIBUTE_DIRECTORY) return Fail(ERROR_ACCESS_DENIED);
     if (failIfExists) return Fail(ERROR_FILE_EXISTS);
-    if (internal::IsHeld(target)) return Fail(ERROR_SHARING_VIOLATION);
+    if (internal::IsHeld(target) || !SharingAllows(target.host, GENERIC_WRITE, 0)) {
+      return Fail(ERROR_SHARING_VIOLATION);
+    }
     if (targetAttributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
   }
   std::error_code error;
@@ -381,46 +523,120 @@ DWORD GetAttributes(const std::string& fileName) {
   return attributes;
 }
 
-HANDLE CreateForWriting(const std::string& fileName, size_t length, DWORD desiredAccess, DWORD creationDisposition) {
+// CreateFile on a UTF-8 path. Data is written only; a handle for reading
+// stands for the file without reading it.
+HANDLE OpenFile(const std::string& fileName, size_t length, DWORD desiredAccess, DWORD shareMode,
+                DWORD creationDisposition, DWORD flags) {
   auto fail = [](DWORD error) {
     SetLastError(error);
     return INVALID_HANDLE_VALUE;
   };
-  // Only what the product does: create a file to write it from the start.
-  if (desiredAccess != GENERIC_WRITE || (creationDisposition != CREATE_NEW && creationDisposition != CREATE_ALWAYS)) {
-    return fail(ERROR_INVALID_PARAMETER);
-  }
+  if (creationDisposition < CREATE_NEW || creationDisposition > OPEN_ALWAYS) return fail(ERROR_INVALID_PARAMETER);
   if (length >= MAX_PATH) return fail(ERROR_FILENAME_EXCED_RANGE);
   internal::ResolvedPath path;
   if (!internal::Resolve(fileName, &path)) return fail(ERROR_PATH_NOT_FOUND);
-  if (HostAttributes(fs::path(path.host).parent_path().string()) != FILE_ATTRIBUTE_DIRECTORY) {
+  if (!path.isDriveRoot && HostAttributes(fs::path(path.host).parent_path().string()) != FILE_ATTRIBUTE_DIRECTORY) {
     return fail(ERROR_PATH_NOT_FOUND);
   }
-  const DWORD attributes = HostAttributes(path.host);
+  const bool wantsWrite = (desiredAccess & kWriteAccess) != 0;
+  const std::optional<DWORD> tag = ReparseTagOf(path.host);
+  const bool linkItself = tag && (flags & FILE_FLAG_OPEN_REPARSE_POINT);
+  // A name taken by anything, a dangling link included, exists for CREATE_NEW.
+  const bool nameTaken = IsHostLink(path.host) || HostAttributes(path.host) != INVALID_FILE_ATTRIBUTES;
+  const DWORD attributes =
+      linkItself ? ReparsePointAttributes(path.host, *tag) : HostAttributes(path.host);
   const bool existed = attributes != INVALID_FILE_ATTRIBUTES;
-  if (existed && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return fail(ERROR_ACCESS_DENIED);
-  if (existed && creationDisposition == CREATE_NEW) return fail(ERROR_FILE_EXISTS);
+  if (existed && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    // A folder opens only with backup semantics, and never for writing.
+    if (!(flags & FILE_FLAG_BACKUP_SEMANTICS) || wantsWrite || creationDisposition == CREATE_ALWAYS) {
+      return fail(ERROR_ACCESS_DENIED);
+    }
+  }
+  if (nameTaken && creationDisposition == CREATE_NEW) return fail(ERROR_FILE_EXISTS);
+  if (!existed && creationDisposition == OPEN_EXISTING) return fail(ERROR_FILE_NOT_FOUND);
   if (existed && internal::IsHeld(path)) return fail(ERROR_SHARING_VIOLATION);
-  if (existed && (attributes & FILE_ATTRIBUTE_READONLY)) return fail(ERROR_ACCESS_DENIED);
-  std::FILE* file = std::fopen(path.host.c_str(), "wb");
-  if (!file) return fail(ERROR_ACCESS_DENIED);
+  if (existed && wantsWrite && (attributes & FILE_ATTRIBUTE_READONLY)) return fail(ERROR_ACCESS_DENIED);
+  FileIdentity identity;
+  if (existed && IdentityOf(path.host, linkItself, &identity) && !SharingAllows(identity, desiredAccess, shareMode)) {
+    return fail(ERROR_SHARING_VIOLATION);
+  }
+  OpenedFile open;
+  open.host = path.host;
+  open.linkItself = linkItself;
+  open.access = desiredAccess;
+  open.share = shareMode;
+  const bool truncate = creationDisposition == CREATE_ALWAYS || creationDisposition == CREATE_NEW;
+  if (wantsWrite && !linkItself) {
+    open.data = std::fopen(path.host.c_str(), truncate || !existed ? "wb" : "r+b");
+    if (!open.data) return fail(ERROR_ACCESS_DENIED);
+  } else if (!existed) {
+    std::FILE* made = std::fopen(path.host.c_str(), "wb");
+    if (!made) return fail(ERROR_ACCESS_DENIED);
+    std::fclose(made);
+  }
+  if ((desiredAccess & GENERIC_READ) && !linkItself && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    open.reader = ::open(path.host.c_str(), O_RDONLY | O_CLOEXEC);
+    if (open.reader < 0) {
+      if (open.data) std::fclose(open.data);
+      return fail(ERROR_ACCESS_DENIED);
+    }
+  }
+  IdentityOf(path.host, linkItself, &open.identity);
   const uintptr_t value = internal::NewHandleValue();
-  State().openFiles[value] = file;
+  State().openFiles[value] = open;
   HANDLE handle = reinterpret_cast<HANDLE>(value);
   internal::Opened("file", handle);
-  // As on Windows: CREATE_ALWAYS over an existing file succeeds and says so.
-  SetLastError(existed && creationDisposition == CREATE_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  // As on Windows: CREATE_ALWAYS or OPEN_ALWAYS over an existing file
+  // succeeds and says so.
+  const bool opensExisting = creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS;
+  SetLastError(existed && opensExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
   return handle;
 }
 
+OpenedFile* FindOpenFile(HANDLE handle) {
+  auto& files = State().openFiles;
+  const auto found = files.find(reinterpret_cast<uintptr_t>(handle));
+  return found == files.end() ? nullptr : &found->second;
+}
+
+// The Windows path of a host path: below the platform's root on its drive,
+// elsewhere on Z:, as Wine shows the host's root.
+std::string WindowsPathOfHost(const std::string& host) {
+  const std::string& root = State().canonicalRoot;
+  std::string windows;
+  if (host.size() > root.size() + 1 && host.compare(0, root.size(), root) == 0 && host[root.size()] == '/') {
+    const std::string rest = host.substr(root.size() + 1);  // "C/a/b"
+    const size_t slash = rest.find('/');
+    windows = rest.substr(0, slash) + ":" + (slash == std::string::npos ? std::string("\\") : rest.substr(slash));
+  } else {
+    windows = "Z:" + host;
+  }
+  std::replace(windows.begin(), windows.end(), '/', '\\');
+  return windows;
+}
+
+// What a handle is open on, every link resolved (but a link opened as itself).
+std::string FinalWindowsPath(const OpenedFile& open) {
+  std::error_code error;
+  fs::path resolved;
+  if (open.linkItself) {
+    const fs::path path(open.host);
+    resolved = fs::weakly_canonical(path.parent_path(), error) / path.filename();
+  } else {
+    resolved = fs::weakly_canonical(open.host, error);
+  }
+  return WindowsPathOfHost((error ? fs::path(open.host) : resolved).string());
+}
+
 constexpr char kTempFolder[] = "C:\\windows\\temp\\";
+constexpr char kSystemTempFolder[] = "C:\\windows\\SystemTemp\\";
 
 // Too small: the size needed, terminator included, and nothing copied.
-template <typename Char>
-DWORD CopyTempPath(DWORD size, Char* buffer) {
-  const DWORD length = static_cast<DWORD>(sizeof kTempFolder - 1);
+template <typename Char, size_t N>
+DWORD CopyTempPath(const char (&folder)[N], DWORD size, Char* buffer) {
+  const DWORD length = static_cast<DWORD>(N - 1);
   if (!buffer || size <= length) return length + 1;
-  std::copy(kTempFolder, kTempFolder + sizeof kTempFolder, buffer);
+  std::copy(folder, folder + N, buffer);
   return length;
 }
 
@@ -558,8 +774,8 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
-  return CreateForWriting(internal::Utf8FromAnsi(fileName), std::strlen(fileName), desiredAccess,
-                          creationDisposition);
+  return OpenFile(internal::Utf8FromAnsi(fileName), std::strlen(fileName), desiredAccess, shareMode,
+                  creationDisposition, flagsAndAttributes);
 }
 
 HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
@@ -574,11 +790,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
-  if (desiredAccess == GENERIC_READ) {
-    return internal::OpenForReading(Text(fileName), std::wcslen(fileName), desiredAccess, shareMode,
-                                    creationDisposition, flagsAndAttributes, templateFile);
-  }
-  return CreateForWriting(Text(fileName), std::wcslen(fileName), desiredAccess, creationDisposition);
+  return OpenFile(Text(fileName), std::wcslen(fileName), desiredAccess, shareMode, creationDisposition,
+                  flagsAndAttributes);
 }
 
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPVOID overlapped) {
@@ -588,11 +801,12 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD b
     if (bytesWritten) *bytesWritten = bytesToWrite;
     return TRUE;
   }
-  const auto found = State().openFiles.find(reinterpret_cast<uintptr_t>(file));
-  if (found == State().openFiles.end() || overlapped || (!buffer && bytesToWrite)) return Fail(ERROR_INVALID_HANDLE);
+  OpenedFile* open = FindOpenFile(file);
+  if (!open || overlapped || (!buffer && bytesToWrite)) return Fail(ERROR_INVALID_HANDLE);
+  if (!open->data) return Fail(ERROR_ACCESS_DENIED);  // not open for writing
   // Unbuffered, like the platform: what was written is in the file at once.
-  const size_t written = bytesToWrite ? std::fwrite(buffer, 1, bytesToWrite, found->second) : 0;
-  std::fflush(found->second);
+  const size_t written = bytesToWrite ? std::fwrite(buffer, 1, bytesToWrite, open->data) : 0;
+  std::fflush(open->data);
   if (bytesWritten) *bytesWritten = static_cast<DWORD>(written);
   if (written != bytesToWrite) return Fail(ERROR_DISK_FULL);
   SetLastError(ERROR_SUCCESS);
@@ -604,7 +818,7 @@ DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer) {
     SetLastError(*fault);
     return 0;
   }
-  return CopyTempPath(size, buffer);
+  return CopyTempPath(kTempFolder, size, buffer);
 }
 
 DWORD WINAPI GetTempPathW(DWORD size, LPWSTR buffer) {
@@ -612,5 +826,163 @@ DWORD WINAPI GetTempPathW(DWORD size, LPWSTR buffer) {
     SetLastError(*fault);
     return 0;
   }
-  return CopyTempPath(size, buffer);
+  return CopyTempPath(kTempFolder, size, buffer);
+}
+
+namespace fake_win32::internal {
+
+DWORD WINAPI GetTempPath2W(DWORD size, LPWSTR buffer) {
+  if (auto fault = Enter("GetTempPath2W", {Num(size)})) {
+    SetLastError(*fault);
+    return 0;
+  }
+  return RunningAsLocalSystem() ? CopyTempPath(kSystemTempFolder, size, buffer)
+                                : CopyTempPath(kTempFolder, size, buffer);
+}
+
+}  // namespace fake_win32::internal
+
+// Reads from the file's current position; a link opened as itself, or a
+// folder, reads as empty.
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPVOID overlapped) {
+  if (bytesRead) *bytesRead = 0;
+  if (auto fault = Enter("ReadFile", {Ptr(file), internal::Num(bytesToRead)})) return Fail(*fault);
+  OpenedFile* open = FindOpenFile(file);
+  if (!open) return Fail(ERROR_INVALID_HANDLE);
+  if (overlapped || !bytesRead || (!buffer && bytesToRead)) return Fail(ERROR_INVALID_PARAMETER);
+  if (!(open->access & GENERIC_READ)) return Fail(ERROR_ACCESS_DENIED);
+  DWORD total = 0;
+  while (open->reader >= 0 && total < bytesToRead) {
+    const ssize_t got = ::read(open->reader, static_cast<char*>(buffer) + total, bytesToRead - total);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return Fail(ERROR_ACCESS_DENIED);
+    if (got == 0) break;
+    total += static_cast<DWORD>(got);
+  }
+  *bytesRead = total;
+  SetLastError(ERROR_SUCCESS);
+  return TRUE;
+}
+
+BOOL WINAPI SetEndOfFile(HANDLE file) {
+  if (auto fault = Enter("SetEndOfFile", {Ptr(file)})) return Fail(*fault);
+  OpenedFile* open = FindOpenFile(file);
+  if (!open) return Fail(ERROR_INVALID_HANDLE);
+  if (!open->data) return Fail(ERROR_ACCESS_DENIED);
+  std::fflush(open->data);
+  const long position = std::ftell(open->data);
+  if (position < 0 || ::ftruncate(::fileno(open->data), position) != 0) return Fail(ERROR_ACCESS_DENIED);
+  return TRUE;
+}
+
+BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information) {
+  if (auto fault = Enter("GetFileInformationByHandle", {Ptr(file)})) return Fail(*fault);
+  const OpenedFile* open = FindOpenFile(file);
+  if (!open || !information) return Fail(ERROR_INVALID_HANDLE);
+  struct stat info {};
+  if ((open->linkItself ? ::lstat(open->host.c_str(), &info) : ::stat(open->host.c_str(), &info)) != 0) {
+    return Fail(ERROR_FILE_NOT_FOUND);
+  }
+  *information = BY_HANDLE_FILE_INFORMATION{};
+  if (open->linkItself) {
+    information->dwFileAttributes = ReparsePointAttributes(open->host, *ReparseTagOf(open->host));
+  } else {
+    information->dwFileAttributes = HostAttributes(open->host);
+  }
+  const bool folder = (information->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  const auto size = static_cast<uint64_t>(folder ? 0 : info.st_size);
+  information->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+  information->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
+  // A folder has one name on Windows, whatever the host counts.
+  information->nNumberOfLinks = folder ? 1 : static_cast<DWORD>(info.st_nlink);
+  information->dwVolumeSerialNumber = static_cast<DWORD>(info.st_dev);
+  information->nFileIndexHigh = static_cast<DWORD>(static_cast<uint64_t>(info.st_ino) >> 32);
+  information->nFileIndexLow = static_cast<DWORD>(static_cast<uint64_t>(info.st_ino) & 0xFFFFFFFFu);
+  return TRUE;
+}
+
+BOOL WINAPI GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS informationClass, LPVOID information,
+                                         DWORD size) {
+  if (auto fault = Enter("GetFileInformationByHandleEx", {Ptr(file), internal::Num(informationClass),
+                                                          internal::Num(size)})) {
+    return Fail(*fault);
+  }
+  const OpenedFile* open = FindOpenFile(file);
+  if (!open) return Fail(ERROR_INVALID_HANDLE);
+  if (informationClass != FileNameInfo || !information) return Fail(ERROR_INVALID_PARAMETER);
+  const std::wstring name = internal::WideFromUtf8(FinalWindowsPath(*open).substr(2));  // without "C:"
+  const size_t needed = offsetof(FILE_NAME_INFO, FileName) + name.size() * sizeof(WCHAR);
+  if (size < needed) return Fail(ERROR_MORE_DATA);
+  auto* info = static_cast<FILE_NAME_INFO*>(information);
+  info->FileNameLength = static_cast<DWORD>(name.size() * sizeof(WCHAR));
+  std::copy(name.begin(), name.end(), info->FileName);
+  return TRUE;
+}
+
+namespace {
+
+// Copies `text` with its terminator when it fits `size` characters and
+// returns its length; otherwise copies nothing and returns the size needed,
+// terminator included.
+DWORD CopyOut(const std::wstring& text, LPWSTR buffer, DWORD size) {
+  if (!buffer || size <= text.size()) return static_cast<DWORD>(text.size() + 1);
+  std::copy(text.c_str(), text.c_str() + text.size() + 1, buffer);
+  return static_cast<DWORD>(text.size());
+}
+
+}  // namespace
+
+DWORD WINAPI GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD flags) {
+  if (auto fault = Enter("GetFinalPathNameByHandleW", {Ptr(file), internal::Num(size), internal::Hex(flags)})) {
+    SetLastError(*fault);
+    return 0;
+  }
+  const OpenedFile* open = FindOpenFile(file);
+  if (!open) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  if (flags != (FILE_NAME_NORMALIZED | VOLUME_NAME_DOS)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  return CopyOut(internal::WideFromUtf8("\\\\?\\" + FinalWindowsPath(*open)), path, size);
+}
+
+DWORD WINAPI GetFullPathNameW(LPCWSTR fileName, DWORD size, LPWSTR buffer, LPWSTR* filePart) {
+  if (auto fault = Enter("GetFullPathNameW", {Text(fileName), internal::Num(size)})) {
+    SetLastError(*fault);
+    return 0;
+  }
+  internal::ResolvedPath resolved;
+  if (!fileName || !internal::Resolve(Text(fileName), &resolved)) {
+    SetLastError(ERROR_INVALID_NAME);
+    return 0;
+  }
+  const std::wstring name(fileName);
+  std::string full = resolved.full;
+  const bool trailing = !name.empty() && (name.back() == L'\\' || name.back() == L'/');
+  if (trailing && !resolved.isDriveRoot) full += "\\";
+  const std::wstring wide = internal::WideFromUtf8(full);
+  const DWORD result = CopyOut(wide, buffer, size);
+  if (filePart && result == wide.size()) {
+    *filePart = trailing ? nullptr : buffer + wide.rfind(L'\\') + 1;
+  }
+  return result;
+}
+
+DWORD WINAPI GetLongPathNameW(LPCWSTR shortPath, LPWSTR longPath, DWORD size) {
+  if (auto fault = Enter("GetLongPathNameW", {Text(shortPath), internal::Num(size)})) {
+    SetLastError(*fault);
+    return 0;
+  }
+  if (!shortPath) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  if (internal::AttributesOf(Text(shortPath)) == INVALID_FILE_ATTRIBUTES) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return 0;
+  }
+  return CopyOut(std::wstring(shortPath), longPath, size);
 }

@@ -34,7 +34,7 @@ std::string Utf8FromAnsi(const char* text);
 std::string AnsiFromUtf8(const std::string& text);
 
 // Resource ledger. Kinds: "key", "scm", "find", "process", "thread",
-// "file", "array", "bstr".
+// "file", "array", "bstr", "token".
 void Opened(const std::string& kind, const void* id);
 // Returns false (and records a misuse) when `id` is not open as `kind`.
 bool Closed(const std::string& kind, const void* id);
@@ -44,11 +44,13 @@ void Misuse(const std::string& what);
 // Closes a file that CreateFileA opened; false when `handle` is no such file
 // (CloseHandle then tries the other kinds of handle).
 bool CloseFile(HANDLE handle);
-// CreateFile for reading (file_read.cpp): `fileName` in UTF-8, `length` in
-// the caller's characters.
-HANDLE OpenForReading(const std::string& fileName, size_t length, DWORD desiredAccess, DWORD shareMode,
-                      DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
-bool CloseReadFile(HANDLE handle);  // a file that CreateFileW opened
+
+// Closes a token that OpenProcessToken opened; false when `handle` is none.
+bool CloseToken(HANDLE handle);
+
+// kernel32's functions that only GetProcAddress hands out.
+DWORD WINAPI GetTempPath2W(DWORD size, LPWSTR buffer);
+BOOL WINAPI SetProcessMitigationPolicy(int policy, PVOID buffer, SIZE_T length);
 
 // Handle numbers that do not collide between areas.
 uintptr_t NewHandleValue();
@@ -81,6 +83,11 @@ bool CloseMutex(HANDLE handle);
 void ResetCrypto();
 void ResetLibraries();
 void ResetResources();
-void ResetFileReads();
+void ResetSecurity();
+
+// kernel32 as GetModuleHandleW hands it out, and the functions of it that a
+// test provides (security.cpp).
+bool IsKernel32(HMODULE module);
+FARPROC Kernel32Function(LPCSTR procName);
 
 }  // namespace fake_win32::internal

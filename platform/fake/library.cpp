@@ -101,6 +101,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
     SetLastError(*fault);
     return nullptr;
   }
+  if (internal::IsKernel32(module)) return internal::Kernel32Function(procName);
   if (!State().modules.count(reinterpret_cast<uintptr_t>(module))) {
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;

@@ -63,9 +63,15 @@ namespace {
 // Creates the process whose command line (and program, when given) are
 // UTF-8 here; the runner gets the command line in UTF-8.
 BOOL Create(const std::optional<std::string>& applicationName, const std::optional<std::string>& commandLine,
-            bool startupGiven, LPPROCESS_INFORMATION processInformation) {
+            const std::optional<std::string>& currentDirectory, bool startupGiven,
+            LPPROCESS_INFORMATION processInformation) {
   if (!startupGiven || !processInformation || (!applicationName && !commandLine)) {
     SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  // The new process's current folder must be one.
+  if (currentDirectory && internal::AttributesOf(*currentDirectory) != FILE_ATTRIBUTE_DIRECTORY) {
+    SetLastError(ERROR_DIRECTORY);
     return FALSE;
   }
   const std::string line = commandLine.value_or("");
@@ -76,7 +82,9 @@ BOOL Create(const std::optional<std::string>& applicationName, const std::option
     return FALSE;
   }
   DWORD attributes = internal::AttributesOf(path.full);
-  if (attributes == INVALID_FILE_ATTRIBUTES && program.find('.') == std::string::npos) {
+  // Only a program taken from the command line gets ".exe" added; an
+  // application name is used as it is.
+  if (attributes == INVALID_FILE_ATTRIBUTES && !applicationName && program.find('.') == std::string::npos) {
     attributes = internal::AttributesOf(path.full + ".exe");
   }
   if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -121,7 +129,8 @@ BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY
   auto utf8 = [](const char* text) {
     return text ? std::optional<std::string>(internal::Utf8FromAnsi(text)) : std::nullopt;
   };
-  return Create(utf8(applicationName), utf8(commandLine), startupInfo != nullptr, processInformation);
+  return Create(utf8(applicationName), utf8(commandLine), utf8(currentDirectory), startupInfo != nullptr,
+                processInformation);
 }
 
 BOOL WINAPI CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
@@ -138,7 +147,8 @@ BOOL WINAPI CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURI
   auto utf8 = [](const wchar_t* text) {
     return text ? std::optional<std::string>(Text(text)) : std::nullopt;
   };
-  return Create(utf8(applicationName), utf8(commandLine), startupInfo != nullptr, processInformation);
+  return Create(utf8(applicationName), utf8(commandLine), utf8(currentDirectory), startupInfo != nullptr,
+                processInformation);
 }
 
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
@@ -174,7 +184,7 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
   auto& state = State();
   const auto value = reinterpret_cast<uintptr_t>(handle);
   bool closed = false;
-  if (internal::CloseFile(handle) || internal::CloseMutex(handle)) {
+  if (internal::CloseFile(handle) || internal::CloseMutex(handle) || internal::CloseToken(handle)) {
     closed = true;
   } else if (state.exitCodes.erase(value)) {
     closed = internal::Closed("process", handle);

@@ -5,12 +5,17 @@
 // nor ends with one, then " /Service"; nothing else added or changed. Texts
 // are UTF-16 (fuzz_support::WideFromFuzz makes them from the input).
 //
+// ExecutionFault: null exactly for an empty value or one plain file name (no
+// "\", "/", ":" or double quote, not made of dots and blanks alone).
+//
 // LaunchServiceExecutable with the Execution value of setup.ini and the
 // install folder taken from the input: the 520-character buffer is never
-// written past (AddressSanitizer); a process is created only when the command
-// line and its terminator fit, and then with exactly that command line; true
-// exactly when the process was created, which was then waited for; no
-// handle is left open.
+// written past (AddressSanitizer); a process is created only when the value
+// keeps to its rule, the install folder is not empty and the command line
+// and its terminator fit, and then with exactly that command line, the
+// joined path as the application name and the install folder as its current
+// folder; true exactly when the process was created, which was then waited
+// for; no handle is left open.
 //
 // Input: the folder and the executable name, each ended by a backslash and
 // another character (a doubled backslash stands for one), then the rest of
@@ -21,6 +26,7 @@
 #include <cstdint>
 #include <string>
 
+#include "settings/setting_rules.h"
 #include "settings/settings.h"
 #include "setup/service.h"
 #include "tests/fuzz/fuzz_support.h"
@@ -49,6 +55,18 @@ void CheckCommandLine(const std::wstring& folder, const std::wstring& executable
   } else {
     CHECK(head == path, "the path should stay as it is: " + what);
   }
+}
+
+bool KeepsToTheExecutionRule(const std::wstring& execution) {
+  if (execution.empty()) return true;
+  if (execution.find_first_of(L"\\/:\"") != std::wstring::npos) return false;
+  return execution.find_first_not_of(L". ") != std::wstring::npos;
+}
+
+void CheckExecutionRule(const std::wstring& execution) {
+  const char* fault = vantu::ExecutionFault(execution);
+  CHECK((fault == nullptr) == KeepsToTheExecutionRule(execution),
+        "Execution " + Shown(execution) + ": " + (fault ? fault : "keeps to its rule"));
 }
 
 void CheckLaunch(const std::wstring& folder, const std::string& iniText, bool makeProgram) {
@@ -81,14 +99,18 @@ void CheckLaunch(const std::wstring& folder, const std::string& iniText, bool ma
                            Shown(expected) + " (" + std::to_string(expected.size()) + " characters)";
   // The platform sees the buffer as a C string, and shows it in UTF-8.
   const std::string expectedText = Utf8(std::wstring(expected.c_str()));
-  if (expected.size() + 1 > vantu::kCommandLineBufferSize) {
+  if (!KeepsToTheExecutionRule(execution) || folder.empty()) {
+    CHECK(creations == 0, "a value that breaks its rule, or no install folder, was started: " + what);
+    CHECK(!launched, "reported a launch without creating a process: " + what);
+  } else if (expected.size() + 1 > vantu::kCommandLineBufferSize) {
     CHECK(creations == 0, "a command line that does not fit was used: " + what);
     CHECK(!launched, "reported a launch without creating a process: " + what);
   } else {
     CHECK(creations == 1, "a command line that fits was not used: " + what);
     const auto args = fake_win32::CallsTo("CreateProcessW").back().args;
     CHECK(args.at(1) == expectedText, "CreateProcessW got " + Shown(args.at(1)) + ": " + what);
-    CHECK(args.at(0) == "(null)", "an application name was passed: " + what);
+    CHECK(args.at(0) == Utf8(std::wstring(path.c_str())), "application name " + Shown(args.at(0)) + ": " + what);
+    CHECK(args.at(7) == Utf8(std::wstring(folder.c_str())), "current folder " + Shown(args.at(7)) + ": " + what);
     CHECK(args.at(5) == "0x8000000", "creation flags " + args.at(5) + ": " + what);
   }
   CHECK(launched == (started == 1), "result " + std::to_string(launched) + " but processes started " +
@@ -116,6 +138,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::wstring wideExecutable = fuzz_support::WideFromFuzz(executable);
   CheckCommandLine(wideFolder, wideExecutable);
   CheckCommandLine(wideExecutable, wideFolder);
+  CheckExecutionRule(wideExecutable);
+  CheckExecutionRule(wideFolder);
 
   const std::string iniText = (options & 2) ? rest : "[Common]\r\nExecution=" + executable + "\r\n" + rest;
   CheckLaunch(wideFolder, iniText, (options & 1) != 0);

@@ -156,6 +156,12 @@ def command_line():
           command_line_seed("C:\\inst\\", "\"" + "e" * 251 + ".exe\"", options=1))
     write("command_line", "execution-missing",
           command_line_seed("C:\\inst\\", "unused", rest=b"[Common]\nversion=1\n", options=2))
+    # Values that break Execution's rule, with a program where they lead:
+    # nothing may be started.
+    write("command_line", "execution-climbs-out",
+          command_line_seed("C:\\Program Files\\Fan\\1.0\\", "..\\..\\..\\Users\\Public\\x.exe", options=1))
+    write("command_line", "execution-ends-in-quote", command_line_seed("C:\\Program Files\\Fan\\", "svc.exe\"",
+                                                                       options=1))
 
 
 # --- paths -------------------------------------------------------------------------
@@ -182,6 +188,8 @@ def paths():
     write("paths", "module-path-65536", paths_seed("x", "C:\\long\\", "D:data", options=1, length=65536))
     write("paths", "search-fails", paths_seed("x", "C:\\a.exe", "C:\\tree", options=8, tail=(1, 1, 2, 0)))
     write("paths", "doubled-backslash-missing", paths_seed("C:\\a\\\\b", "C:\\a.exe", "C:\\tree\\\\missing\\"))
+    # InstallPath values: one that climbs out, one as vendors write it.
+    write("paths", "install-path-parent", paths_seed("..\\Fan\\", "C:\\a.exe", "Vendor\\Fan Control\\"))
     # A root that is a bare mask of many '*' once cut at its NUL: the
     # platform's wildcard match once took exponential time on it.
     write("paths", "mask-of-stars", paths_seed("x", "C:\\m", "*" * 51 + "mmmmmmmummm\x01\0\0\0pty"))

@@ -2,6 +2,10 @@
 //
 // DrivePart / FileNamePart: the text up to the first colon, and the text
 // after the last backslash or colon, as the rules say.
+// InstallPathFault: a value that keeps to its rule, joined below the
+// program-files folder with a version and made absolute by the platform
+// (GetFullPathNameW), lies below that folder; a value refused has a colon,
+// a leading separator, an empty component or one of dots and blanks alone.
 // FolderOfModulePath / ModuleDirectory / SetupIniPath with the module path
 // taken from the input (up to 70000 bytes): the folder up to the last
 // backslash, else the drive, else empty; the module path is asked for with
@@ -33,6 +37,7 @@
 
 #include "base/path_functions.h"
 #include "deploy/directory_walker.h"
+#include "settings/setting_rules.h"
 #include "settings/settings.h"
 #include "tests/fuzz/fuzz_support.h"
 
@@ -61,6 +66,41 @@ void CheckPathParts(const std::wstring& path) {
     CHECK(name.size() == path.size() - separator - 1 && path.compare(separator + 1, std::wstring::npos, name) == 0,
           nameWhat);
   }
+}
+
+// Whether `value` has what the InstallPath rule forbids, found
+// independently of the product: components split at both separators, the
+// one empty component after a trailing backslash allowed.
+bool BreaksTheInstallPathRule(const std::wstring& value) {
+  if (value.empty()) return false;
+  if (value.find(L':') != std::wstring::npos || value[0] == L'\\' || value[0] == L'/') return true;
+  std::vector<std::wstring> parts(1);
+  for (const wchar_t c : value) {
+    if (c == L'\\' || c == L'/') {
+      parts.emplace_back();
+    } else {
+      parts.back() += c;
+    }
+  }
+  if (value.back() == L'\\') parts.pop_back();
+  for (const auto& part : parts) {
+    if (part.find_first_not_of(L". ") == std::wstring::npos) return true;  // empty, or dots and blanks
+  }
+  return false;
+}
+
+void CheckInstallPathRule(const std::wstring& value) {
+  const char* fault = vantu::InstallPathFault(value);
+  const std::string what = "InstallPath " + Shown(value) + ": " + (fault ? fault : "keeps to its rule");
+  CHECK((fault != nullptr) == BreaksTheInstallPathRule(value), what);
+  if (fault || value.find(L'\0') != std::wstring::npos) return;
+  const std::wstring folder = L"C:\\Program Files (x86)";
+  const std::wstring joined = folder + L"\\" + value + (value.empty() || value.back() == L'\\' ? L"" : L"\\") + L"1.0";
+  std::vector<wchar_t> full(joined.size() + 64);
+  const DWORD length = GetFullPathNameW(joined.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  CHECK(length > 0 && length < full.size(), "no full path for " + Shown(joined) + ": " + what);
+  CHECK(vantu::LiesBelowFolder(std::wstring(full.data(), length), folder),
+        Shown(std::wstring(full.data(), length)) + " is not below the program-files folder: " + what);
 }
 
 void CheckModuleFolder(const std::wstring& modulePath) {
@@ -227,6 +267,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckPathParts(root);
 
   fake_win32::Reset();
+  CheckInstallPathRule(text);
+  CheckInstallPathRule(root);
   CheckModuleFolder(modulePath);
 
   PrepareTree();

@@ -56,7 +56,12 @@ const std::map<std::string, std::vector<uint32_t>>& ErrorsByFunction() {
       {"CopyFileW",
        {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_LOCK_VIOLATION, ERROR_FILE_NOT_FOUND, ERROR_DISK_FULL}},
       {"SetFileAttributesW", {ERROR_ACCESS_DENIED}},
-      {"CreateProcessW", {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED}},
+      {"CreateProcessW", {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_DIRECTORY}},
+      {"CreateFileW", {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_FILE_NOT_FOUND}},
+      {"GetFileInformationByHandle", {ERROR_ACCESS_DENIED}},
+      {"GetFinalPathNameByHandleW", {ERROR_NOT_ENOUGH_MEMORY, ERROR_PATH_NOT_FOUND}},
+      {"SHGetFolderPathW", {static_cast<uint32_t>(E_FAIL)}},
+      {"GetFullPathNameW", {ERROR_FILENAME_EXCED_RANGE}},
       {"WaitForSingleObject", {ERROR_INVALID_HANDLE}},
       {"CloseHandle", {ERROR_INVALID_HANDLE}},
       {"WideCharToMultiByte", {ERROR_NOT_ENOUGH_MEMORY}},
@@ -123,12 +128,17 @@ Outcome Expected(Scenario scenario, const std::vector<Call>& calls, size_t index
   Outcome copyFailed{-1, false, false, false};
   Outcome noVersion{-1, false, false, false};  // install due, no folder to put it in
 
+  // Before the run starts, the program folder is taken: without it there is
+  // nothing to copy from. Its release at the very end changes nothing.
+  if (before("CoInitialize") == 0 && f != "CoInitialize") return copyFailed;
+  if (index + 1 == calls.size()) return installed;
   // The bridge's two calls: the first (iAcpiInit) may fail without effect;
   // the second (iAcpiMbif) must fetch the package or the gate closes.
   const int bridgeCalls = before("CLSIDFromProgID") + (f == "CLSIDFromProgID" ? 1 : 0);
   // The probe ends where the first setting read begins, with the first
-  // GetModuleFileNameA, which is no longer the probe's.
-  const bool inProbe = bridgeCalls == 2 && before("GetModuleFileNameW") == 0 && f != "GetModuleFileNameW";
+  // GetModuleFileNameW after the program folder's, which is no longer the
+  // probe's.
+  const bool inProbe = bridgeCalls == 2 && before("GetModuleFileNameW") == 1 && f != "GetModuleFileNameW";
   if (f == "CoInitialize") return gatedOut;  // no instance can be made then
   if (inProbe) {
     if (f == "CLSIDFromProgID" || f == "CoCreateInstance" || f == "SafeArrayCreate") return gatedOut;
@@ -139,27 +149,40 @@ Outcome Expected(Scenario scenario, const std::vector<Call>& calls, size_t index
     return installed;
   }
 
-  // Which setting a profile read serves: the read at or after the failed call.
-  auto settingRead = [&]() -> std::string {
+  // Which setting a profile read serves: the read at or after the failed
+  // call, and how many reads of it came before.
+  auto settingRead = [&](int* earlier) -> std::string {
     for (size_t i = index; i < calls.size(); ++i) {
-      if (calls[i].function == "GetPrivateProfileStringW") return calls[i].args[1];
-      if (calls[i].function == "FindFirstFileW") return "";  // the program folder, for the copy
+      if (calls[i].function != "GetPrivateProfileStringW") continue;
+      *earlier = 0;
+      for (size_t k = 0; k < i; ++k) {
+        *earlier += calls[k].function == "GetPrivateProfileStringW" && calls[k].args[1] == calls[i].args[1];
+      }
+      return calls[i].args[1];
     }
     return "";
   };
   if (f == "GetModuleFileNameW" || f == "GetPrivateProfileStringW") {
-    const std::string setting = settingRead();
-    const int versionReads = before("GetPrivateProfileStringW");
-    if (setting.empty()) return copyFailed;  // no program folder: nothing to copy from
+    int earlier = 0;
+    const std::string setting = settingRead(&earlier);
     // An empty offer is older than nothing: the missing service makes the
     // install due, and the run ends before the install folder.
     if (setting == "version") return noVersion;
     if (setting == "InstallPath") return installed;  // deployed below the program-files folder
-    if (setting == "Execution") return notLaunched;
-    if (setting == "RegistryKey" && versionReads > 2) return installed;  // recorded below the root
-    return installed;  // the installed version or the second presence check
+    // The look ahead at Execution finds nothing that breaks its rule; the
+    // read at the launch finds no executable.
+    if (setting == "Execution") return earlier == 0 ? installed : notLaunched;
+    return installed;  // the installed version, the second presence check or the record's key
   }
   if (f == "SHGetFolderPathAndSubDirW") return copyFailed;  // no install folder
+  // The install folder cannot be shown to lie below the program-files
+  // folder: it is not used.
+  if (f == "SHGetFolderPathW" || f == "GetFullPathNameW") return copyFailed;
+  // A source that cannot be opened, or whose kind or place cannot be told,
+  // is not copied, and the copy fails.
+  if (f == "CreateFileW" || f == "GetFileInformationByHandle" || f == "GetFinalPathNameByHandleW") {
+    return copyFailed;
+  }
   if (f == "FindFirstFileW") return notLaunched;            // nothing copied, nothing to run
   if (f == "FindNextFileW") {
     // The walk ends early: was the service executable copied already?
@@ -203,8 +226,10 @@ TEST_P(FaultMatrixTest, EveryCallSiteFailedOnce) {
     RunScenario scenario;
     Prepare(GetParam());
     fake_win32::ClearCalls();
-    ProductionOperations operations;
-    ASSERT_EQ(0, RunSetup(operations));
+    {
+      ProductionOperations operations;
+      ASSERT_EQ(0, RunSetup(operations));
+    }
     baseline = fake_win32::Calls();
     ASSERT_TRUE(QueryValue(RunScenario::kRegistryKey, "Path").exists);
     ASSERT_TRUE(fake_win32::OpenResources().empty());
@@ -228,9 +253,9 @@ TEST_P(FaultMatrixTest, EveryCallSiteFailedOnce) {
         Prepare(GetParam());
         fake_win32::ClearCalls();
         fake_win32::FailCall(function, occurrence, error);
-        ProductionOperations operations;
         // As main does: out of memory ends the run with -1.
         try {
+          ProductionOperations operations;
           seen.exitCode = RunSetup(operations);
         } catch (const std::bad_alloc&) {
           seen.exitCode = -1;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/opened_file.h"
 #include "deploy/install_folder.h"
 #include "deploy/payload_copy.h"
 #include "fake_win32/control.h"
@@ -251,14 +252,15 @@ TEST_F(PlatformCallsTest, LaunchArgumentsAndHandles) {
   test_support::PlaceServiceStandIn(folder.path() + "svc.exe");
   ASSERT_TRUE(LaunchServiceExecutable(W(folder.path())));
   const auto create = CallsTo("CreateProcessW")[0].args;
-  EXPECT_EQ("(null)", create[0]);
+  // The full path as the application name: nothing is looked for.
+  EXPECT_EQ(folder.path() + "svc.exe", create[0]);
   EXPECT_EQ("\"" + folder.path() + "svc.exe\" /Service", create[1]);
   EXPECT_EQ("(null)", create[2]);
   EXPECT_EQ("(null)", create[3]);
   EXPECT_EQ("0", create[4]);
   EXPECT_EQ("0x8000000", create[5]);
   EXPECT_EQ("(null)", create[6]);
-  EXPECT_EQ("(null)", create[7]);
+  EXPECT_EQ(folder.path(), create[7]);  // the install folder is its current folder
   EXPECT_EQ(std::to_string(sizeof(STARTUPINFOW)), create[8]);
   const auto sequence = CallSequence();
   const std::vector<std::string> tail(sequence.end() - 4, sequence.end());
@@ -293,13 +295,72 @@ TEST_F(PlatformCallsTest, CommandLineMustFitItsBuffer) {
 
 TEST_F(PlatformCallsTest, InstallFolderArgumentsAndResults) {
   SetupIniFile ini("[Common]\nInstallPath=Vendor\\Tool\n");
-  EXPECT_EQ("C:\\Program Files (x86)\\Vendor\\Tool\\2.1.0\\", U8(ResolveInstallFolder(L"2.1.0")));
+  EXPECT_EQ("C:\\Program Files (x86)\\Vendor\\Tool\\2.1.0\\", U8(ResolveInstallFolder(L"2.1.0").path));
   const Args args = CallsTo("SHGetFolderPathAndSubDirW")[0].args;
   EXPECT_EQ((Args{"(null)", "0x8026", "(null)", "0", "Vendor\\Tool\\2.1.0"}), Args(args.begin(), args.begin() + 5));
   for (uint32_t result : {1u, 0x80004005u, 0x80070005u}) {
     fake_win32::FailCall("SHGetFolderPathAndSubDirW", CallCount("SHGetFolderPathAndSubDirW") + 1, result);
-    EXPECT_EQ(L"", ResolveInstallFolder(L"2.1.0")) << result;
+    const InstallFolder folder = ResolveInstallFolder(L"2.1.0");
+    EXPECT_EQ(L"", folder.path) << result;
+    EXPECT_FALSE(folder.refused) << result;
   }
+}
+
+// A final path longer than MAX_PATH: Windows answers the first, short
+// buffer with the size it needs, Wine with 0 and ERROR_MORE_DATA; either
+// way the path is asked for again with room enough. Any other error gives
+// nothing.
+TEST_F(PlatformCallsTest, FinalPathOfALongPath) {
+  const std::string folder = "C:\\" + std::string(200, 'd') + "\\" + std::string(100, 'e');
+  test_support::MakeFolder(folder);
+  fake_win32::MakeLink("C:\\short", folder, 0);  // opened by a short name, it leads to the long one
+  const HANDLE handle = CreateFileW(L"C:\\short", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, handle);
+  EXPECT_EQ(folder, U8(FinalPathOf(handle)));
+  EXPECT_EQ((std::vector<std::string>{"261", "32768"}),
+            (std::vector<std::string>{CallsTo("GetFinalPathNameByHandleW")[0].args[1],
+                                      CallsTo("GetFinalPathNameByHandleW")[1].args[1]}));
+  fake_win32::FailCall("GetFinalPathNameByHandleW", 3, ERROR_MORE_DATA);
+  EXPECT_EQ(folder, U8(FinalPathOf(handle)));
+  fake_win32::FailCall("GetFinalPathNameByHandleW", 5, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(L"", FinalPathOf(handle));
+  EXPECT_EQ(5, CallCount("GetFinalPathNameByHandleW"));
+  CloseHandle(handle);
+}
+
+// Where the platform tells no final path for a long one (Wine: none beyond
+// MAX_PATH, whatever the buffer), the path below the volume's root decides:
+// a Unix link to a file elsewhere is still found out. Any other failure
+// leaves the file unknown.
+TEST_F(PlatformCallsTest, WithoutAFinalPathThePathBelowTheVolumeDecides) {
+  test_support::MakeFolder("C:\\Secret");
+  WriteFile("C:\\Secret\\s.txt", "secret");
+  test_support::MakeFolder("C:\\Setup");
+  WriteFile("C:\\Setup\\plain.txt", "plain");
+  fake_win32::MakeLink("C:\\Setup\\link.txt", "C:\\Secret\\s.txt", 0);
+  auto check = [](const std::string& path) {
+    const HANDLE handle = CreateFileW(W(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, handle) << path;
+    const OpenedFileCheck result = CheckOpenedFile(handle, W(path));
+    CloseHandle(handle);
+    return result;
+  };
+  fake_win32::FailEveryCall("GetFinalPathNameByHandleW", ERROR_MORE_DATA);
+  EXPECT_EQ(OpenedFileCheck::Kind::kPlainFile, check("C:\\Setup\\plain.txt").kind);
+  const OpenedFileCheck link = check("C:\\Setup\\link.txt");
+  EXPECT_EQ(OpenedFileCheck::Kind::kElsewhere, link.kind);
+  EXPECT_EQ("\\Secret\\s.txt", U8(link.finalPath));
+  EXPECT_EQ(2, CallCount("GetFileInformationByHandleEx"));
+  fake_win32::Reset();
+  test_support::MakeFolder("C:\\Setup");
+  WriteFile("C:\\Setup\\plain.txt", "plain");
+  fake_win32::FailEveryCall("GetFinalPathNameByHandleW", ERROR_ACCESS_DENIED);
+  const OpenedFileCheck unknown = check("C:\\Setup\\plain.txt");
+  EXPECT_EQ(OpenedFileCheck::Kind::kUnknown, unknown.kind);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), unknown.error);
+  EXPECT_EQ(0, CallCount("GetFileInformationByHandleEx"));
 }
 
 // The first file's copy failing with the errors the platform gives there:

@@ -107,9 +107,10 @@ TEST_F(SealPlatformTest, AFileForHashingIsSharedForReadingAndNotFollowedThroughA
   // and a sequential scan.
   EXPECT_EQ((Args{path, "0x80000000", "0x1", "(null)", "3", "0x8200000", "(null)"}), CallsTo("CreateFileW")[0].args);
 
-  // A link to a file elsewhere is refused, not followed.
+  // A symbolic link (a reparse point, as Windows makes one) to a file
+  // elsewhere is refused, not followed.
   const std::string link = folder.path() + "link.dll";
-  std::filesystem::create_symlink(fake_win32::HostPath(path), fake_win32::HostPath(link));
+  fake_win32::MakeLink(link, path, IO_REPARSE_TAG_SYMLINK);
   UniqueFileHandle file;
   uint64_t size = 0;
   EXPECT_EQ(static_cast<DWORD>(ERROR_CANT_ACCESS_FILE), OpenFileForHashing(Wide(link), &file, &size));

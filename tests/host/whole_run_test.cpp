@@ -1,7 +1,10 @@
 // The whole run, with every operation real, on the in-memory platform.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -9,6 +12,7 @@
 
 #include "acpi/firmware_probe.h"
 #include "fake_win32/control.h"
+#include "runlog/run_log.h"
 #include "setup/production_operations.h"
 #include "setup/setup_run.h"
 #include "tests/support/run_scenario.h"
@@ -63,7 +67,11 @@ TEST_F(WholeRunTest, FreshInstallThenNothingToDoThenAnUpdate) {
   EXPECT_EQ(std::string("2.1.0\0", 6), QueryValue(RunScenario::kRegistryKey, "Version").bytes);
   EXPECT_EQ(folder + '\0', QueryValue(RunScenario::kRegistryKey, "Path").bytes);
   EXPECT_TRUE(Boxes().empty());
-  EXPECT_EQ("CoInitialize", fake_win32::CallSequence().front());
+  // The program folder is taken first, then the component model starts.
+  const auto sequence = fake_win32::CallSequence();
+  EXPECT_EQ((std::vector<std::string>{"GetModuleFileNameW", "CreateFileW", "GetFinalPathNameByHandleW",
+                                      "CoInitialize"}),
+            std::vector<std::string>(sequence.begin(), sequence.begin() + 4));
 
   const int copies = CallCount("CopyFileW");
   ASSERT_EQ(0, RunOnce());  // same version, service present
@@ -329,11 +337,157 @@ TEST_F(WholeRunTableTest, NamesInAnyLanguageDeployExactly) {
   }
 }
 
+// Every folder and file on drive C:, with its content.
+std::map<std::string, std::string> DriveC() {
+  std::map<std::string, std::string> tree;
+  const std::filesystem::path root = fake_win32::HostPath("C:\\");
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    const std::string name = std::filesystem::relative(entry.path(), root).string();
+    tree[name] = entry.is_directory() ? std::string("(folder)") : test_support::ReadFile("C:\\" + name);
+  }
+  return tree;
+}
+
+// The lines of the run log at `path`, without their time stamps.
+std::vector<std::string> LogLines(const std::string& path) {
+  std::vector<std::string> lines;
+  const std::string text = test_support::ReadFile(path);
+  for (size_t start = 3, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    lines.push_back(text.substr(start + 24, end - start - 24));
+  }
+  return lines;
+}
+
+// setup.ini may be hostile: a setting that would lead the deployment out of
+// its folders ends the run with -1 before anything is created, copied, run
+// or recorded, and the log names the setting and its rule.
+TEST_F(WholeRunTableTest, SettingsThatLeadOutEndTheRunBeforeAnythingIsMade) {
+  struct Case {
+    const char* key;
+    const char* value;
+    const char* logged;  // the value as the log shows it
+  };
+  const Case cases[] = {
+      {"InstallPath", "..\\Fan", "..\\Fan\\"},
+      {"InstallPath", "..\\..\\..\\Fan", "..\\..\\..\\Fan\\"},
+      {"InstallPath", "Fan\\..\\..\\x", "Fan\\..\\..\\x\\"},
+      {"InstallPath", ".\\Fan", ".\\Fan\\"},
+      {"InstallPath", "C:\\Fan", "C:\\Fan\\"},
+      {"InstallPath", "D:Fan", "D:Fan\\"},
+      {"InstallPath", "\\Fan", "\\Fan\\"},
+      {"InstallPath", "/Fan", "/Fan\\"},
+      {"InstallPath", "Fan\\\\x", "Fan\\\\x\\"},
+      {"Execution", "..\\..\\..\\Users\\Public\\x.exe", "..\\..\\..\\Users\\Public\\x.exe"},
+      {"Execution", "lang\\fansvc.exe", "lang\\fansvc.exe"},
+      {"Execution", "C:\\fansvc.exe", "C:\\fansvc.exe"},
+      {"Execution", "fansvc.exe\"", "fansvc.exe\""},
+      {"Execution", "..", ".."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.key) + "=" + c.value);
+    fake_win32::Reset();
+    {
+      RunScenario scenario;
+      scenario.settings[c.key] = c.value;
+      scenario.WriteSetupIni(scenario.settings);
+      test_support::MakeFolder("C:\\Logs");
+      RunLog log;
+      std::string refusal;
+      ASSERT_TRUE(RunLog::OpenPath(L"C:\\Logs\\run.log", L"C:\\Fan\\Setup\\", log, &refusal)) << refusal;
+      const auto before = DriveC();
+      fake_win32::ClearCalls();
+      EXPECT_EQ(-1, RunOnce());
+      EXPECT_TRUE(Boxes().empty());
+      EXPECT_EQ(0, CallCount("SHGetFolderPathAndSubDirW"));
+      EXPECT_EQ(0, CallCount("FindFirstFileW"));
+      EXPECT_EQ(0, CallCount("CopyFileW"));
+      EXPECT_EQ(0, CallCount("CreateProcessW"));
+      EXPECT_EQ(0, CallCount("RegCreateKeyExW"));
+      EXPECT_TRUE(scenario.launches.empty());
+      EXPECT_FALSE(test_support::KeyExists(RunScenario::kRegistryKey));
+      auto after = DriveC();
+      after.erase("Logs/run.log");
+      auto expected = before;
+      expected.erase("Logs/run.log");
+      EXPECT_EQ(expected, after);  // nothing made anywhere
+      const std::string line = std::string("setting \"") + c.key + "\" = \"" + c.logged + "\" breaks its rule (";
+      const auto lines = LogLines("C:\\Logs\\run.log");
+      const auto found = std::find_if(lines.begin(), lines.end(), [&](const std::string& l) {
+        return l.rfind(line, 0) == 0 && l.find("; nothing deployed") != std::string::npos;
+      });
+      EXPECT_NE(lines.end(), found) << ::testing::PrintToString(lines);
+    }
+    ExpectAllReleased();
+  }
+}
+
+// Ordinary values still deploy, and the service executable runs by its full
+// path from the install folder.
+TEST_F(WholeRunTableTest, OrdinarySettingsStillDeploy) {
+  struct Case {
+    const char* installPath;
+    const char* execution;
+    const char* folder;
+  };
+  const Case cases[] = {
+      {"Vendor\\Fan Control", "fansvc.exe", "C:\\Program Files (x86)\\Vendor\\Fan Control\\2.1.0\\"},
+      {"Vendor\\Fan Control\\", "fan service.exe", "C:\\Program Files (x86)\\Vendor\\Fan Control\\2.1.0\\"},
+      {"a.b", "a.b.exe", "C:\\Program Files (x86)\\a.b\\2.1.0\\"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.installPath);
+    fake_win32::Reset();
+    {
+      RunScenario scenario;
+      scenario.settings["InstallPath"] = c.installPath;
+      scenario.settings["Execution"] = c.execution;
+      scenario.WriteSetupIni(scenario.settings);
+      test_support::WriteFile(std::string(RunScenario::kProgramFolder) + c.execution, "MZ service");
+      EXPECT_EQ(0, RunOnce());
+      EXPECT_TRUE(FileExists(std::string(c.folder) + c.execution));
+      ASSERT_EQ(1u, scenario.launches.size());
+      const auto create = fake_win32::CallsTo("CreateProcessW").back().args;
+      EXPECT_EQ(std::string(c.folder) + c.execution, create[0]);
+      EXPECT_EQ("\"" + std::string(c.folder) + c.execution + "\" /Service", create[1]);
+      EXPECT_EQ(c.folder, create[7]);
+      EXPECT_EQ(c.folder, test_support::QueryText(RunScenario::kRegistryKey, "Path"));
+    }
+    ExpectAllReleased();
+  }
+}
+
+// setup.ini changed after the run looked at Execution: the launch reads it
+// again and refuses the new value. The payload is in place, nothing runs,
+// nothing is recorded.
+TEST_F(WholeRunTest, ExecutionChangedAfterTheLookAheadIsNotRun) {
+  struct RewritingOperations : ProductionOperations {
+    std::function<void()> afterCopy;
+    bool CopyPayload(const std::wstring& source, const std::wstring& target) override {
+      const bool copied = ProductionOperations::CopyPayload(source, target);
+      afterCopy();
+      return copied;
+    }
+  };
+  test_support::MakeFolder("C:\\Users\\Public");
+  test_support::WriteFile("C:\\Users\\Public\\x.exe", "MZ planted");
+  RewritingOperations operations;
+  operations.afterCopy = [this] {
+    scenario.settings["Execution"] = "..\\..\\..\\..\\Users\\Public\\x.exe";
+    scenario.WriteSetupIni(scenario.settings);
+  };
+  EXPECT_EQ(0, RunSetup(operations));
+  EXPECT_TRUE(FileExists(scenario.InstallFolder() + "fansvc.exe"));
+  EXPECT_TRUE(scenario.launches.empty());
+  EXPECT_EQ(0, CallCount("CreateProcessW"));
+  EXPECT_FALSE(QueryValue(RunScenario::kRegistryKey, "Version").exists);
+}
+
 TEST_F(WholeRunTest, RecordIsWrittenLastAndTheKeyClosed) {
   ASSERT_EQ(0, RunOnce());
   const auto sequence = fake_win32::CallSequence();
-  const std::vector<std::string> tail(sequence.end() - 3, sequence.end());
-  EXPECT_EQ((std::vector<std::string>{"RegSetValueExW", "RegSetValueExW", "RegCloseKey"}), tail);
+  // Then the run lets the program folder go.
+  const std::vector<std::string> tail(sequence.end() - 4, sequence.end());
+  EXPECT_EQ((std::vector<std::string>{"RegSetValueExW", "RegSetValueExW", "RegCloseKey", "CloseHandle"}), tail);
   const auto sets = fake_win32::CallsTo("RegSetValueExW");
   // Byte counts of the wide texts with their terminators.
   const std::string versionBytes = std::to_string(6 * sizeof(wchar_t));

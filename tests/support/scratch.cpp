@@ -104,6 +104,15 @@ void RemoveTree(const std::string& windowsPath) {
   fs::remove_all(root, error);
 }
 
+void MakeHardLink(const std::string& windowsPath, const std::string& existing) {
+#ifdef FANSETUP_FAKE_WIN32
+  fake_win32::MakeHardLink(windowsPath, existing);
+#else
+  ASSERT_TRUE(CreateHardLinkW(W(windowsPath).c_str(), W(existing).c_str(), nullptr))
+      << "cannot link " << windowsPath << ": " << GetLastError();
+#endif
+}
+
 ScratchFolder::ScratchFolder() {
 #ifdef FANSETUP_FAKE_WIN32
   path_ = "C:\\scratch\\" + std::to_string(NextNumber()) + "\\";

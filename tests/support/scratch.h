@@ -36,6 +36,8 @@ void MakeFolder(const std::string& windowsPath);
 bool FileExists(const std::string& windowsPath);
 bool FolderExists(const std::string& windowsPath);
 void RemoveTree(const std::string& windowsPath);
+// A second name `windowsPath` for the existing file `existing` (a hard link).
+void MakeHardLink(const std::string& windowsPath, const std::string& existing);
 
 // An empty folder of the test's own; its path ends in a backslash.
 class ScratchFolder {

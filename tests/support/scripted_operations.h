@@ -22,6 +22,8 @@ class ScriptedOperations : public vantu::SetupOperations {
   std::optional<std::string> offeredAnsi;
   std::string installedVersion = "1.0";  // in the ANSI code page
   std::vector<bool> serviceInstalled = {true, true};  // answers, in order
+  bool executionKeepsToRule = true;  // false: "Execution" breaks its rule
+  bool installFolderRefused = false;   // true: the settings lead out of the program-files folder
   std::string installFolder = "C:\\Program Files\\Fan\\2.0\\";
   std::string moduleDirectory = "C:\\Setup\\";
   bool copyResult = true;
@@ -50,9 +52,14 @@ class ScriptedOperations : public vantu::SetupOperations {
     calls.push_back("IsServiceInstalled");
     return asked < serviceInstalled.size() ? serviceInstalled[asked] : false;
   }
-  std::wstring ResolveInstallFolder(std::wstring version) override {
+  bool ExecutionKeepsToItsRule() override {
+    calls.push_back("ExecutionKeepsToItsRule");
+    return executionKeepsToRule;
+  }
+  vantu::InstallFolder ResolveInstallFolder(std::wstring version) override {
     calls.push_back("ResolveInstallFolder(" + U8(version) + ")");
-    return W(installFolder);
+    if (installFolderRefused) return vantu::InstallFolder{std::wstring(), true};
+    return vantu::InstallFolder{W(installFolder), false};
   }
   std::wstring ModuleDirectory() override {
     calls.push_back("ModuleDirectory");

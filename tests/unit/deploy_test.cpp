@@ -11,6 +11,8 @@
 #include "deploy/directory_walker.h"
 #include "deploy/install_folder.h"
 #include "deploy/payload_copy.h"
+#include "deploy/payload_source.h"
+#include "deploy/program_folder.h"
 #include "tests/support/scratch.h"
 #include "tests/support/setup_ini.h"
 #include "tests/support/wide.h"
@@ -73,6 +75,53 @@ TEST(PathFunctionsTest, NamesInAnyLanguageAreCutAtTheBackslashOnly) {
     EXPECT_EQ(c.drive, U8(DrivePart(W(c.path)))) << c.path;
     EXPECT_EQ(c.file, U8(FileNamePart(W(c.path)))) << c.path;
   }
+}
+
+// The text comparisons behind the checks of final paths and of the install
+// folder: no file system involved.
+TEST(PathFunctionsTest, SamePlaceAndBelowAFolder) {
+  struct Case {
+    const char* a;
+    const char* b;
+    bool same;
+    bool aBelowB;
+  };
+  const Case cases[] = {
+      {"C:\\Logs", "C:\\Logs", true, false},
+      {"C:\\Logs\\", "c:\\logs", true, false},  // letters A to Z without case, one trailing backslash
+      {"C:\\Logs\\\\", "C:\\Logs", false, false},
+      {"C:\\Logsx", "C:\\Logs", false, false},
+      {"C:\\Logs\\a.log", "C:\\Logs", false, true},
+      {"C:\\Logs\\a.log", "C:\\Logs\\", false, true},
+      {"c:\\PROGRAM FILES\\Fan\\1.0\\", "C:\\Program Files", false, true},
+      {"C:\\Program Files (x86)\\Fan\\", "C:\\Program Files", false, false},
+      {"C:\\Program Files\\", "C:\\Program Files", true, false},  // the folder itself is not below it
+      {"C:\\Program Files\\\\x", "C:\\Program Files", false, false},
+      {"C:\\x", "C:\\", false, true},
+      {"C:\\Фан\\x", "C:\\фан", false, false},  // other scripts' letters must match exactly
+      {"C:\\新機能\\表", "C:\\新機能", false, true},
+      {"", "", true, false},
+      {"C:\\a", "", false, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.same, SamePathText(W(c.a), W(c.b))) << c.a << " | " << c.b;
+    EXPECT_EQ(c.same, SamePathText(W(c.b), W(c.a))) << c.a << " | " << c.b;
+    EXPECT_EQ(c.aBelowB, LiesBelowFolder(W(c.a), W(c.b))) << c.a << " | " << c.b;
+  }
+}
+
+TEST(PathFunctionsTest, FinalPathsAndJoins) {
+  const char* finals[][2] = {
+      {"\\\\?\\C:\\Fan\\Setup", "C:\\Fan\\Setup"},
+      {"\\\\?\\UNC\\server\\share\\Setup", "\\\\server\\share\\Setup"},
+      {"\\\\?\\Z:\\etc\\hostname", "Z:\\etc\\hostname"},
+      {"C:\\plain", "C:\\plain"},
+      {"", ""},
+  };
+  for (const auto& final : finals) EXPECT_EQ(final[1], U8(PathFromFinalPath(W(final[0])))) << final[0];
+  EXPECT_EQ("C:\\Logs\\a.log", U8(JoinPath(L"C:\\Logs", L"a.log")));
+  EXPECT_EQ("C:\\Logs\\a.log", U8(JoinPath(L"C:\\Logs\\", L"a.log")));
+  EXPECT_EQ("C:\\a.log", U8(JoinPath(L"C:\\", L"a.log")));
 }
 
 class DeployTest : public test_support::PlatformTest {
@@ -242,6 +291,50 @@ TEST_F(DeployTest, EmptyRootsAreRefused) {
   EXPECT_TRUE(Walk(target.path(), true).empty());
 }
 
+// The program folder is taken by its final path, ending in a backslash; a
+// folder that is not there stays unknown.
+TEST_F(DeployTest, ProgramFolderByItsFinalPath) {
+  ProgramFolder folder;
+  ASSERT_TRUE(folder.Open(W(source.path())));
+  EXPECT_TRUE(SamePathText(W(source.path()), folder.path())) << U8(folder.path());
+  EXPECT_EQ(L'\\', folder.path().back());
+  ProgramFolder absent;
+  EXPECT_FALSE(absent.Open(W(source.path() + "absent\\")));
+  EXPECT_EQ(L"", absent.path());
+}
+
+// A source is held while it is copied: nobody may write it meanwhile, the
+// copy itself reads it all the same.
+TEST_F(DeployTest, HeldSourceCanBeCopiedButNotWritten) {
+  WriteFile(source.path() + "a.dll", "payload");
+  PayloadSource held;
+  ASSERT_TRUE(held.Open(W(source.path() + "a.dll")));
+  const HANDLE writer = CreateFileW(W(source.path() + "a.dll").c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, writer);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+  if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+  EXPECT_TRUE(CopyFileW(W(source.path() + "a.dll").c_str(), W(target.path() + "a.dll").c_str(), FALSE));
+  EXPECT_EQ("payload", ReadFile(target.path() + "a.dll"));
+}
+
+// A second name of a file elsewhere would publish that file: it is not
+// copied and fails the copy; the plain files beside it are copied.
+TEST_F(DeployTest, SecondNameOfAFileIsNotCopied) {
+  ScratchFolder elsewhere;
+  WriteFile(elsewhere.path() + "secret.txt", "not for the payload");
+  WriteFile(source.path() + "a.dll", "a");
+  test_support::MakeHardLink(source.path() + "linked.txt", elsewhere.path() + "secret.txt");
+  WriteFile(source.path() + "z.dll", "z");
+  PayloadSource held;
+  EXPECT_FALSE(held.Open(W(source.path() + "linked.txt")));
+  EXPECT_EQ(INVALID_HANDLE_VALUE, held.handle());
+  EXPECT_FALSE(CopyPayload(W(source.path()), W(target.path())));
+  EXPECT_EQ((std::vector<std::string>{"a.dll", "z.dll"}), Sorted(Walk(target.path(), true)));
+  EXPECT_TRUE(held.Open(W(source.path() + "a.dll")));  // a plain file is fine
+}
+
 class InstallFolderTest : public test_support::PlatformTest {
  protected:
   static std::string ProgramFiles() {
@@ -262,10 +355,10 @@ TEST_F(InstallFolderTest, VersionedFolderBelowProgramFiles) {
   made.push_back(ProgramFiles() + "\\" + base);
   SetupIniFile ini("[Common]\nInstallPath=" + base + "\\B\n");
   const std::string expected = ProgramFiles() + "\\" + base + "\\B\\1.0\\";
-  EXPECT_EQ(expected, U8(ResolveInstallFolder(L"1.0")));
+  EXPECT_EQ(expected, U8(ResolveInstallFolder(L"1.0").path));
   EXPECT_TRUE(FolderExists(expected));
   WriteFile(expected + "kept.txt", "k");
-  EXPECT_EQ(expected, U8(ResolveInstallFolder(L"1.0")));  // again: same text, folder untouched
+  EXPECT_EQ(expected, U8(ResolveInstallFolder(L"1.0").path));  // again: same text, folder untouched
   EXPECT_TRUE(FileExists(expected + "kept.txt"));
 }
 
@@ -273,12 +366,14 @@ TEST_F(InstallFolderTest, WithoutInstallPathTheVersionSitsBelowProgramFiles) {
   const std::string version = "FanSetupTests" + std::to_string(GetCurrentProcessId()) + "-2.0";
   made.push_back(ProgramFiles() + "\\" + version);
   SetupIniFile ini("[Common]\n");
-  EXPECT_EQ(ProgramFiles() + "\\" + version + "\\", U8(ResolveInstallFolder(W(version))));
+  EXPECT_EQ(ProgramFiles() + "\\" + version + "\\", U8(ResolveInstallFolder(W(version)).path));
 }
 
 TEST_F(InstallFolderTest, RefusedPathGivesNothing) {
   SetupIniFile ini("[Common]\nInstallPath=Bad|Name\n");
-  EXPECT_EQ(L"", ResolveInstallFolder(L"1.0"));
+  const InstallFolder folder = ResolveInstallFolder(L"1.0");
+  EXPECT_EQ(L"", folder.path);
+  EXPECT_FALSE(folder.refused);  // not led out: the platform said no
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // program's own version, error texts. Runs on both platforms.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <regex>
 #include <string>
 #include <vector>
@@ -96,7 +97,12 @@ TEST(FileVersionOfTest, ReadsTheFixedFileVersion) {
   EXPECT_EQ("", FileVersionOf(nullptr, 100));
 }
 
-class RunLogTest : public PlatformTest {};
+class RunLogTest : public PlatformTest {
+ protected:
+  // The program folder the logs are kept out of: none of the tests' own.
+  const std::wstring programFolder = L"C:\\NoSuchProgramFolder\\";
+  std::string refusal;
+};
 
 const std::regex kLine(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (.*))");
 
@@ -119,7 +125,7 @@ TEST_F(RunLogTest, WritesEachLineAtOnceAndReplacesAnEarlierFile) {
   EXPECT_FALSE(LogEnabled());
   {
     RunLog log;
-    ASSERT_TRUE(RunLog::OpenPath(W(path), log));
+    ASSERT_TRUE(RunLog::OpenPath(W(path), programFolder, log, &refusal));
     EXPECT_TRUE(LogEnabled());
     EXPECT_EQ(path, U8(log.path()));
     LogLine({"first event"});
@@ -148,7 +154,7 @@ TEST_F(RunLogTest, NamesInAnyScriptReadAsTheyAre) {
   const std::string path = folder.path() + "журнал 设置.log";
   {
     RunLog log;
-    ASSERT_TRUE(RunLog::OpenPath(W(path), log));
+    ASSERT_TRUE(RunLog::OpenPath(W(path), programFolder, log, &refusal));
     LogLine({"copying ", W("ソ.dll"), " into ", W("C:\\新機能\\表1\\"), ", version ", LogText::Ansi("caf\xE9"),
              " ", W("😀")});
   }
@@ -167,11 +173,38 @@ TEST_F(RunLogTest, ALogThatCannotBeCreatedIsNoLog) {
   };
   for (const auto& path : paths) {
     RunLog log;
-    EXPECT_FALSE(RunLog::OpenPath(W(path), log)) << path;
+    EXPECT_FALSE(RunLog::OpenPath(W(path), programFolder, log, &refusal)) << path;
     EXPECT_FALSE(log.is_open());
     EXPECT_FALSE(LogEnabled());
     LogLine({"goes nowhere"});  // and does not crash
   }
+}
+
+// No log in the program folder, whose every file is payload (setup.ini
+// among them), and none that replaces a file of more than one name: such a
+// file is left as it is, and no new one is made.
+TEST_F(RunLogTest, LogsThatWouldChangeOtherFilesAreRefused) {
+  ScratchFolder folder;
+  ScratchFolder logs;
+  test_support::WriteFile(folder.path() + "setup.ini", "[Common]\r\nversion=1.0\r\n");
+  test_support::WriteFile(logs.path() + "kept.txt", "kept");
+  test_support::MakeHardLink(logs.path() + "second.log", logs.path() + "kept.txt");
+  const std::string paths[] = {folder.path() + "setup.ini", folder.path() + "new.log", logs.path() + "second.log"};
+  for (const std::string& path : paths) {
+    RunLog log;
+    refusal.clear();
+    EXPECT_FALSE(RunLog::OpenPath(W(path), W(folder.path()), log, &refusal)) << path;
+    EXPECT_FALSE(refusal.empty()) << path;
+    EXPECT_FALSE(LogEnabled());
+  }
+  EXPECT_EQ("[Common]\r\nversion=1.0\r\n", ReadFile(folder.path() + "setup.ini"));
+  EXPECT_FALSE(FileExists(folder.path() + "new.log"));
+  EXPECT_EQ("kept", ReadFile(logs.path() + "kept.txt"));
+  // The program folder's name written otherwise is still the program folder.
+  RunLog log;
+  std::string upper = folder.path();
+  for (auto& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  EXPECT_FALSE(RunLog::OpenPath(W(folder.path() + "new.log"), W(upper), log, &refusal));
 }
 
 TEST_F(RunLogTest, EveryLogInTheTemporaryFolderIsANewFile) {
@@ -184,13 +217,13 @@ TEST_F(RunLogTest, EveryLogInTheTemporaryFolderIsANewFile) {
   std::string second;
   {
     RunLog log;
-    ASSERT_TRUE(RunLog::OpenNewInTemp(log));
+    ASSERT_TRUE(RunLog::OpenNewInTemp(programFolder, log, &refusal));
     first = U8(log.path());
     LogLine({"one"});
   }
   {
     RunLog log;
-    ASSERT_TRUE(RunLog::OpenNewInTemp(log));
+    ASSERT_TRUE(RunLog::OpenNewInTemp(programFolder, log, &refusal));
     second = U8(log.path());
     LogLine({"two"});
   }

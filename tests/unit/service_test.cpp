@@ -120,6 +120,22 @@ TEST_F(ServiceTest, LaunchOfAnExecutableNamedInAnyScript) {
   EXPECT_TRUE(test_support::ServiceStandInRan(folder));
 }
 
+// A value that names another folder is not run, though a program is there:
+// setup.ini may have been changed after the run looked at it.
+TEST_F(ServiceTest, LaunchRefusesAnExecutionThatLeadsOut) {
+  ScratchFolder folder;
+  test_support::MakeFolder(folder.path() + "sub");
+  test_support::PlaceServiceStandIn(folder.path() + "sub\\svc.exe");
+  SetupIniFile ini("[Common]\nExecution=sub\\svc.exe\n");
+  EXPECT_FALSE(ExecutionKeepsToItsRule());
+  EXPECT_FALSE(LaunchServiceExecutable(W(folder.path())));
+  EXPECT_FALSE(test_support::ServiceStandInRan(folder.path() + "sub\\"));
+  ini.Rewrite("[Common]\nExecution=svc.exe\n");
+  EXPECT_TRUE(ExecutionKeepsToItsRule());
+  EXPECT_TRUE(LaunchServiceExecutable(W(folder.path() + "sub\\")));  // from its own folder it runs
+  EXPECT_TRUE(test_support::ServiceStandInRan(folder.path() + "sub\\"));
+}
+
 TEST_F(ServiceTest, LaunchOfAMissingExecutableFails) {
   ScratchFolder folder;
   SetupIniFile ini("[Common]\nExecution=absent.exe\n");

@@ -40,10 +40,14 @@ TEST_F(SetupRunTest, DecisionTable) {
     int exitCode;
     std::vector<std::string> calls;
     bool recorded;
+    bool executionKeepsToRule = true;
+    bool installFolderRefused = false;
   };
   const std::string folder = "C:\\Program Files\\Fan\\2.0\\";
   const std::string copy = "CopyPayload(C:\\Setup\\," + folder + ")";
   const std::string launch = "LaunchServiceExecutable(" + folder + ")";
+  const std::string check = "ExecutionKeepsToItsRule";
+  const std::string resolve = "ResolveInstallFolder(2.0)";
   const std::vector<std::string> gate = {"InitializeComponentModel", "AcpiInit", "ReadMbifValues(0)"};
   auto with = [&gate](std::vector<std::string> rest) {
     std::vector<std::string> all = gate;
@@ -55,23 +59,22 @@ TEST_F(SetupRunTest, DecisionTable) {
       {"nothing to do", 0x200, "2.0", "2.0", {true}, true, true, true, 0,
        with({"ReadSetupVersion", "ReadInstalledVersion", "IsServiceInstalled"}), false},
       {"copy fails", 0x200, "1.0", "2.0", {true}, false, true, true, -1,
-       with({"ReadSetupVersion", "ReadInstalledVersion", "ResolveInstallFolder(2.0)", "ModuleDirectory", copy}),
-       false},
+       with({"ReadSetupVersion", "ReadInstalledVersion", check, resolve, "ModuleDirectory", copy}), false},
       {"launch fails", 0x200, "1.0", "2.0", {false}, true, false, true, 0,
-       with({"ReadSetupVersion", "ReadInstalledVersion", "ResolveInstallFolder(2.0)", "ModuleDirectory", copy,
-             launch, "IsServiceInstalled"}),
+       with({"ReadSetupVersion", "ReadInstalledVersion", check, resolve, "ModuleDirectory", copy, launch,
+             "IsServiceInstalled"}),
        false},
       {"key not created", 0x200, "1.0", "2.0", {true}, true, true, false, 0,
-       with({"ReadSetupVersion", "ReadInstalledVersion", "ResolveInstallFolder(2.0)", "ModuleDirectory", copy,
-             launch, "IsServiceInstalled", "ReadRegistryKey", "RecordInstall(KEY)"}),
+       with({"ReadSetupVersion", "ReadInstalledVersion", check, resolve, "ModuleDirectory", copy, launch,
+             "IsServiceInstalled", "ReadRegistryKey", "RecordInstall(KEY)"}),
        false},
       {"installed and recorded", 0x200, "1.0", "2.0", {true}, true, true, true, 0,
-       with({"ReadSetupVersion", "ReadInstalledVersion", "ResolveInstallFolder(2.0)", "ModuleDirectory", copy,
-             launch, "IsServiceInstalled", "ReadRegistryKey", "RecordInstall(KEY)"}),
+       with({"ReadSetupVersion", "ReadInstalledVersion", check, resolve, "ModuleDirectory", copy, launch,
+             "IsServiceInstalled", "ReadRegistryKey", "RecordInstall(KEY)"}),
        true},
       {"same version, service missing", 0x200, "2.0", "2.0", {false, true}, true, true, true, 0,
-       with({"ReadSetupVersion", "ReadInstalledVersion", "IsServiceInstalled", "ResolveInstallFolder(2.0)",
-             "ModuleDirectory", copy, launch, "IsServiceInstalled", "ReadRegistryKey", "RecordInstall(KEY)"}),
+       with({"ReadSetupVersion", "ReadInstalledVersion", "IsServiceInstalled", check, resolve, "ModuleDirectory",
+             copy, launch, "IsServiceInstalled", "ReadRegistryKey", "RecordInstall(KEY)"}),
        true},
       {"no version offered, service present", 0x200, "", "", {true}, true, true, true, 0,
        with({"ReadSetupVersion", "ReadInstalledVersion", "IsServiceInstalled"}), false},
@@ -79,6 +82,14 @@ TEST_F(SetupRunTest, DecisionTable) {
        with({"ReadSetupVersion", "ReadInstalledVersion", "IsServiceInstalled"}), false},
       {"offered version names the folder above", 0x200, "", "..", {false}, true, true, true, -1,
        with({"ReadSetupVersion", "ReadInstalledVersion"}), false},
+      // Settings that lead out of their folders: nothing made, copied, run
+      // or recorded.
+      {"Execution breaks its rule", 0x200, "1.0", "2.0", {true}, true, true, true, -1,
+       with({"ReadSetupVersion", "ReadInstalledVersion", check}), false, false},
+      {"InstallPath leads out", 0x200, "1.0", "2.0", {true}, true, true, true, -1,
+       with({"ReadSetupVersion", "ReadInstalledVersion", check, resolve}), false, true, true},
+      {"Execution breaks its rule, service missing", 0x200, "2.0", "2.0", {false}, true, true, true, -1,
+       with({"ReadSetupVersion", "ReadInstalledVersion", "IsServiceInstalled", check}), false, false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -91,6 +102,8 @@ TEST_F(SetupRunTest, DecisionTable) {
     ops.copyResult = row.copy;
     ops.launchResult = row.launch;
     ops.createKey = row.createKey;
+    ops.executionKeepsToRule = row.executionKeepsToRule;
+    ops.installFolderRefused = row.installFolderRefused;
     ops.registryKey = rowKey.path();
     ops.installFolder = folder;
     std::vector<std::string> expected = row.calls;

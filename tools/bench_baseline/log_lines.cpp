@@ -1,6 +1,6 @@
 // log_lines.exe: times the run log's own work, the part of `setup.exe /LOG`
 // that a run without the switch does not do. Opens a log at <path> as /LOG
-// does (replacing the file) and writes <count> lines through the product's
+// does (emptying the file) and writes <count> lines through the product's
 // RunLog, each shaped like a line of a deployment ("copying
 // payload00042.bin", time stamp first), timed from before the log is opened
 // to after it is closed.
@@ -34,6 +34,15 @@ std::wstring PayloadName(unsigned number) {
   return L"payload" + digits + L".bin";
 }
 
+// The folder of this program, as setup.exe keeps its own program folder out
+// of its log's way.
+std::wstring OwnFolder() {
+  wchar_t path[MAX_PATH] = {};
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  const std::wstring text(path, length < MAX_PATH ? length : 0);
+  return text.substr(0, text.rfind(L'\\') + 1);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -53,8 +62,10 @@ int main(int argc, char** argv) {
   {
     vantu::RunLog log;
     wchar_t path[MAX_PATH] = {};
-    if (!MultiByteToWideChar(CP_ACP, 0, argv[1], -1, path, MAX_PATH) || !vantu::RunLog::OpenPath(path, log)) {
-      std::fprintf(stderr, "log_lines.exe: cannot create %s (error %lu)\n", argv[1], GetLastError());
+    std::string refusal = "no path";
+    if (!MultiByteToWideChar(CP_ACP, 0, argv[1], -1, path, MAX_PATH) ||
+        !vantu::RunLog::OpenPath(path, OwnFolder(), log, &refusal)) {
+      std::fprintf(stderr, "log_lines.exe: cannot create %s: %s\n", argv[1], refusal.c_str());
       return 1;
     }
     for (unsigned long i = 0; i < count; ++i) vantu::LogLine({"copying ", PayloadName(i)});

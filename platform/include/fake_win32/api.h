@@ -104,6 +104,7 @@ typedef SC_HANDLE__* SC_HANDLE;
 #define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_MORE_DATA 234L
 #define ERROR_DIRECTORY 267L
+#define ERROR_NOT_SUPPORTED 50L
 #define ERROR_SERVICE_DOES_NOT_EXIST 1060L
 #define ERROR_SERVICE_EXISTS 1073L
 #define ERROR_SERVICE_MARKED_FOR_DELETE 1072L
@@ -313,6 +314,17 @@ BOOL WINAPI CloseHandle(HANDLE handle);
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
 DWORD WINAPI GetCurrentProcessId();
+// The current process's pseudo handle.
+HANDLE WINAPI GetCurrentProcess();
+
+// Functions of a module found at run time. kernel32 is the one module that
+// GetModuleHandleW knows; which of its functions GetProcAddress finds is set
+// through the control API (none after a reset: an older Windows).
+typedef intptr_t(WINAPI* FARPROC)();
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_PROC_NOT_FOUND 127L
+HMODULE WINAPI GetModuleHandleW(LPCWSTR moduleName);
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);
 
 // Named mutexes: a machine-wide guard. A wait on a mutex that another
 // process owns and ends without releasing returns WAIT_ABANDONED, and the
@@ -348,7 +360,12 @@ BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR tex
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
 #define FILE_ATTRIBUTE_ARCHIVE 0x00000020u
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400u
 #define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFu
+
+// The kind of a reparse point: dwReserved0 of its find data.
+#define IO_REPARSE_TAG_MOUNT_POINT 0xA0000003u
+#define IO_REPARSE_TAG_SYMLINK 0xA000000Cu
 
 struct WIN32_FIND_DATAA {
   DWORD dwFileAttributes;
@@ -390,14 +407,31 @@ BOOL WINAPI CopyFileW(LPCWSTR existingFileName, LPCWSTR newFileName, BOOL failIf
 BOOL WINAPI SetFileAttributesW(LPCWSTR fileName, DWORD attributes);
 DWORD WINAPI GetFileAttributesW(LPCWSTR fileName);
 
-// Writing one file from start to end (the run log): no reading, no seeking.
+// Opening files and folders. Data is written from the start (the run log);
+// a handle opened for reading is held (the payload's sources, setup.ini of a
+// sealed run), asked about, and read (ReadFile, file_read_api.h). Sharing between the handles is enforced, as on
+// Windows: an open that the share mode of another handle on the same file
+// does not allow fails with ERROR_SHARING_VIOLATION, and so does a copy onto
+// or out of such a file.
+#define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
+#define FILE_READ_DATA 0x0001u
+#define FILE_LIST_DIRECTORY 0x0001u
+#define FILE_WRITE_DATA 0x0002u
+#define FILE_APPEND_DATA 0x0004u
+#define FILE_EXECUTE 0x0020u
+#define FILE_READ_ATTRIBUTES 0x0080u
 #define FILE_SHARE_READ 0x00000001u
 #define FILE_SHARE_WRITE 0x00000002u
 #define FILE_SHARE_DELETE 0x00000004u
 #define CREATE_NEW 1u
 #define CREATE_ALWAYS 2u
 #define OPEN_EXISTING 3u
+#define OPEN_ALWAYS 4u
+// Needed to open a folder.
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
+// Opens a reparse point itself rather than what it leads to.
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
 #define ERROR_ALREADY_EXISTS 183L
 
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
@@ -405,6 +439,52 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
 HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
                           DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPVOID overlapped);
+// Cuts the file at the handle's position (0 for a handle that has written
+// nothing yet).
+BOOL WINAPI SetEndOfFile(HANDLE file);
+
+struct BY_HANDLE_FILE_INFORMATION {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD dwVolumeSerialNumber;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD nNumberOfLinks;
+  DWORD nFileIndexHigh;
+  DWORD nFileIndexLow;
+};
+typedef BY_HANDLE_FILE_INFORMATION* LPBY_HANDLE_FILE_INFORMATION;
+// What the handle is open on: a reparse point opened as such carries
+// FILE_ATTRIBUTE_REPARSE_POINT; a file's number of names (hard links) is its
+// host file's.
+BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information);
+
+enum FILE_INFO_BY_HANDLE_CLASS { FileNameInfo = 2 };
+struct FILE_NAME_INFO {
+  DWORD FileNameLength;  // in bytes
+  WCHAR FileName[1];
+};
+// FileNameInfo only: the path of what the handle is open on below its
+// volume's root (\a\b.txt), every link resolved, however long.
+BOOL WINAPI GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS informationClass, LPVOID information,
+                                         DWORD size);
+
+#define FILE_NAME_NORMALIZED 0x0u
+#define VOLUME_NAME_DOS 0x0u
+// "\\?\C:\..." : the path of what the handle is open on, every link on the
+// way resolved. A host path outside the platform's drives shows as on drive
+// Z:, as Wine shows the host's root. Only FILE_NAME_NORMALIZED |
+// VOLUME_NAME_DOS (0) is known.
+DWORD WINAPI GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD flags);
+// The absolute form of a path (against the current folder), "." and ".."
+// taken out, "/" read as a backslash; a trailing separator stays. No file is looked at.
+DWORD WINAPI GetFullPathNameW(LPCWSTR fileName, DWORD size, LPWSTR buffer, LPWSTR* filePart);
+// There are no short names here: an existing path comes back as it is;
+// ERROR_FILE_NOT_FOUND when nothing is there.
+DWORD WINAPI GetLongPathNameW(LPCWSTR shortPath, LPWSTR longPath, DWORD size);
+
 // The temporary folder, with its trailing backslash: C:\windows\temp\ here.
 DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer);
 DWORD WINAPI GetTempPathW(DWORD size, LPWSTR buffer);
@@ -458,6 +538,26 @@ HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type);
 HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource);
 LPVOID WINAPI LockResource(HGLOBAL data);
 DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource);
+
+// ---------------------------------------------------------------------------
+// The process's token: whose account the process runs as (the local system
+// account, or an administrator, as the control API says).
+// ---------------------------------------------------------------------------
+#define TOKEN_QUERY 0x0008u
+typedef void* PSID;
+struct SID_AND_ATTRIBUTES {
+  PSID Sid;
+  DWORD Attributes;
+};
+struct TOKEN_USER {
+  SID_AND_ATTRIBUTES User;
+};
+enum TOKEN_INFORMATION_CLASS { TokenUser = 1 };
+enum WELL_KNOWN_SID_TYPE { WinLocalSystemSid = 22, WinBuiltinAdministratorsSid = 26 };
+BOOL WINAPI OpenProcessToken(HANDLE process, DWORD desiredAccess, PHANDLE token);
+BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass, LPVOID information,
+                                DWORD length, LPDWORD returnLength);
+BOOL WINAPI IsWellKnownSid(PSID sid, WELL_KNOWN_SID_TYPE type);
 
 // ---------------------------------------------------------------------------
 // Windows and shell

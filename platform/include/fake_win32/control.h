@@ -118,6 +118,35 @@ std::string WindowsFolder();
 void HoldOpen(const std::string& windowsPath);
 void LetGo(const std::string& windowsPath);
 
+// Links, each a symbolic link of the host at `windowsPath` that leads to
+// `target` (a Windows path; it need not exist). With a reparse tag
+// (IO_REPARSE_TAG_SYMLINK, IO_REPARSE_TAG_MOUNT_POINT or any other), the
+// name is a reparse point as Windows shows one: listed with
+// FILE_ATTRIBUTE_REPARSE_POINT and the tag in dwReserved0 (a folder when the
+// target is one, or for a mount point), dangling or not, and opened as itself
+// with FILE_FLAG_OPEN_REPARSE_POINT; without it (0), the name is what Wine
+// makes of a Unix symbolic link: a link to a file is listed and opened as
+// that file, a link to a folder is listed as a folder with
+// FILE_ATTRIBUTE_REPARSE_POINT and no tag, a dangling link is not listed,
+// and every open goes through to the target.
+void MakeLink(const std::string& windowsPath, const std::string& target, DWORD reparseTag);
+
+// A second name for an existing file (a hard link of the host).
+void MakeHardLink(const std::string& windowsPath, const std::string& existing);
+
+// ---------------------------------------------------------------------------
+// kernel32's functions that GetProcAddress finds (none after Reset): any of
+// "GetTempPath2W" and "SetProcessMitigationPolicy". Each is in the call log
+// under its own name when called.
+// ---------------------------------------------------------------------------
+void ProvideKernel32Function(const std::string& name);
+
+// The account the process runs as: the local system account (true), or an
+// administrator's (false, after Reset). GetTempPath2W answers
+// C:\windows\SystemTemp\ for the first, as GetTempPathW for the second.
+void SetRunningAsLocalSystem(bool system);
+bool RunningAsLocalSystem();
+
 // ---------------------------------------------------------------------------
 // Processes. The program of a new process is the first token of its command
 // line (quoted or up to the first blank); it must name an existing file. The

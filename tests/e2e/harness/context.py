@@ -75,8 +75,9 @@ class RunResult:
     boxes: list[Box]
     timed_out: bool
     killed: bool = False  # terminated on request (PendingRun.kill)
-    stdout: str = ""  # the program's standard output and error, when asked for
+    stdout: str = ""  # the program's standard output and error, when asked for (`output=True`)
     stderr: str = ""
+    output: str = ""  # what the program (and runner.exe) wrote where nothing else was asked for
 
     def texts(self) -> list[str]:
         return [box.text for box in self.boxes]
@@ -112,9 +113,10 @@ class PendingRun:
         if self.streams:
             stdout, stderr = (p.read_bytes().decode("utf-8", errors="replace") if p.exists() else ""
                               for p in self.streams)
+        output = self.output.read_text(encoding="utf-8", errors="replace") if self.output.exists() else ""
         return RunResult(exit_code=raw["exitCode"], timed_out=raw["timedOut"], killed=raw.get("killed", False),
                          boxes=[Box(b["caption"], b["text"], b["buttons"], b["icon"]) for b in raw["boxes"]],
-                         stdout=stdout, stderr=stderr)
+                         stdout=stdout, stderr=stderr, output=output)
 
 
 @dataclass

@@ -1,0 +1,47 @@
+// What an open handle really is and where it really leads: the checks that
+// let setup.exe, which runs with administrator rights, open a name in a
+// folder that other programs may change (the program folder, a log's
+// folder) without being led through a link to some other file.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace vantu {
+
+// The path of what `handle` is open on, every link on the way resolved, as
+// GetFinalPathNameByHandleW tells it and PathFromFinalPath shapes it
+// (C:\a\b, \\server\share\b); empty when the platform cannot tell, with the
+// reason in `error` when given.
+std::wstring FinalPathOf(HANDLE handle, DWORD* error = nullptr);
+
+// What CheckOpenedFile found.
+struct OpenedFileCheck {
+  enum class Kind {
+    kPlainFile,    // a file, not a link, of one name, where it was looked for
+    kUnknown,      // the platform could not tell (`error`)
+    kFolder,       // a folder
+    kReparsePoint, // a reparse point itself (a symbolic link, a junction, ...)
+    kSeveralNames, // a file with more than one name (`names`): a hard link
+    kElsewhere,    // the handle leads to `finalPath`, not to the name opened
+  };
+  Kind kind = Kind::kUnknown;
+  DWORD error = 0;
+  DWORD names = 0;
+  std::wstring finalPath;
+
+  bool plain_file() const { return kind == Kind::kPlainFile; }
+  // What was found, in UTF-8, for the log: "it is a reparse point (a link)".
+  std::string Describe() const;
+};
+
+// Checks that `handle` (opened with FILE_FLAG_OPEN_REPARSE_POINT) is open on
+// a plain file of one name whose final path is `expectedPath`. Only the
+// last: Wine shows a Unix symbolic link to a file as that file, and only its
+// final path gives it away. Where the platform tells no final path for a
+// path that long (Wine, beyond MAX_PATH), the path below the volume's root
+// is compared instead.
+OpenedFileCheck CheckOpenedFile(HANDLE handle, const std::wstring& expectedPath);
+
+}  // namespace vantu
