@@ -23,6 +23,12 @@ that drift of the machine's speed falls on both alike:
               CopyFileA per file); the copy is timed from outside by inotify
               on the target folder, first file created to last file closed;
               the whole processes are timed too
+  sealed      at the main payload only: the same fresh install by a
+              setup.exe sealed over its program folder (scripts/seal), which
+              checks every listed file in the install folder before the
+              launch, against the unsealed run plus hash_floor.exe hashing
+              the same files there; whole processes; beside it, the
+              provider's throughput under Wine against sha256sum's natively
   size        setup.exe as built, with a link map of what takes the space
 
 and the no-op run and the deployment again for each payload size, to show
@@ -63,6 +69,10 @@ from harness.wine import Prefix, Template, WineError  # noqa: E402
 TOOLS_DIR = r"C:\Bench\Tools"
 NOOP_DIR = r"C:\Bench\NoOp"
 DEPLOY_DIR = r"C:\Bench\Deploy"
+# The deployment program folder's files again (hard links), with setup.exe
+# sealed over them: the same fresh install into the same install folder.
+SEALED_DIR = r"C:\Bench\Sealed"
+SEALED_LOG = r"C:\Bench\sealed.log"
 POOL_DIR = r"C:\Bench\Pool"
 # The no-op floor once more, in a folder of its own that holds nothing else
 # but setup.ini: shows what the size of the program folder costs.
@@ -111,7 +121,11 @@ DEPLOY_TIMEOUT_BASE = 60
 DEPLOY_TIMEOUT_PER_FILE = 0.02
 
 BENCH_TOOLS = ("launch_timer", "bridge_floor", "noop_floor", "noop_floor_linked", "noop_floor_admin", "copy_floor",
-               "copy_floor_admin")
+               "copy_floor_admin", "hash_floor")
+PARTS = ("size", "bridge", "noop", "deploy", "sealed")
+HASH_TIMEOUT = 120
+# The SHA-256 of the same files on the Linux side, for the provider's throughput.
+NATIVE_SHA256 = "sha256sum"
 
 
 class BenchError(RuntimeError):
@@ -151,6 +165,17 @@ class Results:
     noop_steps: dict[str, float] = field(default_factory=dict)
     copy: dict[int, Figure] = field(default_factory=dict)
     whole: dict[int, Figure] = field(default_factory=dict)
+    # The sealed deployment at the main payload: subject = the sealed run,
+    # floor = per round the unsealed run + hash_floor.exe's time; extra:
+    # "unsealed", "hash", "native" (sha256sum), "sealed copy", "unsealed copy"
+    # (inotify spans). None when not measured.
+    sealed: Figure | None = None
+    sealed_files: int = 0  # files the seal lists
+    sealed_bytes: int = 0  # their bytes: what each hashing reads
+    native_tool: str = ""  # the version line of NATIVE_SHA256
+    # The check of the install folder inside the untimed sealed run with
+    # /LOG: from its line "copy finished" to "the install folder matches".
+    sealed_check_logged: float = float("nan")
     payload_bytes: dict[int, int] = field(default_factory=dict)
     copied_files: dict[int, int] = field(default_factory=dict)
     size: dict = field(default_factory=dict)
@@ -474,6 +499,124 @@ class Bench:
         log(f"deployment, {count} files: copy {copy.subject.median:.3f} s vs {copy.floor.median:.3f} s; "
             f"whole run {whole.subject.median:.3f} s vs {whole.floor.median:.3f} s")
 
+    def lay_out_sealed(self) -> list[str]:
+        """SEALED_DIR: every file of the deployment program folder but
+        setup.exe (hard links), and setup.exe sealed over them by
+        scripts/seal. Returns the names the seal lists."""
+        source = self.host(DEPLOY_DIR)
+        folder = self.host(SEALED_DIR)
+        if folder.exists():
+            shutil.rmtree(folder)
+        folder.mkdir(parents=True)
+        for path in source.iterdir():
+            if path.is_file() and path.name.lower() != "setup.exe":
+                os.link(path, folder / path.name)
+        completed = subprocess.run([sys.executable, str(SOURCE_ROOT / "scripts" / "seal"), str(folder),
+                                    str(self.build / "setup" / "setup.exe"), str(folder / "setup.exe")],
+                                   stdin=subprocess.DEVNULL, capture_output=True, text=True)
+        if completed.returncode != 0:
+            raise BenchError(f"scripts/seal exited with {completed.returncode}: {completed.stderr.strip()}")
+        return sorted(p.name for p in folder.iterdir() if p.is_file() and p.name.lower() != "setup.exe")
+
+    def sealed(self, results: Results, count: int) -> None:
+        """The sealed deployment against the unsealed one plus the hashing
+        of the same files, alternating round by round; the native SHA-256
+        of the same files after each hashing."""
+        target = self.host(self.deploy_target)
+        listed = self.lay_out_sealed()
+        sealed_dir = self.host(SEALED_DIR)
+        listed_bytes = sum((sealed_dir / name).stat().st_size for name in listed)
+        listed_names = set(listed)
+        copied = listed_names | {"setup.exe"}
+        timeout = DEPLOY_TIMEOUT_BASE + DEPLOY_TIMEOUT_PER_FILE * count
+        figure = Figure(extra={name: Series() for name in ("unsealed", "hash", "native", "sealed copy",
+                                                           "unsealed copy")})
+        watch = FolderWatch(target)
+        try:
+            def empty() -> None:
+                for old in target.iterdir():
+                    old.unlink()
+                os.sync()  # no write-back of earlier runs during this one
+                watch.take()
+
+            def deploy(folder: str, args: list[str] | None = None) -> tuple[float, float]:
+                seconds, code, _ = self.launch(rf"{folder}\setup.exe", args, prepare=empty, timeout_s=timeout)
+                profile = copy_profile(watch.take(), copied)
+                if code != 0 or profile.files != len(copied):
+                    raise BenchError(f"sealed deployment: {folder}\\setup.exe exited with {code:#x} after writing "
+                                     f"{profile.files} of {len(copied)} files")
+                return seconds, profile.span
+
+            def hash_floor() -> float:
+                # The sealed run checks the listed files only: not its own
+                # image, nor the stand-in service's log of its launch.
+                for path in target.iterdir():
+                    if path.name not in listed_names:
+                        path.unlink()
+                _seconds, code, out = self.launch(rf"{TOOLS_DIR}\hash_floor.exe", [self.deploy_target],
+                                                  timeout_s=HASH_TIMEOUT)
+                lines = out.strip().splitlines()
+                row = json.loads(lines[-1]) if code == 0 and lines else {}
+                if row.get("files") != len(listed) or row.get("bytes") != listed_bytes:
+                    raise BenchError(f"hash_floor.exe exited with {code:#x} after {row or out[-300:]!r}; expected "
+                                     f"{len(listed)} files, {listed_bytes} bytes")
+                return row["us"] / 1e6
+
+            def native() -> float:
+                command = [NATIVE_SHA256, "--", *(str(target / name) for name in listed)]
+                began = time.perf_counter()
+                completed = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True)
+                took = time.perf_counter() - began
+                if completed.returncode != 0 or len(completed.stdout.splitlines()) != len(listed):
+                    raise BenchError(f"{NATIVE_SHA256} exited with {completed.returncode}: "
+                                     f"{completed.stderr.decode(errors='replace')[-300:]}")
+                return took
+
+            # Untimed first, one of each side; the sealed one with a log
+            # that must show the seal in force: setup.ini checked at the
+            # start and every listed file in the install folder before the
+            # launch.
+            log_file = self.host(SEALED_LOG)
+            log_file.unlink(missing_ok=True)
+            deploy(SEALED_DIR, [f"/LOG={SEALED_LOG}"])
+            text = log_file.read_text(encoding="utf-8-sig", errors="replace") if log_file.exists() else ""
+            for line in (f"sealed: {len(listed)} files; setup.ini matches the seal",
+                         f"the install folder matches the seal: {len(listed)} sealed files"):
+                if line not in text:
+                    raise BenchError(f"sealed deployment: the sealed run's log ({log_file}) lacks {line!r}: the "
+                                     "run did not check what the seal lists")
+            results.sealed_check_logged = logged_span(text, "copy finished: ", "the install folder matches the seal: ")
+            deploy(DEPLOY_DIR)
+            hash_floor()
+            native()
+            for name in alternating(["sealed", "floor"], self.args.sealed_runs):
+                if name == "sealed":
+                    seconds, span = deploy(SEALED_DIR)
+                    figure.subject.add(seconds)
+                    figure.extra["sealed copy"].add(span)
+                else:
+                    seconds, span = deploy(DEPLOY_DIR)
+                    hashing = hash_floor()
+                    figure.floor.add(seconds + hashing)
+                    figure.extra["unsealed"].add(seconds)
+                    figure.extra["unsealed copy"].add(span)
+                    figure.extra["hash"].add(hashing)
+                    figure.extra["native"].add(native())
+        finally:
+            watch.close()
+            for old in target.iterdir():
+                old.unlink()
+            shutil.rmtree(sealed_dir, ignore_errors=True)  # the other figures' prefix as it was
+        results.sealed = figure
+        results.sealed_files = len(listed)
+        results.sealed_bytes = listed_bytes
+        results.native_tool = first_line([NATIVE_SHA256, "--version"])
+        hashing = figure.extra["hash"].median
+        log(f"sealed deployment, {count} files: sealed {figure.subject.median:.3f} s vs unsealed "
+            f"{figure.extra['unsealed'].median:.3f} s + hashing {hashing:.3f} s "
+            f"({listed_bytes / hashing / 1e6:.0f} MB/s; {NATIVE_SHA256} "
+            f"{listed_bytes / figure.extra['native'].median / 1e6:.0f} MB/s)")
+
     def size(self, results: Results) -> None:
         built = self.build / "setup" / "setup.exe"
         exe, map_path = linkmap.relink_with_map(self.build, self.build / "bench-size")
@@ -493,6 +636,23 @@ class Bench:
             "map_sections": linkmap.by_section(contributions),
             "map": map_path,
         }
+
+
+def logged_span(text: str, first: str, last: str) -> float:
+    """Seconds between the run log's first line holding `first` and the
+    next line after it holding `last` (each line begins with its local time,
+    "YYYY-MM-DD hh:mm:ss.mmm "); NaN when either is missing."""
+    began = None
+    for line in text.splitlines():
+        try:
+            stamp = datetime.datetime.strptime(line[:23], "%Y-%m-%d %H:%M:%S.%f")
+        except ValueError:
+            continue
+        if began is None and first in line[24:]:
+            began = stamp
+        elif began is not None and last in line[24:]:
+            return (stamp - began).total_seconds()
+    return float("nan")
 
 
 def first_line(command: list[str], env: dict[str, str] | None = None) -> str:
@@ -560,6 +720,9 @@ def measure(args: argparse.Namespace, build: Path, lane: Lane, work: Path, paylo
                 bench.noop(results, count)
             if "deploy" in parts:
                 bench.deployment(results, count, first=count == payloads[0])
+            if "sealed" in parts and count == args.main_files:
+                log("sealed deployment")
+                bench.sealed(results, count)
     finally:
         bench.stop()
         LANE_TAG = ""
@@ -593,14 +756,19 @@ def main() -> int:
                         help="deployment runs per side, payloads up to the main one")
     parser.add_argument("--copy-runs-large", type=int, default=3,
                         help="deployment runs per side, payloads above the main one (growth rows only)")
-    parser.add_argument("--parts", default="size,bridge,noop,deploy",
-                        help="what to measure; results.md is written only when all are")
+    parser.add_argument("--sealed-runs", type=int, default=12,
+                        help="rounds of the sealed deployment (a sealed run, an unsealed run and the hashing each)")
+    parser.add_argument("--parts", default=",".join(PARTS),
+                        help="what to measure, of " + ", ".join(PARTS) + "; results.md is written only when all are")
     parser.add_argument("--keep", action="store_true", help="keep the prefixes")
     parser.add_argument("--command", default="scripts/bench", help="the command to name in the results")
     parser.add_argument("--build-seconds", type=float, default=None, help="how long bootstrap and build took")
     args = parser.parse_args()
     payloads = sorted({int(p) for p in args.payloads.split(",")} | {args.main_files})
-    if min(args.bridge_runs, args.noop_runs, args.noop_runs_main, args.copy_runs) < 5:
+    unknown = set(args.parts.split(",")) - set(PARTS)
+    if unknown:
+        parser.error(f"--parts: no such part {', '.join(sorted(unknown))} (parts: {', '.join(PARTS)})")
+    if min(args.bridge_runs, args.noop_runs, args.noop_runs_main, args.copy_runs, args.sealed_runs) < 5:
         parser.error("at least 5 runs per side")
     if args.copy_runs_large < 3:
         parser.error("at least 3 runs per side for the large payloads")
@@ -635,6 +803,10 @@ def main() -> int:
             print("bench: not built: " + ", ".join(map(str, missing)), file=sys.stderr)
             return 2
 
+    if "sealed" in args.parts.split(",") and not shutil.which(NATIVE_SHA256):
+        print(f"bench: {NATIVE_SHA256} not found: the sealed deployment compares its throughput", file=sys.stderr)
+        return 2
+
     started = time.monotonic()
     session = Session(started=datetime.datetime.now(datetime.timezone.utc), args=args, runs=[], skipped=skipped,
                       machine=machine_facts())
@@ -648,7 +820,7 @@ def main() -> int:
             print(f"bench: lane {lane.name}: {error}", file=sys.stderr)
             return 1
     session.seconds = time.monotonic() - started
-    if set(args.parts.split(",")) != {"size", "bridge", "noop", "deploy"}:
+    if set(args.parts.split(",")) != set(PARTS):
         log(f"only {args.parts} measured ({session.seconds:.0f} s); {args.out} left as it was")
         print("\n".join(report.raw(results) for results in session.runs), flush=True)
         return 0

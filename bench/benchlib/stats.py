@@ -62,3 +62,24 @@ def median_interval(values: list[float], share: float = 0.90, draws: int = 2000)
     medians = sorted(statistics.median(pick.choices(values, k=len(values))) for _ in range(draws))
     cut = int(draws * (1 - share) / 2)
     return medians[cut], medians[draws - 1 - cut]
+
+
+def ratio_interval(subject: Series, parts: list[Series], share: float = 0.90,
+                   draws: int = 2000) -> tuple[float, float]:
+    """Where the median of `subject` over the sum of the medians of `parts`
+    lies with the given confidence. Run i of every series was made in round
+    i, so whole rounds are resampled (bootstrap, a fixed seed): drift that
+    fell on one round falls on both sides of the ratio alike."""
+    rounds = len(subject)
+    if rounds == 0 or not parts or any(len(part) != rounds for part in parts):
+        raise ValueError(f"{rounds} subject runs against parts of {[len(part) for part in parts]} runs: "
+                         "one run of each per round")
+    pick = random.Random(1)
+    ratios = []
+    for _ in range(draws):
+        chosen = pick.choices(range(rounds), k=rounds)
+        floor = sum(statistics.median(part.values[i] for i in chosen) for part in parts)
+        ratios.append(statistics.median(subject.values[i] for i in chosen) / floor)
+    ratios.sort()
+    cut = int(draws * (1 - share) / 2)
+    return ratios[cut], ratios[draws - 1 - cut]
