@@ -43,19 +43,34 @@ std::wstring FinalPathOf(HANDLE handle, DWORD* error) {
   return std::wstring();
 }
 
+bool QueryFileFacts(HANDLE handle, FileFacts* facts) {
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  FILE_STANDARD_INFO standard{};
+  if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) ||
+      !GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard)) {
+    return false;
+  }
+  facts->attributes = tag.FileAttributes;
+  facts->reparseTag = tag.ReparseTag;
+  facts->names = standard.NumberOfLinks;
+  facts->size = standard.Directory ? 0 : static_cast<uint64_t>(standard.EndOfFile.QuadPart);
+  if (standard.Directory) facts->attributes |= FILE_ATTRIBUTE_DIRECTORY;
+  return true;
+}
+
 OpenedFileCheck CheckOpenedFile(HANDLE handle, const std::wstring& expectedPath) {
   OpenedFileCheck check;
-  BY_HANDLE_FILE_INFORMATION information{};
-  if (!GetFileInformationByHandle(handle, &information)) {
+  FileFacts facts;
+  if (!QueryFileFacts(handle, &facts)) {
     check.error = GetLastError();
     return check;
   }
-  check.names = information.nNumberOfLinks;
-  if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+  check.names = facts.names;
+  if (facts.reparse_point()) {
     check.kind = OpenedFileCheck::Kind::kReparsePoint;
-  } else if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+  } else if (facts.folder()) {
     check.kind = OpenedFileCheck::Kind::kFolder;
-  } else if (information.nNumberOfLinks != 1) {
+  } else if (facts.names != 1) {
     check.kind = OpenedFileCheck::Kind::kSeveralNames;
   } else {
     DWORD error = 0;

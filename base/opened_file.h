@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 namespace vantu {
@@ -15,6 +16,24 @@ namespace vantu {
 // (C:\a\b, \\server\share\b); empty when the platform cannot tell, with the
 // reason in `error` when given.
 std::wstring FinalPathOf(HANDLE handle, DWORD* error = nullptr);
+
+// What an open handle is: its attributes (FILE_ATTRIBUTE_REPARSE_POINT for a
+// reparse point opened as itself, FILE_ATTRIBUTE_DIRECTORY), its reparse
+// tag, its number of names and its size. Asked with two
+// GetFileInformationByHandleEx queries (FileAttributeTagInfo,
+// FileStandardInfo): under Wine, GetFileInformationByHandle also reads the
+// volume's label, at several times the cost, for every file of a payload.
+struct FileFacts {
+  DWORD attributes = 0;
+  DWORD reparseTag = 0;
+  DWORD names = 0;
+  uint64_t size = 0;
+
+  bool reparse_point() const { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+  bool folder() const { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+};
+// False, with the platform's error for GetLastError, when it cannot tell.
+bool QueryFileFacts(HANDLE handle, FileFacts* facts);
 
 // What CheckOpenedFile found.
 struct OpenedFileCheck {

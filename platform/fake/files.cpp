@@ -909,7 +909,33 @@ BOOL WINAPI GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS 
   }
   const OpenedFile* open = FindOpenFile(file);
   if (!open) return Fail(ERROR_INVALID_HANDLE);
-  if (informationClass != FileNameInfo || !information) return Fail(ERROR_INVALID_PARAMETER);
+  if (!information) return Fail(ERROR_INVALID_PARAMETER);
+  if (informationClass == FileStandardInfo || informationClass == FileAttributeTagInfo) {
+    struct stat info {};
+    if ((open->linkItself ? ::lstat(open->host.c_str(), &info) : ::stat(open->host.c_str(), &info)) != 0) {
+      return Fail(ERROR_FILE_NOT_FOUND);
+    }
+    const DWORD attributes =
+        open->linkItself ? ReparsePointAttributes(open->host, *ReparseTagOf(open->host)) : HostAttributes(open->host);
+    const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (informationClass == FileAttributeTagInfo) {
+      if (size < sizeof(FILE_ATTRIBUTE_TAG_INFO)) return Fail(ERROR_BAD_LENGTH);
+      auto* tag = static_cast<FILE_ATTRIBUTE_TAG_INFO*>(information);
+      tag->FileAttributes = attributes;
+      tag->ReparseTag = open->linkItself ? *ReparseTagOf(open->host) : 0;
+      return TRUE;
+    }
+    if (size < sizeof(FILE_STANDARD_INFO)) return Fail(ERROR_BAD_LENGTH);
+    auto* standard = static_cast<FILE_STANDARD_INFO*>(information);
+    *standard = FILE_STANDARD_INFO{};
+    standard->EndOfFile.QuadPart = folder ? 0 : static_cast<LONGLONG>(info.st_size);
+    standard->AllocationSize.QuadPart = standard->EndOfFile.QuadPart;
+    // A folder has one name on Windows, whatever the host counts.
+    standard->NumberOfLinks = folder ? 1 : static_cast<DWORD>(info.st_nlink);
+    standard->Directory = folder ? 1 : 0;
+    return TRUE;
+  }
+  if (informationClass != FileNameInfo) return Fail(ERROR_INVALID_PARAMETER);
   const std::wstring name = internal::WideFromUtf8(FinalWindowsPath(*open).substr(2));  // without "C:"
   const size_t needed = offsetof(FILE_NAME_INFO, FileName) + name.size() * sizeof(WCHAR);
   if (size < needed) return Fail(ERROR_MORE_DATA);

@@ -58,7 +58,7 @@ const std::map<std::string, std::vector<uint32_t>>& ErrorsByFunction() {
       {"SetFileAttributesW", {ERROR_ACCESS_DENIED}},
       {"CreateProcessW", {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_DIRECTORY}},
       {"CreateFileW", {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_FILE_NOT_FOUND}},
-      {"GetFileInformationByHandle", {ERROR_ACCESS_DENIED}},
+      {"GetFileInformationByHandleEx", {ERROR_ACCESS_DENIED}},
       {"GetFinalPathNameByHandleW", {ERROR_NOT_ENOUGH_MEMORY, ERROR_PATH_NOT_FOUND}},
       {"SHGetFolderPathW", {static_cast<uint32_t>(E_FAIL)}},
       {"GetFullPathNameW", {ERROR_FILENAME_EXCED_RANGE}},
@@ -180,7 +180,7 @@ Outcome Expected(Scenario scenario, const std::vector<Call>& calls, size_t index
   if (f == "SHGetFolderPathW" || f == "GetFullPathNameW") return copyFailed;
   // A source that cannot be opened, or whose kind or place cannot be told,
   // is not copied, and the copy fails.
-  if (f == "CreateFileW" || f == "GetFileInformationByHandle" || f == "GetFinalPathNameByHandleW") {
+  if (f == "CreateFileW" || f == "GetFileInformationByHandleEx" || f == "GetFinalPathNameByHandleW") {
     return copyFailed;
   }
   if (f == "FindFirstFileW") return notLaunched;            // nothing copied, nothing to run

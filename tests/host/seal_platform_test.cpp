@@ -166,7 +166,7 @@ TEST_F(SealPlatformTest, EveryCallOfHashingFailedOnceFailsCleanly) {
       {"BCryptHashData", "BCryptHashData failed: NTSTATUS 0xC0000017"},
       {"BCryptFinishHash", "BCryptFinishHash failed: NTSTATUS 0xC0000017"},
       {"CreateFileW", "OpenFileForHashing: 8"},
-      {"GetFileInformationByHandle", "OpenFileForHashing: 8"},
+      {"GetFileInformationByHandleEx", "OpenFileForHashing: 8"},
       {"ReadFile", "ReadFile failed: 8"},
       {"BCryptDestroyHash", ""},
       {"BCryptCloseAlgorithmProvider", ""},

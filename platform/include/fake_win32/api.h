@@ -96,6 +96,7 @@ typedef SC_HANDLE__* SC_HANDLE;
 #define ERROR_HANDLE_DISK_FULL 39L
 #define ERROR_FILE_EXISTS 80L
 #define ERROR_INVALID_PARAMETER 87L
+#define ERROR_BAD_LENGTH 24L
 #define ERROR_DISK_FULL 112L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_INVALID_NAME 123L
@@ -461,12 +462,35 @@ typedef BY_HANDLE_FILE_INFORMATION* LPBY_HANDLE_FILE_INFORMATION;
 // host file's.
 BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information);
 
-enum FILE_INFO_BY_HANDLE_CLASS { FileNameInfo = 2 };
+enum FILE_INFO_BY_HANDLE_CLASS { FileStandardInfo = 1, FileNameInfo = 2, FileAttributeTagInfo = 9 };
+typedef unsigned char BOOLEAN;
+union LARGE_INTEGER {
+  struct {
+    DWORD LowPart;
+    LONG HighPart;
+  };
+  LONGLONG QuadPart;
+};
+// FileStandardInfo: the size, the number of names (hard links), a folder.
+struct FILE_STANDARD_INFO {
+  LARGE_INTEGER AllocationSize;
+  LARGE_INTEGER EndOfFile;
+  DWORD NumberOfLinks;
+  BOOLEAN DeletePending;
+  BOOLEAN Directory;
+};
+// FileAttributeTagInfo: the attributes and, for a reparse point opened as
+// itself, its tag.
+struct FILE_ATTRIBUTE_TAG_INFO {
+  DWORD FileAttributes;
+  DWORD ReparseTag;
+};
 struct FILE_NAME_INFO {
   DWORD FileNameLength;  // in bytes
   WCHAR FileName[1];
 };
-// FileNameInfo only: the path of what the handle is open on below its
+// FileStandardInfo, FileAttributeTagInfo, and FileNameInfo: the path of what
+// the handle is open on below its
 // volume's root (\a\b.txt), every link resolved, however long.
 BOOL WINAPI GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS informationClass, LPVOID information,
                                          DWORD size);
