@@ -36,8 +36,10 @@ const char kUsage[] =
     "Exit codes:\r\n"
     "  0            installed or updated, or nothing to do\r\n"
     "  -1           (0xFFFFFFFF) the board is not supported, the offered version\r\n"
-    "               names no install folder, the payload could not be copied, or\r\n"
-    "               another setup run held the machine for longer than 10 minutes\r\n";
+    "               names no install folder, InstallPath or Execution leads out\r\n"
+    "               of its folder, the payload could not be copied or differs\r\n"
+    "               from the seal, or another setup run held the machine for\r\n"
+    "               longer than 10 minutes\r\n";
 
 Switches ParseSwitches(const std::vector<std::wstring>& arguments) {
   Switches switches;
