@@ -281,8 +281,11 @@ class Bench:
         os.sync()
 
     def set_payload(self, count: int) -> int:
-        """Both program folders hold the first `count` pool files (hard
-        links); returns the payload's size in bytes."""
+        """Both program folders hold the first `count` pool files; returns
+        the payload's size in bytes. The deployment's folder gets copies of
+        its own: setup.exe copies no file that has a second name (a hard
+        link could lead it to a file its user cannot read). The no-op run
+        never lists its folder, which gets hard links."""
         pool = self.host(POOL_DIR)
         names = [f"payload{i:05d}.bin" for i in range(count)]
         total = 0
@@ -290,7 +293,10 @@ class Bench:
             for old in folder.glob("payload*.bin"):
                 old.unlink()
             for name in names:
-                os.link(pool / name, folder / name)
+                if folder == self.host(DEPLOY_DIR):
+                    shutil.copyfile(pool / name, folder / name)
+                else:
+                    os.link(pool / name, folder / name)
         for name in names:
             total += (pool / name).stat().st_size
         return total
@@ -501,8 +507,9 @@ class Bench:
 
     def lay_out_sealed(self) -> list[str]:
         """SEALED_DIR: every file of the deployment program folder but
-        setup.exe (hard links), and setup.exe sealed over them by
-        scripts/seal. Returns the names the seal lists."""
+        setup.exe (copies: setup.exe copies no file with a second name), and
+        setup.exe sealed over them by scripts/seal. Returns the names the
+        seal lists."""
         source = self.host(DEPLOY_DIR)
         folder = self.host(SEALED_DIR)
         if folder.exists():
@@ -510,7 +517,7 @@ class Bench:
         folder.mkdir(parents=True)
         for path in source.iterdir():
             if path.is_file() and path.name.lower() != "setup.exe":
-                os.link(path, folder / path.name)
+                shutil.copyfile(path, folder / path.name)
         completed = subprocess.run([sys.executable, str(SOURCE_ROOT / "scripts" / "seal"), str(folder),
                                     str(self.build / "setup" / "setup.exe"), str(folder / "setup.exe")],
                                    stdin=subprocess.DEVNULL, capture_output=True, text=True)
