@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "fake_win32/control.h"
+#include "tests/support/wide.h"
 
 namespace fuzz_support {
 
@@ -83,28 +84,7 @@ inline std::wstring WideFromFuzz(const std::string& bytes) {
 }
 
 // A wide text as UTF-8, which is how the platform's controls take names.
-inline std::string Utf8(const std::wstring& text) {
-  std::string out;
-  for (const wchar_t c : text) {
-    const auto code = static_cast<uint32_t>(c);
-    if (code < 0x80) {
-      out += static_cast<char>(code);
-    } else if (code < 0x800) {
-      out += static_cast<char>(0xC0 | code >> 6);
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-      out += static_cast<char>(0xE0 | code >> 12);
-      out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | code >> 18);
-      out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
-      out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-  }
-  return out;
-}
+inline std::string Utf8(const std::wstring& text) { return test_support::U8(text); }
 
 // Bytes in the ANSI code page as the platform reads them.
 inline std::wstring FromCodePage(const std::string& bytes) {
