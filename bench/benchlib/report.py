@@ -100,7 +100,8 @@ def render(session, payloads: list[int]) -> str:
           "release), and from then on every new client hangs the same way. The benchmark sees the component's log "
           "stand still mid-call, ends the prefix's processes, starts the component again and makes the run again; "
           "the hung run is not counted.")
-    w("- Build: Release, `-O3`, static runtime, stripped (`-DFANSETUP_TESTS=OFF`); Wine prefix: a fresh copy of a "
+    w("- Build: Release (setup.exe's own code `-Os`, the floors and stand-ins `-O3`), static runtime, stripped "
+      "(`-DFANSETUP_TESTS=OFF`); Wine prefix: a fresh copy of a "
       "booted template of the lane, `WINEDEBUG=-all`.")
     w("")
     w("## Results")
@@ -435,8 +436,8 @@ def render(session, payloads: list[int]) -> str:
                       "cross-process calls, the same in both.",
             "no-op run": f"See the layer-by-layer table above: against a floor linked and packaged like setup.exe "
                          f"(imports and the administrator manifest) the ratio is {_ratio(admin_ratio)}.",
-            "deployment (copy)": "Both copy with one CopyFileA per file in the order the folder lists them; see the "
-                                 "per-file times in the growth table.",
+            "deployment (copy)": "Both copy with one call per file (setup.exe CopyFileW, the floor CopyFileA) in "
+                                 "the order the folder lists them; see the per-file times in the growth table.",
         }
         for label, subject, floor, goal in _figures(r):
             value = ratio(subject, floor)
