@@ -43,16 +43,16 @@ bool OpenLogFolder(const std::wstring& folderText, const std::wstring& programFo
     *refusal = "its folder " + Shown(text) + " cannot be opened: " + ErrorText(GetLastError());
     return false;
   }
-  BY_HANDLE_FILE_INFORMATION information{};
-  if (!GetFileInformationByHandle(folder->handle.get(), &information)) {
+  FileFacts facts;
+  if (!QueryFileFacts(folder->handle.get(), &facts)) {
     *refusal = "its folder " + Shown(text) + " cannot be looked at: " + ErrorText(GetLastError());
     return false;
   }
-  if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+  if (facts.reparse_point()) {
     *refusal = "its folder " + Shown(text) + " is a link (a reparse point)";
     return false;
   }
-  if (!(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+  if (!facts.folder()) {
     *refusal = Shown(text) + " is no folder";
     return false;
   }
