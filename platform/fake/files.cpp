@@ -645,25 +645,6 @@ DWORD CopyTempPath(const char (&folder)[N], DWORD size, Char* buffer) {
 
 using namespace fake_win32;
 
-HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
-  if (auto fault = Enter("FindFirstFileA", {Text(fileName), Ptr(findData)})) {
-    SetLastError(*fault);
-    return INVALID_HANDLE_VALUE;
-  }
-  if (!fileName || !findData) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return INVALID_HANDLE_VALUE;
-  }
-  if (std::strlen(fileName) >= MAX_PATH) {
-    SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    return INVALID_HANDLE_VALUE;
-  }
-  const FoundEntry* first = nullptr;
-  const HANDLE handle = FindFirst(internal::Utf8FromAnsi(fileName), &first);
-  if (first) Fill(*first, findData);
-  return handle;
-}
-
 HANDLE WINAPI FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) {
   if (auto fault = Enter("FindFirstFileW", {Text(fileName), Ptr(findData)})) {
     SetLastError(*fault);
@@ -683,15 +664,6 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) {
   return handle;
 }
 
-BOOL WINAPI FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA findData) {
-  if (auto fault = Enter("FindNextFileA", {Ptr(find), Ptr(findData)})) return Fail(*fault);
-  if (!findData) return Fail(ERROR_INVALID_HANDLE);
-  const FoundEntry* next = FindNext(find);
-  if (!next) return FALSE;
-  Fill(*next, findData);
-  return TRUE;
-}
-
 BOOL WINAPI FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW findData) {
   if (auto fault = Enter("FindNextFileW", {Ptr(find), Ptr(findData)})) return Fail(*fault);
   if (!findData) return Fail(ERROR_INVALID_HANDLE);
@@ -707,15 +679,6 @@ BOOL WINAPI FindClose(HANDLE find) {
   State().searches.erase(reinterpret_cast<uintptr_t>(find));
   if (fault) return Fail(*fault);
   return TRUE;
-}
-
-BOOL WINAPI CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfExists) {
-  if (auto fault = Enter("CopyFileA", {Text(existingFileName), Text(newFileName), std::to_string(failIfExists)})) {
-    return Fail(*fault);
-  }
-  if (!existingFileName || !newFileName) return Fail(ERROR_INVALID_PARAMETER);
-  return Copy(internal::Utf8FromAnsi(existingFileName), std::strlen(existingFileName),
-              internal::Utf8FromAnsi(newFileName), failIfExists);
 }
 
 BOOL WINAPI CopyFileW(LPCWSTR existingFileName, LPCWSTR newFileName, BOOL failIfExists) {
@@ -738,18 +701,6 @@ BOOL WINAPI SetFileAttributesW(LPCWSTR fileName, DWORD attributes) {
   return SetAttributes(Text(fileName), attributes);
 }
 
-DWORD WINAPI GetFileAttributesA(LPCSTR fileName) {
-  if (auto fault = Enter("GetFileAttributesA", {Text(fileName)})) {
-    SetLastError(*fault);
-    return INVALID_FILE_ATTRIBUTES;
-  }
-  if (!fileName) {
-    SetLastError(ERROR_PATH_NOT_FOUND);
-    return INVALID_FILE_ATTRIBUTES;
-  }
-  return GetAttributes(internal::Utf8FromAnsi(fileName));
-}
-
 DWORD WINAPI GetFileAttributesW(LPCWSTR fileName) {
   if (auto fault = Enter("GetFileAttributesW", {Text(fileName)})) {
     SetLastError(*fault);
@@ -760,22 +711,6 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR fileName) {
     return INVALID_FILE_ATTRIBUTES;
   }
   return GetAttributes(Text(fileName));
-}
-
-HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
-                          DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile) {
-  if (auto fault = Enter("CreateFileA", {Text(fileName), internal::Hex(desiredAccess), internal::Hex(shareMode),
-                                         Ptr(security), internal::Num(creationDisposition),
-                                         internal::Hex(flagsAndAttributes), Ptr(templateFile)})) {
-    SetLastError(*fault);
-    return INVALID_HANDLE_VALUE;
-  }
-  if (!fileName) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return INVALID_HANDLE_VALUE;
-  }
-  return OpenFile(internal::Utf8FromAnsi(fileName), std::strlen(fileName), desiredAccess, shareMode,
-                  creationDisposition, flagsAndAttributes);
 }
 
 HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
@@ -811,14 +746,6 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD b
   if (written != bytesToWrite) return Fail(ERROR_DISK_FULL);
   SetLastError(ERROR_SUCCESS);
   return TRUE;
-}
-
-DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer) {
-  if (auto fault = Enter("GetTempPathA", {internal::Num(size)})) {
-    SetLastError(*fault);
-    return 0;
-  }
-  return CopyTempPath(kTempFolder, size, buffer);
 }
 
 DWORD WINAPI GetTempPathW(DWORD size, LPWSTR buffer) {
@@ -872,32 +799,6 @@ BOOL WINAPI SetEndOfFile(HANDLE file) {
   std::fflush(open->data);
   const long position = std::ftell(open->data);
   if (position < 0 || ::ftruncate(::fileno(open->data), position) != 0) return Fail(ERROR_ACCESS_DENIED);
-  return TRUE;
-}
-
-BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information) {
-  if (auto fault = Enter("GetFileInformationByHandle", {Ptr(file)})) return Fail(*fault);
-  const OpenedFile* open = FindOpenFile(file);
-  if (!open || !information) return Fail(ERROR_INVALID_HANDLE);
-  struct stat info {};
-  if ((open->linkItself ? ::lstat(open->host.c_str(), &info) : ::stat(open->host.c_str(), &info)) != 0) {
-    return Fail(ERROR_FILE_NOT_FOUND);
-  }
-  *information = BY_HANDLE_FILE_INFORMATION{};
-  if (open->linkItself) {
-    information->dwFileAttributes = ReparsePointAttributes(open->host, *ReparseTagOf(open->host));
-  } else {
-    information->dwFileAttributes = HostAttributes(open->host);
-  }
-  const bool folder = (information->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  const auto size = static_cast<uint64_t>(folder ? 0 : info.st_size);
-  information->nFileSizeHigh = static_cast<DWORD>(size >> 32);
-  information->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
-  // A folder has one name on Windows, whatever the host counts.
-  information->nNumberOfLinks = folder ? 1 : static_cast<DWORD>(info.st_nlink);
-  information->dwVolumeSerialNumber = static_cast<DWORD>(info.st_dev);
-  information->nFileIndexHigh = static_cast<DWORD>(static_cast<uint64_t>(info.st_ino) >> 32);
-  information->nFileIndexLow = static_cast<DWORD>(static_cast<uint64_t>(info.st_ino) & 0xFFFFFFFFu);
   return TRUE;
 }
 

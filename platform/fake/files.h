@@ -17,7 +17,7 @@ struct ResolvedPath {
 // current folder. False for a path that names nothing (empty, UNC).
 bool Resolve(const std::string& windowsPath, ResolvedPath* out);
 bool IsHeld(const ResolvedPath& path);
-// Attributes of a path, as GetFileAttributesA reports them, without
+// Attributes of a path, as GetFileAttributesW reports them, without
 // appearing in the call log.
 DWORD AttributesOf(const std::string& windowsPath);
 

@@ -41,7 +41,7 @@ bool Closed(const std::string& kind, const void* id);
 bool IsOpen(const std::string& kind, const void* id);
 void Misuse(const std::string& what);
 
-// Closes a file that CreateFileA opened; false when `handle` is no such file
+// Closes a file that CreateFileW opened; false when `handle` is no such file
 // (CloseHandle then tries the other kinds of handle).
 bool CloseFile(HANDLE handle);
 

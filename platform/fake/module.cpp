@@ -68,20 +68,6 @@ DWORD CopyModuleFileName(const std::basic_string<Char>& path, Char* fileName, DW
 
 }  // namespace
 
-// A path the ANSI code page cannot express comes back with "?" in its place,
-// as on Windows.
-DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
-  if (auto fault = Enter("GetModuleFileNameA", {Ptr(module), Num(size)})) {
-    SetLastError(*fault);
-    return 0;
-  }
-  if (module) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return 0;
-  }
-  return CopyModuleFileName(internal::AnsiFromUtf8(State().moduleFileName), fileName, size);
-}
-
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size) {
   if (auto fault = Enter("GetModuleFileNameW", {Ptr(module), Num(size)})) {
     SetLastError(*fault);
@@ -146,16 +132,6 @@ DWORD SystemMessage(DWORD flags, DWORD messageId, Char* buffer, DWORD size) {
 }
 
 }  // namespace
-
-DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer,
-                            DWORD size, void* arguments) {
-  if (auto fault = Enter("FormatMessageA", {Hex(flags), Ptr(source), Num(messageId), Num(languageId),
-                                            Num(size), Ptr(arguments)})) {
-    SetLastError(*fault);
-    return 0;
-  }
-  return SystemMessage(flags, messageId, buffer, size);
-}
 
 DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer,
                             DWORD size, void* arguments) {

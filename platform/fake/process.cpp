@@ -115,24 +115,6 @@ BOOL Create(const std::optional<std::string>& applicationName, const std::option
 
 using namespace fake_win32;
 
-BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
-                           LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags,
-                           LPVOID environment, LPCSTR currentDirectory, LPSTARTUPINFOA startupInfo,
-                           LPPROCESS_INFORMATION processInformation) {
-  if (auto fault = Enter("CreateProcessA",
-                         {Text(applicationName), Text(commandLine), Ptr(processAttributes), Ptr(threadAttributes),
-                          Num(inheritHandles), Hex(creationFlags), Ptr(environment), Text(currentDirectory),
-                          startupInfo ? Num(startupInfo->cb) : std::string("(null)"), Ptr(processInformation)})) {
-    SetLastError(*fault);
-    return FALSE;
-  }
-  auto utf8 = [](const char* text) {
-    return text ? std::optional<std::string>(internal::Utf8FromAnsi(text)) : std::nullopt;
-  };
-  return Create(utf8(applicationName), utf8(commandLine), utf8(currentDirectory), startupInfo != nullptr,
-                processInformation);
-}
-
 BOOL WINAPI CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
                            LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags,
                            LPVOID environment, LPCWSTR currentDirectory, LPSTARTUPINFOW startupInfo,

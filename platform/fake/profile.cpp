@@ -208,7 +208,6 @@ const Profile& Load(const internal::ResolvedPath& path) {
 }
 
 // A UTF-8 text in the answer's encoding.
-std::string Encoded(const std::string& utf8, char*) { return internal::AnsiFromUtf8(utf8); }
 std::wstring Encoded(const std::string& utf8, wchar_t*) { return internal::WideFromUtf8(utf8); }
 
 // Copies a value the way Wine does: a value quoted at both ends loses its
@@ -346,10 +345,6 @@ DWORD ReadProfile(const std::optional<std::string>& section, const std::optional
   return static_cast<DWORD>(Length(returned));
 }
 
-std::optional<std::string> FromAnsi(const char* text) {
-  return text ? std::optional<std::string>(internal::Utf8FromAnsi(text)) : std::nullopt;
-}
-
 std::optional<std::string> FromWide(const wchar_t* text) {
   return text ? std::optional<std::string>(internal::Text(text)) : std::nullopt;
 }
@@ -370,28 +365,12 @@ BOOL WriteProfile(bool flushOnly) {
 
 using namespace fake_win32;
 
-DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultText, LPSTR returned, DWORD size,
-                                      LPCSTR fileName) {
-  auto fault = Enter("GetPrivateProfileStringA",
-                     {Text(section), Text(key), Text(defaultText), Ptr(returned), Num(size), Text(fileName)});
-  return ReadProfile(FromAnsi(section), FromAnsi(key), FromAnsi(defaultText), returned, size, FromAnsi(fileName),
-                     fault);
-}
-
 DWORD WINAPI GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText, LPWSTR returned,
                                       DWORD size, LPCWSTR fileName) {
   auto fault = Enter("GetPrivateProfileStringW",
                      {Text(section), Text(key), Text(defaultText), Ptr(returned), Num(size), Text(fileName)});
   return ReadProfile(FromWide(section), FromWide(key), FromWide(defaultText), returned, size, FromWide(fileName),
                      fault);
-}
-
-BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR text, LPCSTR fileName) {
-  if (auto fault = Enter("WritePrivateProfileStringA", {Text(section), Text(key), Text(text), Text(fileName)})) {
-    SetLastError(*fault);
-    return FALSE;
-  }
-  return WriteProfile(!section && !key && !text);
 }
 
 BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR text, LPCWSTR fileName) {

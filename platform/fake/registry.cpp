@@ -402,21 +402,6 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR 
   return CreateKey(key, FromWide(subKey), sam, result, disposition);
 }
 
-LSTATUS WINAPI RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classLength, LPDWORD reserved, LPDWORD subKeys,
-                                LPDWORD maxSubKeyLength, LPDWORD maxClassLength, LPDWORD values,
-                                LPDWORD maxValueNameLength, LPDWORD maxValueLength, LPDWORD securityDescriptor,
-                                PFILETIME lastWriteTime) {
-  if (auto fault = Enter("RegQueryInfoKeyA",
-                         {Ptr(key), Ptr(keyClass), Ptr(classLength), Ptr(reserved), Ptr(subKeys),
-                          Ptr(maxSubKeyLength), Ptr(maxClassLength), Ptr(values), Ptr(maxValueNameLength),
-                          Ptr(maxValueLength), Ptr(securityDescriptor), Ptr(lastWriteTime)})) {
-    return static_cast<LSTATUS>(*fault);
-  }
-  if (keyClass && classLength && *classLength) keyClass[0] = '\0';
-  return QueryInfo(key, false, classLength, subKeys, maxSubKeyLength, maxClassLength, values, maxValueNameLength,
-                   maxValueLength, securityDescriptor, lastWriteTime);
-}
-
 LSTATUS WINAPI RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classLength, LPDWORD reserved, LPDWORD subKeys,
                                 LPDWORD maxSubKeyLength, LPDWORD maxClassLength, LPDWORD values,
                                 LPDWORD maxValueNameLength, LPDWORD maxValueLength, LPDWORD securityDescriptor,
@@ -473,23 +458,6 @@ LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD
   // Kept as Windows keeps it: UTF-16LE, the byte count following the text.
   const std::wstring text(reinterpret_cast<const wchar_t*>(data), data ? dataSize / sizeof(wchar_t) : 0);
   return SetValue(key, FromWide(valueName), type, ToUtf16(text), true);
-}
-
-LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR valueName) {
-  if (auto fault = Enter("RegDeleteValueA", {Ptr(key), Text(valueName)})) return static_cast<LSTATUS>(*fault);
-  LSTATUS error = ERROR_SUCCESS;
-  REGSAM access = 0;
-  auto current = Resolve(key, &access, &error);
-  if (!current) return error;
-  if (!(access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
-  const std::string wanted = valueName ? internal::Utf8FromAnsi(valueName) : std::string();
-  for (auto it = current->values.begin(); it != current->values.end(); ++it) {
-    if (internal::EqualsNoCase(it->name, wanted)) {
-      current->values.erase(it);
-      return ERROR_SUCCESS;
-    }
-  }
-  return ERROR_FILE_NOT_FOUND;
 }
 
 LSTATUS WINAPI RegDeleteTreeA(HKEY key, LPCSTR subKey) {

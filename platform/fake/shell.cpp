@@ -70,23 +70,6 @@ HRESULT FolderWithSubPath(int folder, const std::string& subDir, size_t subDirLe
 
 }  // namespace
 
-HRESULT WINAPI SHGetFolderPathAndSubDirA(HWND owner, int folder, HANDLE token, DWORD flags, LPCSTR subDir,
-                                         LPSTR path) {
-  if (auto fault = internal::Enter("SHGetFolderPathAndSubDirA",
-                         {internal::Ptr(owner), internal::Hex(static_cast<uint32_t>(folder)), internal::Ptr(token),
-                          internal::Num(flags), internal::Text(subDir), internal::Ptr(path)})) {
-    return static_cast<HRESULT>(*fault);
-  }
-  if (!path) return E_INVALIDARG;
-  std::string full;
-  const HRESULT result = FolderWithSubPath(folder, subDir ? internal::Utf8FromAnsi(subDir) : std::string(),
-                                           subDir ? std::strlen(subDir) : 0, &full);
-  if (FAILED(result)) return result;
-  const std::string text = internal::AnsiFromUtf8(full);
-  std::memcpy(path, text.c_str(), text.size() + 1);
-  return S_OK;
-}
-
 HRESULT WINAPI SHGetFolderPathAndSubDirW(HWND owner, int folder, HANDLE token, DWORD flags, LPCWSTR subDir,
                                          LPWSTR path) {
   if (auto fault = internal::Enter("SHGetFolderPathAndSubDirW",
@@ -101,19 +84,6 @@ HRESULT WINAPI SHGetFolderPathAndSubDirW(HWND owner, int folder, HANDLE token, D
   if (FAILED(result)) return result;
   const std::wstring text = internal::WideFromUtf8(full);
   std::wmemcpy(path, text.c_str(), text.size() + 1);
-  return S_OK;
-}
-
-HRESULT WINAPI SHGetFolderPathA(HWND owner, int folder, HANDLE token, DWORD flags, LPSTR path) {
-  if (auto fault = internal::Enter("SHGetFolderPathA", {internal::Ptr(owner), internal::Hex(static_cast<uint32_t>(folder)),
-                                              internal::Ptr(token), internal::Num(flags), internal::Ptr(path)})) {
-    return static_cast<HRESULT>(*fault);
-  }
-  if (!path) return E_INVALIDARG;
-  std::string base;
-  const HRESULT result = FolderPath(folder, &base);
-  if (FAILED(result)) return result;
-  std::memcpy(path, base.c_str(), base.size() + 1);
   return S_OK;
 }
 

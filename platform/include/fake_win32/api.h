@@ -190,15 +190,10 @@ typedef FILETIME* PFILETIME;
 LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY result);
 LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
                                REGSAM sam, LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition);
-LSTATUS WINAPI RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classLength, LPDWORD reserved,
-                                LPDWORD subKeys, LPDWORD maxSubKeyLength, LPDWORD maxClassLength,
-                                LPDWORD values, LPDWORD maxValueNameLength, LPDWORD maxValueLength,
-                                LPDWORD securityDescriptor, PFILETIME lastWriteTime);
 LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                                 LPDWORD dataSize);
 LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
                               DWORD dataSize);
-LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR valueName);
 // The wide forms. String values keep what was written: a value set through
 // one form and read through the other is converted, as Windows does (it
 // keeps every string value in UTF-16).
@@ -249,28 +244,6 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE handle);
 #define WAIT_TIMEOUT 0x00000102u
 #define WAIT_FAILED 0xFFFFFFFFu
 
-struct STARTUPINFOA {
-  DWORD cb;
-  LPSTR lpReserved;
-  LPSTR lpDesktop;
-  LPSTR lpTitle;
-  DWORD dwX;
-  DWORD dwY;
-  DWORD dwXSize;
-  DWORD dwYSize;
-  DWORD dwXCountChars;
-  DWORD dwYCountChars;
-  DWORD dwFillAttribute;
-  DWORD dwFlags;
-  WORD wShowWindow;
-  WORD cbReserved2;
-  LPBYTE lpReserved2;
-  HANDLE hStdInput;
-  HANDLE hStdOutput;
-  HANDLE hStdError;
-};
-typedef STARTUPINFOA* LPSTARTUPINFOA;
-
 struct STARTUPINFOW {
   DWORD cb;
   LPWSTR lpReserved;
@@ -301,10 +274,6 @@ struct PROCESS_INFORMATION {
 };
 typedef PROCESS_INFORMATION* LPPROCESS_INFORMATION;
 
-BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
-                           LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags,
-                           LPVOID environment, LPCSTR currentDirectory, LPSTARTUPINFOA startupInfo,
-                           LPPROCESS_INFORMATION processInformation);
 BOOL WINAPI CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
                            LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags,
                            LPVOID environment, LPCWSTR currentDirectory, LPSTARTUPINFOW startupInfo,
@@ -312,7 +281,6 @@ BOOL WINAPI CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURI
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL WINAPI GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
 BOOL WINAPI CloseHandle(HANDLE handle);
-DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
 DWORD WINAPI GetCurrentProcessId();
 // The current process's pseudo handle.
@@ -345,9 +313,6 @@ HANDLE WINAPI GetStdHandle(DWORD which);
 // ---------------------------------------------------------------------------
 // Profile strings
 // ---------------------------------------------------------------------------
-DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultText, LPSTR returned, DWORD size,
-                                      LPCSTR fileName);
-BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR text, LPCSTR fileName);
 DWORD WINAPI GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defaultText, LPWSTR returned,
                                       DWORD size, LPCWSTR fileName);
 BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR text, LPCWSTR fileName);
@@ -368,20 +333,6 @@ BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR tex
 #define IO_REPARSE_TAG_MOUNT_POINT 0xA0000003u
 #define IO_REPARSE_TAG_SYMLINK 0xA000000Cu
 
-struct WIN32_FIND_DATAA {
-  DWORD dwFileAttributes;
-  FILETIME ftCreationTime;
-  FILETIME ftLastAccessTime;
-  FILETIME ftLastWriteTime;
-  DWORD nFileSizeHigh;
-  DWORD nFileSizeLow;
-  DWORD dwReserved0;
-  DWORD dwReserved1;
-  CHAR cFileName[MAX_PATH];
-  CHAR cAlternateFileName[14];
-};
-typedef WIN32_FIND_DATAA* LPWIN32_FIND_DATAA;
-
 struct WIN32_FIND_DATAW {
   DWORD dwFileAttributes;
   FILETIME ftCreationTime;
@@ -396,12 +347,8 @@ struct WIN32_FIND_DATAW {
 };
 typedef WIN32_FIND_DATAW* LPWIN32_FIND_DATAW;
 
-HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData);
-BOOL WINAPI FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA findData);
 BOOL WINAPI FindClose(HANDLE find);
-BOOL WINAPI CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfExists);
 BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes);
-DWORD WINAPI GetFileAttributesA(LPCSTR fileName);
 HANDLE WINAPI FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData);
 BOOL WINAPI FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW findData);
 BOOL WINAPI CopyFileW(LPCWSTR existingFileName, LPCWSTR newFileName, BOOL failIfExists);
@@ -435,8 +382,6 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR fileName);
 #define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
 #define ERROR_ALREADY_EXISTS 183L
 
-HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
-                          DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
 HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
                           DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPVOID overlapped);
@@ -444,23 +389,6 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD b
 // nothing yet).
 BOOL WINAPI SetEndOfFile(HANDLE file);
 
-struct BY_HANDLE_FILE_INFORMATION {
-  DWORD dwFileAttributes;
-  FILETIME ftCreationTime;
-  FILETIME ftLastAccessTime;
-  FILETIME ftLastWriteTime;
-  DWORD dwVolumeSerialNumber;
-  DWORD nFileSizeHigh;
-  DWORD nFileSizeLow;
-  DWORD nNumberOfLinks;
-  DWORD nFileIndexHigh;
-  DWORD nFileIndexLow;
-};
-typedef BY_HANDLE_FILE_INFORMATION* LPBY_HANDLE_FILE_INFORMATION;
-// What the handle is open on: a reparse point opened as such carries
-// FILE_ATTRIBUTE_REPARSE_POINT; a file's number of names (hard links) is its
-// host file's.
-BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information);
 
 enum FILE_INFO_BY_HANDLE_CLASS { FileStandardInfo = 1, FileNameInfo = 2, FileAttributeTagInfo = 9 };
 typedef unsigned char BOOLEAN;
@@ -510,7 +438,6 @@ DWORD WINAPI GetFullPathNameW(LPCWSTR fileName, DWORD size, LPWSTR buffer, LPWST
 DWORD WINAPI GetLongPathNameW(LPCWSTR shortPath, LPWSTR longPath, DWORD size);
 
 // The temporary folder, with its trailing backslash: C:\windows\temp\ here.
-DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer);
 DWORD WINAPI GetTempPathW(DWORD size, LPWSTR buffer);
 
 // ---------------------------------------------------------------------------
@@ -533,8 +460,6 @@ void WINAPI GetLocalTime(LPSYSTEMTIME time);
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200u
 #define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000u
 // Knows the texts of the error codes the product reports; 0 for others.
-DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer,
-                            DWORD size, void* arguments);
 DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer,
                             DWORD size, void* arguments);
 
@@ -608,9 +533,6 @@ BOOL WINAPI GetUserObjectInformationW(HANDLE object, int index, PVOID informatio
 #define CSIDL_FLAG_CREATE 0x8000
 #define SHGFP_TYPE_CURRENT 0
 
-HRESULT WINAPI SHGetFolderPathAndSubDirA(HWND owner, int folder, HANDLE token, DWORD flags, LPCSTR subDir,
-                                         LPSTR path);
-HRESULT WINAPI SHGetFolderPathA(HWND owner, int folder, HANDLE token, DWORD flags, LPSTR path);
 HRESULT WINAPI SHGetFolderPathAndSubDirW(HWND owner, int folder, HANDLE token, DWORD flags, LPCWSTR subDir,
                                          LPWSTR path);
 HRESULT WINAPI SHGetFolderPathW(HWND owner, int folder, HANDLE token, DWORD flags, LPWSTR path);
