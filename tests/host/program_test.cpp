@@ -209,7 +209,9 @@ TEST_F(ProgramTest, OneRunAtATime) {
       EXPECT_EQ(c.ran ? 1 : 0, CallCount("CoInitialize"));
       EXPECT_FALSE(fake_win32::MutexOwnedHere(guard));
     }
-    if (*c.line) EXPECT_TRUE(HasLine(c.line)) << ::testing::PrintToString(LogLines());
+    if (*c.line) {
+      EXPECT_TRUE(HasLine(c.line)) << ::testing::PrintToString(LogLines());
+    }
     if (c.other == OtherOwner::kHolds || c.other == OtherOwner::kReleasesAfter) {
       EXPECT_TRUE(HasLine("another setup run is in progress: waiting for it to end (at most 600 s)"));
     }
