@@ -28,6 +28,7 @@ from __future__ import annotations
 from pathlib import Path
 
 from harness import SETUP_DIR, CaseFailure, add_case, check, check_equal, simple_package, win_join
+from harness.outcome import deployment_outcome
 
 PLANTED_NAME = "uxtheme.dll"
 MARKER = r"C:\planted_dll.log"
@@ -65,13 +66,6 @@ def marker_lines(ctx) -> list[str]:
     return marker.read_text(encoding="utf-8").splitlines()
 
 
-def record(ctx, key: str) -> dict[str, str] | None:
-    dump = ctx.regdump(key)
-    if dump is None:
-        return None
-    return {v["name"]: bytes.fromhex(v["data"]).rstrip(b"\0").decode("latin-1") for v in dump["values"]}
-
-
 def run_once(ctx, which: str, service_name_missing: bool) -> dict:
     """Runs setup.exe from the program folder with the settings of `which`;
     returns what the run left, with its own names put in general terms (so
@@ -83,21 +77,9 @@ def run_once(ctx, which: str, service_name_missing: bool) -> dict:
 
     result = ctx.run_setup(cwd=SETUP_DIR)
 
-    install = ctx.install_dir(install_path=install_path)
-    installed = ctx.listing(install) if ctx.host_path(install).is_dir() else {}
-    runs = ctx.service_runs(install)
-    return {
-        "exit code": result.exit_code,
-        "timed out": result.timed_out,
-        "boxes": [(b.caption, b.text, b.buttons, b.icon) for b in result.boxes],
-        # The install folder holds a copy of the program folder as it was at the start.
-        "install folder is the program folder":
-            {n: d for n, d in installed.items() if n != "service_runs.log"} == program_folder,
-        "install folder, planted DLL aside": sorted(n for n in installed if n != PLANTED_NAME),
-        "service executable runs": [(r["commandLine"].replace(install, "<install>"),
-                                     r["exePath"].replace(install, "<install>")) for r in runs],
-        "record": {k: v.replace(install, "<install>") for k, v in (record(ctx, record_key) or {}).items()},
-    }
+    outcome = deployment_outcome(ctx, result, install_path, record_key, program_folder)
+    outcome["install folder, planted DLL aside"] = [n for n in outcome.pop("install folder") if n != PLANTED_NAME]
+    return outcome
 
 
 def planted_dll_row(ctx, service_name_missing: bool):

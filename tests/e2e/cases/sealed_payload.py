@@ -20,6 +20,7 @@ import tempfile
 from pathlib import Path
 
 from harness import CaseFailure, add_case, check, check_equal, simple_package
+from harness.outcome import deployment_outcome
 
 SEAL = Path(__file__).resolve().parents[3] / "scripts" / "seal"
 PAYLOAD = {
@@ -33,13 +34,6 @@ RUNS = {
     "unsealed": (r"Fan\Unsealed", r"Software\FanCtl\Unsealed", "FanCtlUnsealed"),
     "sealed": (r"Fan\Sealed", r"Software\FanCtl\Sealed", "FanCtlSealed"),
 }
-
-
-def record(ctx, key: str) -> dict[str, str] | None:
-    dump = ctx.regdump(key)
-    if dump is None:
-        return None
-    return {v["name"]: bytes.fromhex(v["data"]).rstrip(b"\0").decode("latin-1") for v in dump["values"]}
 
 
 def seal_program_folder(ctx) -> bytes:
@@ -68,21 +62,8 @@ def run_once(ctx, which: str, service_name_missing: bool) -> dict:
 
     result = ctx.run_setup(cwd=r"C:\Fan\Setup")
 
-    install = ctx.install_dir(install_path=install_path)
-    installed = ctx.listing(install) if ctx.host_path(install).is_dir() else {}
-    runs = ctx.service_runs(install)
-    return {
-        "exit code": result.exit_code,
-        "timed out": result.timed_out,
-        "boxes": [(b.caption, b.text, b.buttons, b.icon) for b in result.boxes],
-        # Every file of the program folder, setup.exe (sealed or not) included, byte for byte.
-        "install folder is the program folder":
-            {n: d for n, d in installed.items() if n != "service_runs.log"} == program_folder,
-        "install folder": sorted(installed),
-        "service executable runs": [(r["commandLine"].replace(install, "<install>"),
-                                     r["exePath"].replace(install, "<install>")) for r in runs],
-        "record": {k: v.replace(install, "<install>") for k, v in (record(ctx, record_key) or {}).items()},
-    }
+    # Every file of the program folder, setup.exe (sealed or not) included, byte for byte.
+    return deployment_outcome(ctx, result, install_path, record_key, program_folder)
 
 
 def sealed_row(ctx, service_name_missing: bool):
