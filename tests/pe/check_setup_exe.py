@@ -211,6 +211,23 @@ def file_version(block):
     return (high >> 16, high & 0xFFFF, low >> 16, low & 0xFFFF)
 
 
+def write_report(results, suite_name: str, classname: str, junit: str | None) -> int:
+    """Prints a PASS or FAIL line per (name, ok, detail) and writes them as a
+    JUnit suite to `junit` when given; returns how many failed."""
+    suite = ET.Element("testsuite", name=suite_name)
+    failed = 0
+    for name, ok, detail in results:
+        case = ET.SubElement(suite, "testcase", name=name, classname=classname)
+        print(f"{'PASS' if ok else 'FAIL'} {name}" + ("" if ok else f": {str(detail)[:1000]}"))
+        if not ok:
+            failed += 1
+            ET.SubElement(case, "failure", message=str(detail)[:500])
+    if junit:
+        os.makedirs(os.path.dirname(os.path.abspath(junit)), exist_ok=True)
+        ET.ElementTree(suite).write(junit, encoding="utf-8", xml_declaration=True)
+    return failed
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("exe")
@@ -219,17 +236,8 @@ def main():
     args = parser.parse_args()
     with open(args.exe, "rb") as f:
         pe = PeFile(f.read())
-    suite = ET.Element("testsuite", name=f"setup.exe ({args.machine})")
-    failed = 0
-    for name, ok, detail in checks(pe, args.machine):
-        case = ET.SubElement(suite, "testcase", name=name, classname=f"SetupExe.{args.machine}")
-        print(f"{'PASS' if ok else 'FAIL'} {name}" + ("" if ok else f": {detail}"))
-        if not ok:
-            failed += 1
-            ET.SubElement(case, "failure", message=str(detail)[:500])
-    if args.junit:
-        os.makedirs(os.path.dirname(os.path.abspath(args.junit)), exist_ok=True)
-        ET.ElementTree(suite).write(args.junit, encoding="utf-8", xml_declaration=True)
+    failed = write_report(checks(pe, args.machine), f"setup.exe ({args.machine})", f"SetupExe.{args.machine}",
+                          args.junit)
     return 1 if failed else 0
 
 

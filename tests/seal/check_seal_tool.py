@@ -32,7 +32,6 @@ import struct
 import subprocess
 import sys
 import tempfile
-import xml.etree.ElementTree as ET
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
@@ -431,17 +430,8 @@ def main():
             check("the images for the Wine checks are made", not failures, failures)
         if args.reader and sealed:
             wine_checks(check, args.reader.resolve(), args.lane, args.setup_exe.resolve(), sealed, work)
-    suite = ET.Element("testsuite", name=f"scripts/seal ({args.machine})")
-    failed = 0
-    for name, ok, detail in check.results:
-        case = ET.SubElement(suite, "testcase", name=name, classname=f"Seal.{args.machine}")
-        print(f"{'PASS' if ok else 'FAIL'} {name}" + ("" if ok else f": {str(detail)[:1000]}"))
-        if not ok:
-            failed += 1
-            ET.SubElement(case, "failure", message=str(detail)[:500])
-    if args.junit:
-        os.makedirs(os.path.dirname(os.path.abspath(args.junit)), exist_ok=True)
-        ET.ElementTree(suite).write(args.junit, encoding="utf-8", xml_declaration=True)
+    failed = check_setup_exe.write_report(check.results, f"scripts/seal ({args.machine})", f"Seal.{args.machine}",
+                                          args.junit)
     print(f"check_seal_tool: {len(check.results) - failed} passed, {failed} failed")
     return 1 if failed else 0
 
