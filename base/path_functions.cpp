@@ -26,7 +26,9 @@ std::wstring_view WithoutTrailingBackslash(const std::wstring& path) {
   return view;
 }
 
-bool SameText(std::wstring_view a, std::wstring_view b) {
+}  // namespace
+
+bool SameNameText(std::wstring_view a, std::wstring_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
     if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
@@ -34,16 +36,14 @@ bool SameText(std::wstring_view a, std::wstring_view b) {
   return true;
 }
 
-}  // namespace
-
 bool SamePathText(const std::wstring& a, const std::wstring& b) {
-  return SameText(WithoutTrailingBackslash(a), WithoutTrailingBackslash(b));
+  return SameNameText(WithoutTrailingBackslash(a), WithoutTrailingBackslash(b));
 }
 
 bool LiesBelowFolder(const std::wstring& path, const std::wstring& folder) {
   const std::wstring_view base = WithoutTrailingBackslash(folder);
   if (base.empty() || path.size() < base.size() + 2) return false;
-  return SameText(std::wstring_view(path).substr(0, base.size()), base) && path[base.size()] == L'\\' &&
+  return SameNameText(std::wstring_view(path).substr(0, base.size()), base) && path[base.size()] == L'\\' &&
          path[base.size() + 1] != L'\\';
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace vantu {
 
@@ -15,11 +16,15 @@ std::wstring DrivePart(const std::wstring& path);
 // neither, or when one of them is its last character.
 std::wstring FileNamePart(const std::wstring& path);
 
-// Whether two paths name the same place as text: character for character,
-// the letters A to Z without regard to case, one trailing backslash on
-// either side ignored (C:\Logs\ and c:\logs are the same). Any other
-// difference, in other scripts' letters too, counts: a caller that refuses
-// what it cannot match errs on the safe side.
+// Whether two names are the same as text: character for character, the
+// letters A to Z without regard to case. Any other difference, in other
+// scripts' letters too, counts.
+bool SameNameText(std::wstring_view a, std::wstring_view b);
+
+// Whether two paths name the same place as text: compared as SameNameText
+// compares names, one trailing backslash on either side ignored
+// (C:\Logs\ and c:\logs are the same). A caller that refuses what it
+// cannot match errs on the safe side.
 bool SamePathText(const std::wstring& a, const std::wstring& b);
 
 // Whether `path` lies below `folder`: it starts with the folder's text (as

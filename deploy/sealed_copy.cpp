@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "base/path_functions.h"
 #include "base/unique_handle.h"
 #include "deploy/directory_walker.h"
 #include "runlog/run_log.h"
@@ -11,18 +12,6 @@
 
 namespace vantu {
 namespace {
-
-bool SameName(const std::wstring& a, const std::wstring& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    wchar_t x = a[i];
-    wchar_t y = b[i];
-    if (x >= L'A' && x <= L'Z') x = static_cast<wchar_t>(x - L'A' + L'a');
-    if (y >= L'A' && y <= L'Z') y = static_cast<wchar_t>(y - L'A' + L'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 // One listed file in the install folder against its entry.
 bool CheckFile(const SealedCopy& sealed, const SealEntry& entry, const std::wstring& installFolder) {
@@ -58,7 +47,7 @@ bool CheckFile(const SealedCopy& sealed, const SealEntry& entry, const std::wstr
 }  // namespace
 
 bool SealedCopyTakes(const SealedCopy& sealed, const std::wstring& name) {
-  return SameName(name, sealed.imageName) || sealed.manifest->Find(name) != nullptr;
+  return SameNameText(name, sealed.imageName) || sealed.manifest->Find(name) != nullptr;
 }
 
 bool CheckInstallFolder(const SealedCopy& sealed, const std::wstring& installFolder) {
