@@ -39,6 +39,17 @@ std::vector<std::string> Boxes() {
   return texts;
 }
 
+// No install folder resolved, nothing listed, copied, started or recorded.
+void ExpectNothingDeployed(const RunScenario& scenario) {
+  EXPECT_EQ(0, CallCount("SHGetFolderPathAndSubDirW"));
+  EXPECT_EQ(0, CallCount("FindFirstFileW"));
+  EXPECT_EQ(0, CallCount("CopyFileW"));
+  EXPECT_EQ(0, CallCount("CreateProcessW"));
+  EXPECT_EQ(0, CallCount("RegCreateKeyExW"));
+  EXPECT_TRUE(scenario.launches.empty());
+  EXPECT_FALSE(test_support::KeyExists(RunScenario::kRegistryKey));
+}
+
 class WholeRunTest : public test_support::PlatformTest {
  protected:
   RunScenario scenario;
@@ -194,13 +205,7 @@ TEST_F(WholeRunTableTest, UnusableVersionEndsBeforeTheInstallFolder) {
       fake_win32::ClearCalls();
       EXPECT_EQ(-1, RunOnce());
       EXPECT_EQ(c.boxes, Boxes());
-      EXPECT_EQ(0, CallCount("SHGetFolderPathAndSubDirW"));
-      EXPECT_EQ(0, CallCount("FindFirstFileW"));
-      EXPECT_EQ(0, CallCount("CopyFileW"));
-      EXPECT_EQ(0, CallCount("CreateProcessW"));
-      EXPECT_EQ(0, CallCount("RegCreateKeyExW"));
-      EXPECT_TRUE(scenario.launches.empty());
-      EXPECT_FALSE(test_support::KeyExists(RunScenario::kRegistryKey));
+      ExpectNothingDeployed(scenario);
       std::error_code error;
       EXPECT_TRUE(std::filesystem::is_empty(fake_win32::HostPath(fake_win32::ProgramFilesFolder()), error));
     }
@@ -398,13 +403,7 @@ TEST_F(WholeRunTableTest, SettingsThatLeadOutEndTheRunBeforeAnythingIsMade) {
       fake_win32::ClearCalls();
       EXPECT_EQ(-1, RunOnce());
       EXPECT_TRUE(Boxes().empty());
-      EXPECT_EQ(0, CallCount("SHGetFolderPathAndSubDirW"));
-      EXPECT_EQ(0, CallCount("FindFirstFileW"));
-      EXPECT_EQ(0, CallCount("CopyFileW"));
-      EXPECT_EQ(0, CallCount("CreateProcessW"));
-      EXPECT_EQ(0, CallCount("RegCreateKeyExW"));
-      EXPECT_TRUE(scenario.launches.empty());
-      EXPECT_FALSE(test_support::KeyExists(RunScenario::kRegistryKey));
+      ExpectNothingDeployed(scenario);
       auto after = DriveC();
       after.erase("Logs/run.log");
       auto expected = before;
