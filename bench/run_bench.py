@@ -462,15 +462,9 @@ class Bench:
         whole = Figure()
         watch = FolderWatch(target)
         try:
-            def empty() -> None:
-                for old in target.iterdir():
-                    old.unlink()
-                os.sync()  # no write-back of earlier runs during this one
-                watch.take()
-
             def one(name: str):
                 program, args = programs[name]
-                seconds, code, _ = self.launch(program, args, prepare=empty,
+                seconds, code, _ = self.launch(program, args, prepare=watch.empty,
                                                timeout_s=DEPLOY_TIMEOUT_BASE + DEPLOY_TIMEOUT_PER_FILE * count)
                 profile = copy_profile(watch.take(), copied)
                 if code != 0 or profile.files != len(copied):
@@ -540,14 +534,8 @@ class Bench:
                                                            "unsealed copy")})
         watch = FolderWatch(target)
         try:
-            def empty() -> None:
-                for old in target.iterdir():
-                    old.unlink()
-                os.sync()  # no write-back of earlier runs during this one
-                watch.take()
-
             def deploy(folder: str, args: list[str] | None = None) -> tuple[float, float]:
-                seconds, code, _ = self.launch(rf"{folder}\setup.exe", args, prepare=empty, timeout_s=timeout)
+                seconds, code, _ = self.launch(rf"{folder}\setup.exe", args, prepare=watch.empty, timeout_s=timeout)
                 profile = copy_profile(watch.take(), copied)
                 if code != 0 or profile.files != len(copied):
                     raise BenchError(f"sealed deployment: {folder}\\setup.exe exited with {code:#x} after writing "

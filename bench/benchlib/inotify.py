@@ -99,6 +99,15 @@ class FolderWatch:
             raise InotifyError("the inotify queue overflowed")
         return events
 
+    def empty(self) -> None:
+        """Removes every file of the folder (the folder itself stays), lets
+        no write-back of earlier runs fall into the next one, and drops the
+        events so far: what the next take() returns is the next run's."""
+        for old in self.folder.iterdir():
+            old.unlink()
+        os.sync()
+        self.take()
+
     def close(self) -> None:
         self._closing = True
         closer = self.folder / (self.SENTINEL + ".close")
