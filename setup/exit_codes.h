@@ -8,9 +8,9 @@ namespace vantu {
 constexpr int kExitSuccess = 0;
 // The firmware gate is closed, the offered version names no install folder,
 // InstallPath or Execution leads out of its folder, the payload could not be
-// copied (or, for a sealed setup.exe, differs from its seal), or another run
-// held the machine-wide run guard for too long. Read as an unsigned process
-// exit code: 0xFFFFFFFF.
+// copied (or, for a sealed setup.exe, differs from its seal or carries a
+// malformed one), another run held the machine-wide run guard for too long,
+// or memory ran out. Read as an unsigned process exit code: 0xFFFFFFFF.
 constexpr int kExitFailure = -1;
 
 }  // namespace vantu

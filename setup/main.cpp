@@ -1,9 +1,7 @@
 // setup.exe: installs or updates the fan-control service. The exit code is
-// its report: 0, or -1 when the firmware gate is closed, the offered version
-// names no install folder, the payload could not be copied, or another run
-// held the machine too long. Its switches (/LOG, /QUIET, /?) are in
-// switches.h; every other argument is ignored. Its arguments, like every
-// path it handles, are UTF-16 (wmain).
+// its report: 0, or -1 for each cause that exit_codes.h names. Its switches
+// (/LOG, /QUIET, /?) are in switches.h; every other argument is ignored. Its
+// arguments, like every path it handles, are UTF-16 (wmain).
 #include <new>
 #include <string>
 #include <vector>

@@ -3,23 +3,12 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <memory>
 
 #include "base/text_encoding.h"
 #include "runlog/program_version.h"
+#include "settings/settings.h"
 
 namespace vantu {
-namespace {
-
-// The module's full path, for the log only.
-std::wstring ModulePath() {
-  const DWORD size = 32768;
-  std::unique_ptr<wchar_t[]> buffer(new wchar_t[size]);
-  const DWORD count = GetModuleFileNameW(nullptr, buffer.get(), size);
-  return count > 0 && count < size ? std::wstring(buffer.get(), count) : std::wstring(L"(unknown path)");
-}
-
-}  // namespace
 
 void OpenRequestedLog(const LogRequest& request, const std::wstring& programFolder, RunLog& log) {
   std::string refusal;
@@ -40,8 +29,9 @@ void OpenRequestedLog(const LogRequest& request, const std::wstring& programFold
     std::fflush(stderr);
     return;
   }
+  const std::wstring modulePath = ModulePath();
   LogLine({"setup.exe ", ProgramVersion(), sizeof(void*) == 8 ? " (64-bit)" : " (32-bit)", " started: ",
-           ModulePath()});
+           modulePath.empty() ? LogText("(unknown path)") : LogText(modulePath)});
 }
 
 }  // namespace vantu
