@@ -28,13 +28,12 @@ void ReportMiss(const char* key, const std::wstring& path, const char* message) 
   if (!LogEnabled()) return;
   if (outcome.shown) {
     LogLine({"setting \"", key, "\" missing from ", path, ": message shown: ", message});
-  } else if (outcome.error) {
-    LogLine({"setting \"", key, "\" missing from ", path, ": message not shown (", outcome.reason, ": ",
-             ErrorText(outcome.error), "), written to standard error: ", message});
-  } else {
-    LogLine({"setting \"", key, "\" missing from ", path, ": message not shown (", outcome.reason,
-             "), written to standard error: ", message});
+    return;
   }
+  std::string why = outcome.reason;
+  if (outcome.error) why += ": " + ErrorText(outcome.error);
+  LogLine({"setting \"", key, "\" missing from ", path, ": message not shown (", why,
+           "), written to standard error: ", message});
 }
 
 std::wstring ReadSetting(const wchar_t* key, const char* keyText, const char* message) {
