@@ -127,6 +127,7 @@ void Reset() {
   internal::ResetLibraries();
   internal::ResetResources();
   internal::ResetSecurity();
+  internal::ResetImage();
   // Setting up the state above is not part of what a test observes.
   state.calls.clear();
   state.counts.clear();

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cstdio>
+#include <cwchar>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -60,6 +61,7 @@ struct OpenedFile {
   int reader = -1;            // for reading a file (GENERIC_READ); -1 otherwise
   std::string host;           // the host path of what is open (a link itself, or what it leads to)
   bool linkItself = false;    // a reparse point opened as such
+  DWORD filterTag = 0;        // a file a filter keeps: its tag, which its handle shows
   FileIdentity identity;
   DWORD access = 0;
   DWORD share = 0;
@@ -75,6 +77,7 @@ struct FileState {
   std::string currentFolder = "C:\\";
   std::set<std::string> held;  // full Windows paths, upper-cased
   std::map<std::string, DWORD> reparseTags;  // host paths of links made as reparse points
+  std::map<std::string, DWORD> filterTags;   // host paths of files that a filter keeps
   std::map<uintptr_t, Search> searches;
   std::map<uintptr_t, OpenedFile> openFiles;
 };
@@ -146,6 +149,19 @@ std::optional<DWORD> ReparseTagOf(const std::string& host) {
   return found->second;
 }
 
+// The tag of a file that a filter keeps; 0 for any other.
+DWORD FilterTagOf(const std::string& host) {
+  const auto& tags = State().filterTags;
+  const auto found = tags.find(LinkKey(host));
+  return found == tags.end() || IsHostLink(host) ? 0 : found->second;
+}
+
+// Whether a filter of this platform handles the tag, and opens the file's
+// data for a caller that does not ask for the reparse point itself.
+bool FilterHandles(DWORD tag) {
+  return (tag & 0xFFFF0FFFu) == 0x9000001Au || tag == 0x80000013u || tag == 0x80000018u || tag == 0x90001018u;
+}
+
 // The attributes of a reparse point itself: a folder when it leads to one
 // or is a mount point.
 DWORD ReparsePointAttributes(const std::string& host, DWORD tag) {
@@ -166,6 +182,10 @@ bool Entry(const std::string& name, const std::string& host, FoundEntry* out) {
   }
   entry.attributes = HostAttributes(host);
   if (entry.attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if (const DWORD filter = FilterTagOf(host)) {
+    entry.attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    entry.reparseTag = filter;
+  }
   if (IsHostLink(host) && (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     entry.attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
   }
@@ -219,6 +239,7 @@ void ResetFiles() {
   state.currentFolder = "C:\\";
   state.held.clear();
   state.reparseTags.clear();
+  state.filterTags.clear();
   state.searches.clear();
   for (auto& file : state.openFiles) {
     if (file.second.data) std::fclose(file.second.data);
@@ -227,6 +248,9 @@ void ResetFiles() {
   state.openFiles.clear();
   fs::create_directories(state.hostRoot + "/C/Program Files (x86)");
   fs::create_directories(state.hostRoot + "/C/windows/temp");
+  // The same folder on Windows, where names ignore case: %SystemRoot%\Temp
+  // as the product names it.
+  fs::create_directories(state.hostRoot + "/C/windows/Temp");
   fs::create_directories(state.hostRoot + "/C/windows/SystemTemp");
   std::error_code error;
   state.canonicalRoot = fs::canonical(state.hostRoot, error).string();
@@ -292,6 +316,22 @@ bool Resolve(const std::string& windowsPath, ResolvedPath* out) {
 
 bool IsHeld(const ResolvedPath& path) { return State().held.count(Upper(path.full)) != 0; }
 
+bool IdOfPath(const std::string& windowsPath, FileId* id) {
+  ResolvedPath resolved;
+  struct stat info {};
+  if (!Resolve(windowsPath, &resolved) || ::stat(resolved.host.c_str(), &info) != 0) return false;
+  *id = FileId{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+  return true;
+}
+
+bool IdOfHandle(HANDLE handle, FileId* id) {
+  const auto& files = State().openFiles;
+  const auto found = files.find(reinterpret_cast<uintptr_t>(handle));
+  if (found == files.end()) return false;
+  *id = FileId{found->second.identity.device, found->second.identity.inode};
+  return true;
+}
+
 DWORD AttributesOf(const std::string& windowsPath) {
   ResolvedPath resolved;
   if (!Resolve(windowsPath, &resolved)) return INVALID_FILE_ATTRIBUTES;
@@ -332,6 +372,12 @@ void MakeLink(const std::string& windowsPath, const std::string& target, DWORD r
   fs::create_symlink(to.host, link.host, error);
   if (error) std::abort();
   if (reparseTag) State().reparseTags[LinkKey(link.host)] = reparseTag;
+}
+
+void SetFilterTag(const std::string& windowsPath, DWORD reparseTag) {
+  internal::ResolvedPath path;
+  if (!internal::Resolve(windowsPath, &path) || HostAttributes(path.host) == INVALID_FILE_ATTRIBUTES) std::abort();
+  State().filterTags[LinkKey(path.host)] = reparseTag;
 }
 
 void MakeHardLink(const std::string& windowsPath, const std::string& existing) {
@@ -556,6 +602,10 @@ HANDLE OpenFile(const std::string& fileName, size_t length, DWORD desiredAccess,
   if (!existed && creationDisposition == OPEN_EXISTING) return fail(ERROR_FILE_NOT_FOUND);
   if (existed && internal::IsHeld(path)) return fail(ERROR_SHARING_VIOLATION);
   if (existed && wantsWrite && (attributes & FILE_ATTRIBUTE_READONLY)) return fail(ERROR_ACCESS_DENIED);
+  const DWORD filterTag = existed && !linkItself ? FilterTagOf(path.host) : 0;
+  if (filterTag && !(flags & FILE_FLAG_OPEN_REPARSE_POINT) && !FilterHandles(filterTag)) {
+    return fail(ERROR_CANT_ACCESS_FILE);
+  }
   FileIdentity identity;
   if (existed && IdentityOf(path.host, linkItself, &identity) && !SharingAllows(identity, desiredAccess, shareMode)) {
     return fail(ERROR_SHARING_VIOLATION);
@@ -563,6 +613,7 @@ HANDLE OpenFile(const std::string& fileName, size_t length, DWORD desiredAccess,
   OpenedFile open;
   open.host = path.host;
   open.linkItself = linkItself;
+  open.filterTag = filterTag;
   open.access = desiredAccess;
   open.share = shareMode;
   const bool truncate = creationDisposition == CREATE_ALWAYS || creationDisposition == CREATE_NEW;
@@ -816,14 +867,15 @@ BOOL WINAPI GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS 
     if ((open->linkItself ? ::lstat(open->host.c_str(), &info) : ::stat(open->host.c_str(), &info)) != 0) {
       return Fail(ERROR_FILE_NOT_FOUND);
     }
-    const DWORD attributes =
+    DWORD attributes =
         open->linkItself ? ReparsePointAttributes(open->host, *ReparseTagOf(open->host)) : HostAttributes(open->host);
+    if (open->filterTag) attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (informationClass == FileAttributeTagInfo) {
       if (size < sizeof(FILE_ATTRIBUTE_TAG_INFO)) return Fail(ERROR_BAD_LENGTH);
       auto* tag = static_cast<FILE_ATTRIBUTE_TAG_INFO*>(information);
       tag->FileAttributes = attributes;
-      tag->ReparseTag = open->linkItself ? *ReparseTagOf(open->host) : 0;
+      tag->ReparseTag = open->linkItself ? *ReparseTagOf(open->host) : open->filterTag;
       return TRUE;
     }
     if (size < sizeof(FILE_STANDARD_INFO)) return Fail(ERROR_BAD_LENGTH);
@@ -912,4 +964,85 @@ DWORD WINAPI GetLongPathNameW(LPCWSTR shortPath, LPWSTR longPath, DWORD size) {
     return 0;
   }
   return CopyOut(std::wstring(shortPath), longPath, size);
+}
+
+namespace {
+
+// Whether a handle of this platform is open on the file, whatever its
+// sharing.
+bool AnyHandleOn(const std::string& host) {
+  FileIdentity identity;
+  if (!IdentityOf(host, false, &identity)) return false;
+  for (const auto& [value, open] : State().openFiles) {
+    (void)value;
+    if (open.identity == identity) return true;
+  }
+  return false;
+}
+
+// Whether the file may be removed or renamed now: nobody holds it, and
+// every handle on it shares deletion.
+bool MayGo(const internal::ResolvedPath& path) {
+  return !internal::IsHeld(path) && SharingAllows(path.host, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+}
+
+DWORD MissingError(const std::string& host) {
+  return HostAttributes(fs::path(host).parent_path().string()) == FILE_ATTRIBUTE_DIRECTORY ? ERROR_FILE_NOT_FOUND
+                                                                                            : ERROR_PATH_NOT_FOUND;
+}
+
+}  // namespace
+
+BOOL WINAPI DeleteFileW(LPCWSTR fileName) {
+  if (auto fault = Enter("DeleteFileW", {Text(fileName)})) return Fail(*fault);
+  internal::ResolvedPath path;
+  if (!fileName || !internal::Resolve(Text(fileName), &path)) return Fail(ERROR_PATH_NOT_FOUND);
+  const bool link = IsHostLink(path.host);
+  const DWORD attributes = link ? FILE_ATTRIBUTE_ARCHIVE : HostAttributes(path.host);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return Fail(MissingError(path.host));
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return Fail(ERROR_ACCESS_DENIED);
+  if (!MayGo(path)) return Fail(ERROR_SHARING_VIOLATION);
+  if (attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
+  if (::unlink(path.host.c_str()) != 0) return Fail(ERROR_ACCESS_DENIED);
+  return TRUE;
+}
+
+BOOL WINAPI MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags) {
+  if (auto fault = Enter("MoveFileExW", {Text(existingFileName), Text(newFileName), internal::Hex(flags)})) return Fail(*fault);
+  internal::ResolvedPath source;
+  internal::ResolvedPath target;
+  if (!existingFileName || !newFileName || !internal::Resolve(Text(existingFileName), &source) ||
+      !internal::Resolve(Text(newFileName), &target)) {
+    return Fail(ERROR_PATH_NOT_FOUND);
+  }
+  if (!IsHostLink(source.host) && HostAttributes(source.host) == INVALID_FILE_ATTRIBUTES) {
+    return Fail(MissingError(source.host));
+  }
+  if (!MayGo(source)) return Fail(ERROR_SHARING_VIOLATION);
+  if (HostAttributes(fs::path(target.host).parent_path().string()) != FILE_ATTRIBUTE_DIRECTORY) {
+    return Fail(ERROR_PATH_NOT_FOUND);
+  }
+  const DWORD targetAttributes = HostAttributes(target.host);
+  if (targetAttributes != INVALID_FILE_ATTRIBUTES || IsHostLink(target.host)) {
+    if (!(flags & MOVEFILE_REPLACE_EXISTING)) return Fail(ERROR_ALREADY_EXISTS);
+    // As Wine answers: a target that is a folder, read-only, or open.
+    if ((targetAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) ||
+        internal::IsHeld(target) || AnyHandleOn(target.host)) {
+      return Fail(ERROR_ACCESS_DENIED);
+    }
+  }
+  if (::rename(source.host.c_str(), target.host.c_str()) != 0) return Fail(ERROR_ACCESS_DENIED);
+  return TRUE;
+}
+
+UINT WINAPI GetWindowsDirectoryW(LPWSTR buffer, UINT size) {
+  if (auto fault = Enter("GetWindowsDirectoryW", {Ptr(buffer), internal::Num(size)})) {
+    SetLastError(*fault);
+    return 0;
+  }
+  static const wchar_t kFolder[] = L"C:\\windows";
+  const UINT length = static_cast<UINT>(std::wcslen(kFolder));
+  if (!buffer || size <= length) return length + 1;
+  std::wmemcpy(buffer, kFolder, length + 1);
+  return length;
 }

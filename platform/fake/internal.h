@@ -90,4 +90,25 @@ void ResetSecurity();
 bool IsKernel32(HMODULE module);
 FARPROC Kernel32Function(LPCSTR procName);
 
+// Which file something is: the host's device and inode.
+struct FileId {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator==(const FileId& other) const { return device == other.device && inode == other.inode; }
+};
+// The file at a Windows path, every link followed; the file a CreateFileW
+// handle is open on (files.cpp).
+bool IdOfPath(const std::string& windowsPath, FileId* id);
+bool IdOfHandle(HANDLE handle, FileId* id);
+// The running module's path, UTF-8 (module.cpp).
+const std::string& ModuleFileName();
+
+// The running module and ntdll as GetModuleHandleW hands them out, ntdll's
+// functions, and the mappings of files (image.cpp).
+void ResetImage();
+HMODULE RunningModule();
+HMODULE Ntdll();
+FARPROC NtdllFunction(LPCSTR procName);
+bool CloseMapping(HANDLE handle);
+
 }  // namespace fake_win32::internal

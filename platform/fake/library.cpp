@@ -102,6 +102,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
     return nullptr;
   }
   if (internal::IsKernel32(module)) return internal::Kernel32Function(procName);
+  if (module == internal::Ntdll()) return internal::NtdllFunction(procName);
   if (!State().modules.count(reinterpret_cast<uintptr_t>(module))) {
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;

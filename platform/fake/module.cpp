@@ -37,6 +37,10 @@ void ResetModule() {
 }  // namespace internal
 
 void SetModuleFileName(const std::string& path) { State().moduleFileName = path; }
+
+namespace internal {
+const std::string& ModuleFileName() { return State().moduleFileName; }
+}  // namespace internal
 void SetLocalTime(const SYSTEMTIME& time) { State().localTime = time; }
 
 const std::vector<MessageBoxRecord>& MessageBoxes() { return State().boxes; }
@@ -112,6 +116,7 @@ DWORD SystemMessage(DWORD flags, DWORD messageId, Char* buffer, DWORD size) {
       {39, "The disk is full.\r\n"},
       {112, "There is not enough space on the disk.\r\n"},
       {206, "The filename or extension is too long.\r\n"},
+      {1920, "The file cannot be accessed by the system.\r\n"},
   };
   if (!(flags & FORMAT_MESSAGE_FROM_SYSTEM) || !buffer) {
     SetLastError(ERROR_INVALID_PARAMETER);

@@ -166,7 +166,8 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
   auto& state = State();
   const auto value = reinterpret_cast<uintptr_t>(handle);
   bool closed = false;
-  if (internal::CloseFile(handle) || internal::CloseMutex(handle) || internal::CloseToken(handle)) {
+  if (internal::CloseFile(handle) || internal::CloseMutex(handle) || internal::CloseToken(handle) ||
+      internal::CloseMapping(handle)) {
     closed = true;
   } else if (state.exitCodes.erase(value)) {
     closed = internal::Closed("process", handle);

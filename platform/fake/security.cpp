@@ -134,7 +134,9 @@ HMODULE WINAPI GetModuleHandleW(LPCWSTR moduleName) {
     SetLastError(*fault);
     return nullptr;
   }
-  if (!moduleName || !internal::EqualsNoCase(internal::Text(moduleName), "kernel32.dll")) {
+  if (!moduleName) return internal::RunningModule();
+  if (internal::EqualsNoCase(internal::Text(moduleName), "ntdll.dll")) return internal::Ntdll();
+  if (!internal::EqualsNoCase(internal::Text(moduleName), "kernel32.dll")) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }

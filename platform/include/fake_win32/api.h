@@ -106,6 +106,8 @@ typedef SC_HANDLE__* SC_HANDLE;
 #define ERROR_MORE_DATA 234L
 #define ERROR_DIRECTORY 267L
 #define ERROR_NOT_SUPPORTED 50L
+#define ERROR_INVALID_FUNCTION 1L
+#define ERROR_INVALID_ADDRESS 487L
 #define ERROR_SERVICE_DOES_NOT_EXIST 1060L
 #define ERROR_SERVICE_EXISTS 1073L
 #define ERROR_SERVICE_MARKED_FOR_DELETE 1072L
@@ -388,6 +390,28 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD b
 // Cuts the file at the handle's position (0 for a handle that has written
 // nothing yet).
 BOOL WINAPI SetEndOfFile(HANDLE file);
+
+// Removing and renaming files. A file that a handle is open on without
+// FILE_SHARE_DELETE (or one held through the control API) cannot be
+// removed or renamed (ERROR_SHARING_VIOLATION), nor replaced as the target
+// of a rename (ERROR_ACCESS_DENIED, as Wine says), nor can a read-only one.
+#define MOVEFILE_REPLACE_EXISTING 0x00000001u
+BOOL WINAPI DeleteFileW(LPCWSTR fileName);
+BOOL WINAPI MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags);
+// C:\windows, without a trailing backslash.
+UINT WINAPI GetWindowsDirectoryW(LPWSTR buffer, UINT size);
+
+// Mappings of files: a view stands for the file it maps (image.cpp);
+// ntdll's NtAreMappedFilesTheSame, found with GetProcAddress, compares the
+// files of two addresses, the running module's among them.
+#define PAGE_READONLY 0x02u
+#define FILE_MAP_READ 0x0004u
+HANDLE WINAPI CreateFileMappingW(HANDLE file, LPSECURITY_ATTRIBUTES security, DWORD protect, DWORD sizeHigh,
+                                 DWORD sizeLow, LPCWSTR name);
+LPVOID WINAPI MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow, SIZE_T bytes);
+BOOL WINAPI UnmapViewOfFile(LPCVOID address);
+// The session of a process (this one only): 1 after Reset.
+BOOL WINAPI ProcessIdToSessionId(DWORD processId, DWORD* session);
 
 
 enum FILE_INFO_BY_HANDLE_CLASS { FileStandardInfo = 1, FileNameInfo = 2, FileAttributeTagInfo = 9 };

@@ -134,6 +134,24 @@ void MakeLink(const std::string& windowsPath, const std::string& target, DWORD r
 // A second name for an existing file (a hard link of the host).
 void MakeHardLink(const std::string& windowsPath, const std::string& existing);
 
+// Marks the existing file `windowsPath` as one that a file-system filter
+// keeps, with `reparseTag` (a cloud file, a deduplicated one, ...): listed
+// and shown by its handle with FILE_ATTRIBUTE_REPARSE_POINT and the tag,
+// opened as itself with FILE_FLAG_OPEN_REPARSE_POINT; opened without it,
+// through its filter: its data for the tags of the cloud files
+// (0x9000?01A), deduplication (0x80000013) and WCI (0x80000018,
+// 0x90001018), ERROR_CANT_ACCESS_FILE for any other (no filter handles it).
+void SetFilterTag(const std::string& windowsPath, DWORD reparseTag);
+
+// The running module is the file at its path now, from here on: renaming it
+// and writing another file under its name does not change which file runs
+// (NtAreMappedFilesTheSame). Without this call, the file at the module's
+// path at the time of asking.
+void MapRunningImage();
+
+// The session the process runs in (ProcessIdToSessionId); 1 after Reset.
+void SetSessionId(DWORD session);
+
 // ---------------------------------------------------------------------------
 // kernel32's functions that GetProcAddress finds (none after Reset): any of
 // "GetTempPath2W" and "SetProcessMitigationPolicy". Each is in the call log
