@@ -43,6 +43,10 @@ std::wstring FinalPathOf(HANDLE handle, DWORD* error) {
   return std::wstring();
 }
 
+bool FinalPathNotSupported(DWORD error) {
+  return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION || error == ERROR_INVALID_PARAMETER;
+}
+
 bool QueryFileFacts(HANDLE handle, FileFacts* facts) {
   FILE_ATTRIBUTE_TAG_INFO tag{};
   FILE_STANDARD_INFO standard{};
@@ -58,7 +62,7 @@ bool QueryFileFacts(HANDLE handle, FileFacts* facts) {
   return true;
 }
 
-OpenedFileCheck CheckOpenedFile(HANDLE handle, const std::wstring& expectedPath) {
+OpenedFileCheck CheckOpenedFile(HANDLE handle, const std::wstring& expectedPath, OpenedFileRules rules) {
   OpenedFileCheck check;
   FileFacts facts;
   if (!QueryFileFacts(handle, &facts)) {
@@ -66,8 +70,11 @@ OpenedFileCheck CheckOpenedFile(HANDLE handle, const std::wstring& expectedPath)
     return check;
   }
   check.names = facts.names;
-  if (facts.reparse_point()) {
+  // The name-surrogate bit of a tag: a link of some kind.
+  const bool filtered = facts.reparse_point() && (facts.reparseTag & 0x20000000) == 0;
+  if (facts.reparse_point() && !(filtered && rules.filteredFiles)) {
     check.kind = OpenedFileCheck::Kind::kReparsePoint;
+    check.reparseTag = facts.reparseTag;
   } else if (facts.folder()) {
     check.kind = OpenedFileCheck::Kind::kFolder;
   } else if (facts.names != 1) {
@@ -83,12 +90,17 @@ OpenedFileCheck CheckOpenedFile(HANDLE handle, const std::wstring& expectedPath)
       expected = WithoutDrive(expectedPath);
       if (check.finalPath.empty() || expected.empty()) error = GetLastError();
     }
-    if (check.finalPath.empty() || expected.empty()) {
+    if (check.finalPath.empty() && rules.unknownFinalPath && FinalPathNotSupported(error)) {
+      // The name was opened as itself: no link was followed to reach it.
+      check.kind = OpenedFileCheck::Kind::kPlainFile;
+      check.finalPathUnknown = true;
+    } else if (check.finalPath.empty() || expected.empty()) {
       check.error = error;
     } else {
       check.kind = SamePathText(check.finalPath, expected) ? OpenedFileCheck::Kind::kPlainFile
                                                            : OpenedFileCheck::Kind::kElsewhere;
     }
+    if (check.plain_file() && facts.reparse_point()) check.filterTag = facts.reparseTag;
   }
   return check;
 }

@@ -35,6 +35,21 @@ struct FileFacts {
 // False, with the platform's error for GetLastError, when it cannot tell.
 bool QueryFileFacts(HANDLE handle, FileFacts* facts);
 
+// Whether `error`, from GetFinalPathNameByHandleW, says that the volume
+// cannot tell a final path at all (some network and third-party file
+// systems), rather than that something went wrong.
+bool FinalPathNotSupported(DWORD error);
+
+// What CheckOpenedFile lets pass beside a plain file.
+struct OpenedFileRules {
+  // A reparse point whose tag names no other place: a file that a
+  // file-system filter keeps (a cloud file, a deduplicated one).
+  bool filteredFiles = false;
+  // A file on a volume that tells no final path (FinalPathNotSupported):
+  // taken by the name it was opened with.
+  bool unknownFinalPath = false;
+};
+
 // What CheckOpenedFile found.
 struct OpenedFileCheck {
   enum class Kind {
@@ -48,6 +63,9 @@ struct OpenedFileCheck {
   Kind kind = Kind::kUnknown;
   DWORD error = 0;
   DWORD names = 0;
+  DWORD reparseTag = 0;  // kReparsePoint: its tag
+  DWORD filterTag = 0;   // a plain file that a filter keeps: its tag
+  bool finalPathUnknown = false;  // a plain file whose volume tells no final path
   std::wstring finalPath;
 
   bool plain_file() const { return kind == Kind::kPlainFile; }
@@ -56,11 +74,11 @@ struct OpenedFileCheck {
 };
 
 // Checks that `handle` (opened with FILE_FLAG_OPEN_REPARSE_POINT) is open on
-// a plain file of one name whose final path is `expectedPath`. Only the
-// last: Wine shows a Unix symbolic link to a file as that file, and only its
-// final path gives it away. Where the platform tells no final path for a
-// path that long (Wine, beyond MAX_PATH), the path below the volume's root
-// is compared instead.
-OpenedFileCheck CheckOpenedFile(HANDLE handle, const std::wstring& expectedPath);
+// a plain file of one name whose final path is `expectedPath`, or on what
+// `rules` let pass. Only the last: Wine shows a Unix symbolic link to a file
+// as that file, and only its final path gives it away. Where the platform
+// tells no final path for a path that long (Wine, beyond MAX_PATH), the
+// path below the volume's root is compared instead.
+OpenedFileCheck CheckOpenedFile(HANDLE handle, const std::wstring& expectedPath, OpenedFileRules rules = {});
 
 }  // namespace vantu

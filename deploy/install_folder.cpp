@@ -42,15 +42,15 @@ bool LiesBelowProgramFiles(const std::wstring& folder) {
 
 }  // namespace
 
-InstallFolder ResolveInstallFolder(std::wstring version) {
-  const std::wstring installPath = ReadInstallPath();
+InstallFolder ResolveInstallFolder(const SettingsFile& settings, std::wstring version) {
+  const std::wstring installPath = ReadInstallPath(settings);
   // Before anything is made: a value that leads out of the program-files
   // folder would have the shell make its folders wherever it leads.
   if (const char* fault = InstallPathFault(installPath)) {
     LogBrokenRule("InstallPath", installPath, kInstallPathRule, fault, "nothing deployed");
     return InstallFolder{std::wstring(), true};
   }
-  const std::wstring subPath = installPath + version;
+  const std::wstring subPath = WithoutEmptyComponents(installPath) + version;
   wchar_t buffer[MAX_PATH] = {};
   const HRESULT result = SHGetFolderPathAndSubDirW(nullptr, CSIDL_PROGRAM_FILES | CSIDL_FLAG_CREATE, nullptr,
                                                    SHGFP_TYPE_CURRENT, subPath.c_str(), buffer);

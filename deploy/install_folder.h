@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "settings/settings_file.h"
+
 namespace vantu {
 
 struct InstallFolder {
@@ -15,11 +17,12 @@ struct InstallFolder {
   bool refused = false;
 };
 
-// Reads the InstallPath setting and checks it against its rule before
-// anything is made; then makes the program-files folder joined with it and
+// Reads the InstallPath setting from `settings` and checks it against its
+// rule before anything is made; then makes the program-files folder joined
+// with it (two separators in a row read as one, as Windows reads them) and
 // `version` (every missing folder on the way is created) and returns that
 // folder with one backslash appended, once it is sure that the folder lies
 // below the program-files folder.
-InstallFolder ResolveInstallFolder(std::wstring version);
+InstallFolder ResolveInstallFolder(const SettingsFile& settings, std::wstring version);
 
 }  // namespace vantu

@@ -4,29 +4,35 @@
 
 #include <string>
 
-#include "deploy/sealed_copy.h"
+#include "deploy/payload_rule.h"
+#include "deploy/running_image.h"
 
 namespace vantu {
 
-// Copies every non-folder entry of `sourceRoot` (the program folder's final
-// path) into `targetRoot` (which ends in a backslash), overwriting. An entry
-// that is a reparse point (a file or a folder) and a source that is no plain
-// file of the folder (payload_source.h) are not copied and make the result
-// false; every other source is held open while it is copied. A target
-// refused with access denied loses its attributes and is copied once more;
-// that second failure makes the result false. A sharing or lock violation
-// passes the file over when the target folder already has a file of that
-// name (this version's own, held by another program). Any other failure
-// makes the result false: the install folder would lack the file. Every file
-// is attempted. An empty root on either side copies nothing and returns
-// false.
+// Copies every file of `sourceRoot` (the program folder's final path) into
+// `targetRoot` (which ends in a backslash), each whole or not at all
+// (file_placement.h). Folders are never entered nor copied, links to
+// folders among them; the log names each. The running image is copied from
+// `image` (held since the start of the run), not by its name. Every other
+// file is held while it is copied (base/held_file.h): an entry whose tag
+// names another place (a symbolic link, a junction), a name that leads
+// elsewhere, a second name of a file and a source that cannot be opened are
+// not copied and leave the copy incomplete. A sharing or lock violation on the
+// target passes the file over (its own version, held by another program);
+// any other failure leaves it incomplete: the install folder would lack the
+// file. Every file is attempted. An empty root on either side copies
+// nothing and is incomplete.
 //
-// With `sealed` (a sealed setup.exe), only the files the seal lists and the
-// image itself are considered; another entry (a link among them) is not
-// copied and not an error (the log names it), and a listed file the program
-// folder lacks makes the result false. When every file is in place, the
-// install folder is checked against the seal (CheckInstallFolder), and a
-// difference makes the result false too.
-bool CopyPayload(const std::wstring& sourceRoot, const std::wstring& targetRoot, const SealedCopy* sealed = nullptr);
+// With `rule` (a sealed setup.exe), only the files it lets be placed are
+// considered, each only when its bytes pass the rule's check; a file it
+// requires that the program folder lacks makes the copy incomplete, and a
+// file passed over that fails the rule's check where it lies rejects it.
+enum class CopyOutcome {
+  kComplete,
+  kIncomplete,  // a file could not be placed, or the program folder lacks one the rule requires
+  kRejected,    // a file's bytes failed the rule's check (and no other failure)
+};
+CopyOutcome CopyPayload(const std::wstring& sourceRoot, const RunningImage* image, const std::wstring& targetRoot,
+                        PayloadRule* rule = nullptr);
 
 }  // namespace vantu

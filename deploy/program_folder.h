@@ -24,16 +24,25 @@ class ProgramFolder {
   ProgramFolder& operator=(const ProgramFolder&) = delete;
 
   // Opens `folder` (the folder of the running executable, ModuleDirectory)
-  // and takes its final path. False when it cannot: the folder is then
-  // unknown, and nothing can be copied from it.
+  // and takes its final path. Some volumes (network and third-party file
+  // systems) tell no final path at all: there the folder is taken by the
+  // path it was started from, still held, and every file is checked as it
+  // is copied all the same. False when it cannot be opened, or its final
+  // path cannot be told for another reason: the folder is then unknown, and
+  // nothing can be copied from it.
   bool Open(const std::wstring& folder);
 
   // The final path, ending in a backslash; empty while unknown.
   const std::wstring& path() const { return path_; }
+  // Open's error when it failed; when it succeeded on a volume that tells
+  // no final path, GetFinalPathNameByHandleW's answer (0 otherwise).
+  DWORD error() const { return error_; }
+  bool final_path_unknown() const { return !path_.empty() && error_ != 0; }
 
  private:
   UniqueFileHandle handle_;
   std::wstring path_;
+  DWORD error_ = 0;
 };
 
 }  // namespace vantu

@@ -19,6 +19,8 @@ void GiveNoticesAsBoxes() { g_linesBecause = nullptr; }
 void DecideNotices(bool quiet) {
   if (quiet) {
     GiveNoticesAsLines("/QUIET");
+  } else if (RunsInSessionZero()) {
+    GiveNoticesAsLines("session 0, where nobody sees a window");
   } else if (!WindowStationIsVisible()) {
     GiveNoticesAsLines("the window station is not visible");
   } else {

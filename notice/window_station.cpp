@@ -14,4 +14,9 @@ bool WindowStationIsVisible() {
   return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
+bool RunsInSessionZero() {
+  DWORD session = 0;
+  return ProcessIdToSessionId(GetCurrentProcessId(), &session) && session == 0;
+}
+
 }  // namespace vantu

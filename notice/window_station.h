@@ -10,4 +10,11 @@ namespace vantu {
 // assumed before).
 bool WindowStationIsVisible();
 
+// True when the process runs in session 0, where since Windows Vista only
+// services and the programs they start run, and nobody sees a window
+// whatever the window station's flags say (a deployment tool's run as the
+// local system account). False when it runs elsewhere, or that cannot be
+// found out.
+bool RunsInSessionZero();
+
 }  // namespace vantu

@@ -43,6 +43,13 @@ class Sha256Provider {
   // read or the provider fails.
   bool HashFile(HANDLE file, Sha256Digest* digest, uint64_t* bytes, std::string* why);
 
+  // One digest made from bytes given piece by piece (as a copy passes
+  // them): Begin, Feed for each piece in order, Finish. One at a time: the
+  // provider keeps one hash object.
+  bool Begin(UniqueHash* hash, std::string* why);
+  bool Feed(const UniqueHash& hash, const BYTE* data, ULONG size, std::string* why);
+  bool Finish(const UniqueHash& hash, Sha256Digest* digest, std::string* why);
+
  private:
   struct Functions {
     decltype(&BCryptOpenAlgorithmProvider) openAlgorithm = nullptr;
@@ -55,9 +62,6 @@ class Sha256Provider {
   };
 
   bool Resolve(std::string* why);
-  bool Begin(UniqueHash* hash, std::string* why);
-  bool Feed(const UniqueHash& hash, const BYTE* data, ULONG size, std::string* why);
-  bool Finish(const UniqueHash& hash, Sha256Digest* digest, std::string* why);
 
   // Released in the reverse order: the algorithm before its DLL.
   UniqueLibrary library_;

@@ -6,7 +6,10 @@ namespace vantu {
 
 const char kInstallPathRule[] =
     "a folder below the program-files folder: no drive or \":\", no leading \"\\\" or \"/\", no \".\" or \"..\" "
-    "component, no empty component";
+    "component";
+const char kRegistryKeyRule[] =
+    "a key below HKEY_LOCAL_MACHINE\\SOFTWARE: \"SOFTWARE\\\" and a name after it, no leading \"\\\", no empty "
+    "component";
 const char kExecutionRule[] = "one plain file name: no \"\\\", \"/\", \":\" or quote, not \".\" or \"..\"";
 
 namespace {
@@ -34,12 +37,45 @@ const char* InstallPathFault(const std::wstring& installPath) {
   for (size_t begin = 0; begin <= end;) {
     size_t next = begin;
     while (next < end && !IsSeparator(installPath[next])) ++next;
-    if (next == begin) return "it has an empty component (two separators in a row)";
-    if (OnlyDotsAndBlanks(installPath, begin, next)) {
+    if (next > begin && OnlyDotsAndBlanks(installPath, begin, next)) {
       return "it has a \".\" or \"..\" component (or one of dots and blanks alone)";
     }
     begin = next + 1;
   }
+  return nullptr;
+}
+
+std::wstring WithoutEmptyComponents(const std::wstring& path) {
+  std::wstring result;
+  for (const wchar_t c : path) {
+    if (IsSeparator(c) && !result.empty() && IsSeparator(result.back())) continue;
+    result += c;
+  }
+  return result;
+}
+
+const char* RegistryKeyFault(const std::wstring& registryKey) {
+  if (registryKey.empty()) return nullptr;
+  if (registryKey.front() == L'\\') return "it starts at the root (a leading \"\\\")";
+  static const wchar_t kSoftware[] = L"SOFTWARE\\";
+  const size_t prefix = sizeof kSoftware / sizeof kSoftware[0] - 1;
+  bool below = registryKey.size() > prefix;
+  for (size_t i = 0; below && i < prefix; ++i) {
+    wchar_t c = registryKey[i];
+    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+    below = c == kSoftware[i];
+  }
+  if (!below) return "it names no key below SOFTWARE\\";
+  // The names after SOFTWARE\, without the one empty name after a trailing
+  // backslash.
+  const size_t end = registryKey.back() == L'\\' ? registryKey.size() - 1 : registryKey.size();
+  if (end <= prefix) return "it names no key below SOFTWARE\\";
+  for (size_t i = prefix; i < end; ++i) {
+    if (registryKey[i] == L'\\' && (i == prefix || registryKey[i - 1] == L'\\')) {
+      return "it has an empty component (two backslashes in a row)";
+    }
+  }
+  if (registryKey[end - 1] == L'\\') return "it has an empty component (two backslashes in a row)";
   return nullptr;
 }
 

@@ -36,10 +36,10 @@ void ReportMiss(const char* key, const std::wstring& path, const char* message) 
            "), written to standard error: ", message});
 }
 
-std::wstring ReadSetting(const wchar_t* key, const char* keyText, const char* message) {
-  const std::wstring path = SetupIniPath();
+std::wstring ReadSetting(const SettingsFile& file, const wchar_t* key, const char* keyText, const char* message) {
+  const std::wstring& path = file.shown_path();
   IniReader reader;
-  if (!reader.Open(path)) {
+  if (!file.present() || !reader.Open(file.read_path())) {
     ReportMiss(keyText, path, message);
     return std::wstring();
   }
@@ -73,31 +73,31 @@ std::wstring ModulePath() {
 
 std::wstring ModuleDirectory() { return FolderOfModulePath(ModulePath()); }
 
-std::wstring SetupIniPath() { return ModuleDirectory() + L"setup.ini"; }
-
-std::wstring ReadServiceName() {
-  return ReadSetting(L"ServiceName", "ServiceName", "Can not read service name from setup.ini");
+std::wstring ReadServiceName(const SettingsFile& file) {
+  return ReadSetting(file, L"ServiceName", "ServiceName", "Can not read service name from setup.ini");
 }
 
-std::wstring ReadInstallPath() {
-  std::wstring value = ReadSetting(L"InstallPath", "InstallPath", "Can not read install path from setup.ini");
+std::wstring ReadInstallPath(const SettingsFile& file) {
+  std::wstring value = ReadSetting(file, L"InstallPath", "InstallPath", "Can not read install path from setup.ini");
   if (!value.empty() && value.back() != L'\\') value += L'\\';
   return value;
 }
 
-std::wstring ReadRegistryKey() {
-  return ReadSetting(L"RegistryKey", "RegistryKey", "Can not read registry key from setup.ini");
+std::wstring ReadRegistryKey(const SettingsFile& file) {
+  return ReadSetting(file, L"RegistryKey", "RegistryKey", "Can not read registry key from setup.ini");
 }
 
-std::wstring ReadExecution() {
-  return ReadSetting(L"Execution", "Execution", "Can not read executable file name from setup.ini");
+std::wstring ReadExecution(const SettingsFile& file) {
+  return ReadSetting(file, L"Execution", "Execution", "Can not read executable file name from setup.ini");
 }
 
-std::wstring ReadSetupVersion() { return ReadSetting(L"version", "version", "Can not read version from setup.ini"); }
+std::wstring ReadSetupVersion(const SettingsFile& file) {
+  return ReadSetting(file, L"version", "version", "Can not read version from setup.ini");
+}
 
-std::wstring PeekExecution() {
+std::wstring PeekExecution(const SettingsFile& file) {
   IniReader reader;
-  if (!reader.Open(SetupIniPath())) return std::wstring();
+  if (!file.present() || !reader.Open(file.read_path())) return std::wstring();
   std::wstring value;
   reader.Read(L"Execution", kMissMarker, &value);
   return value == kMissMarker ? std::wstring() : value;

@@ -1,11 +1,14 @@
-// The settings of the setup: section "Common" of setup.ini beside the
-// executable. Nothing is cached: every reader opens the file afresh, and on a
-// miss tells the user (a message box, or where nobody can see one a line on
-// standard error: notice/notice.h) and hands back the empty string.
-// Values, like the paths, are UTF-16.
+// The settings of the setup: section "Common" of setup.ini, read from the
+// file that the run took at its start (settings_file.h). Nothing is cached:
+// every reader reads the file afresh, and on a miss tells the user (a
+// message box, or where nobody can see one a line on standard error:
+// notice/notice.h) and hands back the empty string. Values, like the paths,
+// are UTF-16.
 #pragma once
 
 #include <string>
+
+#include "settings/settings_file.h"
 
 namespace vantu {
 
@@ -32,20 +35,17 @@ std::wstring ModulePath();
 // drive). Empty when the platform cannot report the executable's path.
 std::wstring ModuleDirectory();
 
-// ModuleDirectory followed by "setup.ini".
-std::wstring SetupIniPath();
-
-std::wstring ReadServiceName();
+std::wstring ReadServiceName(const SettingsFile& file);
 // Ends in a backslash unless empty.
-std::wstring ReadInstallPath();
-std::wstring ReadRegistryKey();
-std::wstring ReadExecution();
-std::wstring ReadSetupVersion();
+std::wstring ReadInstallPath(const SettingsFile& file);
+std::wstring ReadRegistryKey(const SettingsFile& file);
+std::wstring ReadExecution(const SettingsFile& file);
+std::wstring ReadSetupVersion(const SettingsFile& file);
 
 // "Execution" as ReadExecution would read it now, without its message or
 // its log line: a look ahead, so that the run can refuse a value before it
 // deploys anything. Empty when the setting cannot be read (ReadExecution
 // tells the user when it is really used).
-std::wstring PeekExecution();
+std::wstring PeekExecution(const SettingsFile& file);
 
 }  // namespace vantu

@@ -4,13 +4,12 @@
 
 namespace vantu {
 
-// Nothing to do, or deployed (with or without the registry record).
+// Each cause of the end of a run is an outcome of its own (run_outcome.h),
+// which the log names; these are the codes they end with.
+
+// Installed, nothing to do, or deployed without the registry record.
 constexpr int kExitSuccess = 0;
-// The firmware gate is closed, the offered version names no install folder,
-// InstallPath or Execution leads out of its folder, the payload could not be
-// copied (or, for a sealed setup.exe, differs from its seal or carries a
-// malformed one), another run held the machine-wide run guard for too long,
-// or memory ran out. Read as an unsigned process exit code: 0xFFFFFFFF.
+// Every other outcome. Read as an unsigned process exit code: 0xFFFFFFFF.
 constexpr int kExitFailure = -1;
 
 }  // namespace vantu

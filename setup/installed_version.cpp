@@ -6,36 +6,61 @@
 #include "registry/reg_writer.h"
 #include "registry/version_value.h"
 #include "runlog/run_log.h"
+#include "settings/setting_rules.h"
 #include "settings/settings.h"
 
 namespace vantu {
 namespace {
 
 // A REG_SZ value with its terminating zero counted.
-void SetStringValue(HKEY key, const wchar_t* name, const std::wstring& text) {
-  RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                 static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+LSTATUS SetStringValue(HKEY key, const wchar_t* name, const std::wstring& text) {
+  return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                        static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
 }  // namespace
 
-std::string ReadInstalledVersion() {
+InstalledVersion ReadInstalledVersion(const SettingsFile& settings) {
+  InstalledVersion installed;
+  const std::wstring keyPath = ReadRegistryKey(settings);
+  if (const char* fault = RegistryKeyFault(keyPath)) {
+    LogBrokenRule("RegistryKey", keyPath, kRegistryKeyRule, fault, "nothing deployed");
+    installed.refused = true;
+    return installed;
+  }
   RegReader reader;
-  const std::wstring keyPath = ReadRegistryKey();
-  std::string version;
-  if (reader.Open(keyPath)) QueryVersionValue(reader.key(), &version);
-  return version;
+  if (!keyPath.empty() && reader.Open(keyPath)) QueryVersionValue(reader.key(), &installed.ansi);
+  return installed;
 }
 
-void RecordInstall(const std::wstring& keyPath, const std::wstring& version, const std::wstring& installFolder) {
+bool RecordInstall(const std::wstring& keyPath, const std::wstring& version, const std::wstring& installFolder) {
+  if (keyPath.empty()) {
+    LogLine({"no record: no registry key (the \"RegistryKey\" setting is empty or missing)"});
+    return false;
+  }
+  if (const char* fault = RegistryKeyFault(keyPath)) {
+    LogBrokenRule("RegistryKey", keyPath, kRegistryKeyRule, fault, "no record");
+    return false;
+  }
   RegWriter writer;
   if (!writer.Create(keyPath)) {
     LogLine({"no record: the key HKLM\\", keyPath, " could not be created or opened"});
-    return;
+    return false;
   }
-  SetStringValue(writer.key(), L"Version", version);
-  SetStringValue(writer.key(), L"Path", installFolder);
-  LogLine({"recorded HKLM\\", keyPath, ": Version = \"", version, "\", Path = \"", installFolder, "\""});
+  const LSTATUS versionWritten = SetStringValue(writer.key(), L"Version", version);
+  const LSTATUS pathWritten = SetStringValue(writer.key(), L"Path", installFolder);
+  if (versionWritten == ERROR_SUCCESS && pathWritten == ERROR_SUCCESS) {
+    LogLine({"recorded HKLM\\", keyPath, ": Version = \"", version, "\", Path = \"", installFolder, "\""});
+    return true;
+  }
+  if (LogEnabled()) {
+    const auto outcome = [](LSTATUS status) {
+      return status == ERROR_SUCCESS ? std::string("written") : "not written: " + ErrorText(static_cast<DWORD>(status));
+    };
+    LogLine({"record incomplete in HKLM\\", keyPath, ": Version = \"", version, "\" ", outcome(versionWritten),
+             "; Path = \"", installFolder, "\" ", outcome(pathWritten)});
+  }
+  return false;
 }
 
 }  // namespace vantu

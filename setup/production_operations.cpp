@@ -14,8 +14,6 @@
 
 namespace vantu {
 
-ProductionOperations::ProductionOperations() { programFolder_.Open(vantu::ModuleDirectory()); }
-
 void ProductionOperations::InitializeComponentModel() { CoInitialize(nullptr); }
 
 void ProductionOperations::AcpiInit() { ::AcpiInit(); }
@@ -23,36 +21,37 @@ void ProductionOperations::AcpiInit() { ::AcpiInit(); }
 void ProductionOperations::ReadMbifValues(ULONG* word) { vantu::ReadMbifValues(word, 1); }
 
 OfferedVersion ProductionOperations::ReadSetupVersion() {
-  std::wstring text = vantu::ReadSetupVersion();
+  std::wstring text = vantu::ReadSetupVersion(context_.settings());
   std::string ansi = AnsiFromWide(text);
   return OfferedVersion{std::move(text), std::move(ansi)};
 }
 
-std::string ProductionOperations::ReadInstalledVersion() { return vantu::ReadInstalledVersion(); }
-
-bool ProductionOperations::IsServiceInstalled() { return vantu::IsServiceInstalled(); }
-
-bool ProductionOperations::ExecutionKeepsToItsRule() { return vantu::ExecutionKeepsToItsRule(); }
-
-InstallFolder ProductionOperations::ResolveInstallFolder(std::wstring version) {
-  return vantu::ResolveInstallFolder(std::move(version));
+InstalledVersion ProductionOperations::ReadInstalledVersion() {
+  return vantu::ReadInstalledVersion(context_.settings());
 }
 
-std::wstring ProductionOperations::ModuleDirectory() { return programFolder_.path(); }
+bool ProductionOperations::IsServiceInstalled() { return vantu::IsServiceInstalled(context_.settings()); }
 
-bool ProductionOperations::CopyPayload(const std::wstring& sourceRoot, const std::wstring& targetRoot) {
-  return vantu::CopyPayload(sourceRoot, targetRoot, sealed_);
+bool ProductionOperations::ExecutionKeepsToItsRule() { return vantu::ExecutionKeepsToItsRule(context_.settings()); }
+
+InstallFolder ProductionOperations::ResolveInstallFolder(std::wstring version) {
+  return vantu::ResolveInstallFolder(context_.settings(), std::move(version));
+}
+
+CopyOutcome ProductionOperations::CopyPayload(const std::wstring& installFolder) {
+  return vantu::CopyPayload(context_.program_folder().path(), &context_.image(), installFolder,
+                            context_.payload_rule());
 }
 
 bool ProductionOperations::LaunchServiceExecutable(const std::wstring& installFolder) {
-  return vantu::LaunchServiceExecutable(installFolder);
+  return vantu::LaunchServiceExecutable(context_.settings(), installFolder);
 }
 
-std::wstring ProductionOperations::ReadRegistryKey() { return vantu::ReadRegistryKey(); }
+std::wstring ProductionOperations::ReadRegistryKey() { return vantu::ReadRegistryKey(context_.settings()); }
 
-void ProductionOperations::RecordInstall(const std::wstring& keyPath, const std::wstring& version,
+bool ProductionOperations::RecordInstall(const std::wstring& keyPath, const std::wstring& version,
                                          const std::wstring& installFolder) {
-  vantu::RecordInstall(keyPath, version, installFolder);
+  return vantu::RecordInstall(keyPath, version, installFolder);
 }
 
 }  // namespace vantu

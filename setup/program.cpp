@@ -9,8 +9,8 @@
 #include "runlog/run_log.h"
 #include "setup/exit_codes.h"
 #include "setup/production_operations.h"
+#include "setup/run_context.h"
 #include "setup/run_guard.h"
-#include "setup/run_seal.h"
 #include "setup/run_start.h"
 #include "setup/setup_run.h"
 #include "setup/switches.h"
@@ -25,40 +25,48 @@ void WriteStandardOutput(const char* text) {
   WriteFile(output, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
 }
 
-int LoggedExit(int exitCode) {
-  LogLine({exitCode == kExitSuccess ? "exit code 0" : "exit code -1 (0xFFFFFFFF)"});
-  return exitCode;
+RunOutcome Ended(RunOutcome outcome) {
+  LogLine({"outcome ", OutcomeName(outcome), ": ",
+           ExitCodeOf(outcome) == kExitSuccess ? "exit code 0" : "exit code -1 (0xFFFFFFFF)"});
+  return outcome;
 }
 
-}  // namespace
-
-int RunProgram(const std::vector<std::wstring>& arguments) {
-  const Switches switches = ParseSwitches(arguments);
-  if (switches.help) {
-    WriteStandardOutput(kUsage);
-    return kExitSuccess;
-  }
+RunOutcome Run(const Switches& switches) {
   RunLog log;
   try {
     // The program folder as the run finds it now, held until it ends: the
     // payload's source, and a folder no log may be written to.
-    ProductionOperations operations;
-    OpenRequestedLog(switches.log, operations.program_folder(), log);
+    RunContext context;
+    context.OpenProgramFolder();
+    OpenRequestedLog(switches.log, context.program_folder().path(), log);
     DecideNotices(switches.quiet);
     RunGuard guard;
     if (guard.Take() == RunGuard::Outcome::kTimedOut) {
       WriteStandardErrorLine("another setup run held the machine for too long; nothing was done");
-      return LoggedExit(kExitFailure);
+      return Ended(RunOutcome::kRunGuardTimedOut);
     }
-    RunSeal seal;
-    if (seal.Prepare() == RunSeal::Outcome::kRefused) return LoggedExit(kExitFailure);
-    operations.UseSeal(seal.copy());
-    return LoggedExit(RunSetup(operations));
+    if (const std::optional<RunOutcome> refused = context.Take()) return Ended(*refused);
+    ProductionOperations operations(context);
+    return Ended(RunSetup(operations));
   } catch (const std::bad_alloc&) {
     // Out of memory: everything acquired so far has been released on the way.
     LogLine({"out of memory"});
-    return LoggedExit(kExitFailure);
+    return Ended(RunOutcome::kOutOfMemory);
   }
 }
+
+}  // namespace
+
+RunOutcome RunProgramOutcome(const std::vector<std::wstring>& arguments, bool* helpShown) {
+  const Switches switches = ParseSwitches(arguments);
+  if (helpShown) *helpShown = switches.help;
+  if (switches.help) {
+    WriteStandardOutput(kUsage);
+    return RunOutcome::kNothingToDo;
+  }
+  return Run(switches);
+}
+
+int RunProgram(const std::vector<std::wstring>& arguments) { return ExitCodeOf(RunProgramOutcome(arguments)); }
 
 }  // namespace vantu

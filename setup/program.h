@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "setup/run_outcome.h"
+
 namespace vantu {
 
 // Returns the exit code. /? prints the usage and does nothing else (no log,
@@ -13,5 +15,9 @@ namespace vantu {
 // ends with -1 before any setting is read. Out of memory ends the run with
 // -1.
 int RunProgram(const std::vector<std::wstring>& arguments);
+
+// The same, with how the run ended; `helpShown` (may be null) tells that /?
+// was given, and nothing else was done.
+RunOutcome RunProgramOutcome(const std::vector<std::wstring>& arguments, bool* helpShown = nullptr);
 
 }  // namespace vantu

@@ -14,10 +14,10 @@ namespace vantu {
 
 static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOW) == 68, "a 32-bit start-up record is 68 bytes");
 
-bool IsServiceInstalled() {
+bool IsServiceInstalled(const SettingsFile& settings) {
   UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) return false;
-  const std::wstring name = ReadServiceName();
+  const std::wstring name = ReadServiceName(settings);
   const UniqueServiceHandle service(OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_CONFIG));
   // The manager is closed before the service handle is looked at.
   manager.reset();
@@ -30,15 +30,15 @@ std::wstring ServiceCommandLine(const std::wstring& installFolder, const std::ws
   return path + L" /Service";
 }
 
-bool ExecutionKeepsToItsRule() {
-  const std::wstring execution = PeekExecution();
+bool ExecutionKeepsToItsRule(const SettingsFile& settings) {
+  const std::wstring execution = PeekExecution(settings);
   const char* fault = ExecutionFault(execution);
   if (fault) LogBrokenRule("Execution", execution, kExecutionRule, fault, "nothing deployed");
   return fault == nullptr;
 }
 
-bool LaunchServiceExecutable(const std::wstring& installFolder) {
-  const std::wstring execution = ReadExecution();
+bool LaunchServiceExecutable(const SettingsFile& settings, const std::wstring& installFolder) {
+  const std::wstring execution = ReadExecution(settings);
   if (const char* fault = ExecutionFault(execution)) {
     LogBrokenRule("Execution", execution, kExecutionRule, fault, "not started");
     return false;

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string>
 
+#include "settings/settings_file.h"
+
 namespace vantu {
 
 // Size, in characters, of the writable command-line buffer given to process
@@ -13,7 +15,7 @@ constexpr size_t kCommandLineBufferSize = 520;
 
 // True when the service control manager can be opened and a service named
 // by the "ServiceName" setting exists in it.
-bool IsServiceInstalled();
+bool IsServiceInstalled(const SettingsFile& settings);
 
 // The command line that runs `executable` from `installFolder`: the joined
 // path, quoted unless it is shorter than 2 characters or already begins or ends
@@ -22,7 +24,7 @@ std::wstring ServiceCommandLine(const std::wstring& installFolder, const std::ws
 
 // Whether the "Execution" setting, looked at ahead without a message, keeps
 // to its rule (setting_rules.h); logs the broken rule when it does not.
-bool ExecutionKeepsToItsRule();
+bool ExecutionKeepsToItsRule(const SettingsFile& settings);
 
 // Runs the executable named by the "Execution" setting from `installFolder`
 // with "/Service", without a window, and waits until it has ended: its full
@@ -31,6 +33,6 @@ bool ExecutionKeepsToItsRule();
 // the process was created. A value that breaks the setting's rule (setup.ini
 // may have changed since the run looked at it), an empty install folder and
 // a command line that does not fit the buffer create no process.
-bool LaunchServiceExecutable(const std::wstring& installFolder);
+bool LaunchServiceExecutable(const SettingsFile& settings, const std::wstring& installFolder);
 
 }  // namespace vantu

@@ -8,6 +8,8 @@
 #include <string>
 
 #include "deploy/install_folder.h"
+#include "deploy/payload_copy.h"
+#include "setup/installed_version.h"
 
 namespace vantu {
 
@@ -31,8 +33,9 @@ class SetupOperations {
   // Writes at most the one word it is given.
   virtual void ReadMbifValues(ULONG* word) = 0;
   virtual OfferedVersion ReadSetupVersion() = 0;
-  // In the ANSI code page.
-  virtual std::string ReadInstalledVersion() = 0;
+  // The installed version in the ANSI code page; refused when the
+  // "RegistryKey" setting breaks its rule (the log says why).
+  virtual InstalledVersion ReadInstalledVersion() = 0;
   virtual bool IsServiceInstalled() = 0;
   // Whether the "Execution" setting keeps to its rule (one plain file name),
   // read ahead without a message; the log says when it does not.
@@ -40,17 +43,17 @@ class SetupOperations {
   // The install folder, ending in a backslash; empty on failure; refused
   // when the settings lead out of the program-files folder.
   virtual InstallFolder ResolveInstallFolder(std::wstring version) = 0;
-  // The program folder as the run found it at its start (its final path,
-  // ending in a backslash): the payload's source. Empty when unknown.
-  virtual std::wstring ModuleDirectory() = 0;
-  virtual bool CopyPayload(const std::wstring& sourceRoot, const std::wstring& targetRoot) = 0;
+  // Copies the program folder, as the run took it at its start, into
+  // `installFolder`.
+  virtual CopyOutcome CopyPayload(const std::wstring& installFolder) = 0;
   // Returns once the service executable has ended; true when it was started.
   virtual bool LaunchServiceExecutable(const std::wstring& installFolder) = 0;
   virtual std::wstring ReadRegistryKey() = 0;
   // Records `version` as "Version" and `installFolder` as "Path" in the key
   // `keyPath` below HKEY_LOCAL_MACHINE, created when missing; nothing when
-  // the key can be neither created nor opened.
-  virtual void RecordInstall(const std::wstring& keyPath, const std::wstring& version,
+  // the key path is empty or breaks its rule, or the key can be neither
+  // created nor opened. True when both values were written.
+  virtual bool RecordInstall(const std::wstring& keyPath, const std::wstring& version,
                              const std::wstring& installFolder) = 0;
 };
 

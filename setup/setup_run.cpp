@@ -1,12 +1,11 @@
 #include "setup/setup_run.h"
 
 #include "runlog/run_log.h"
-#include "setup/exit_codes.h"
 #include "setup/version_compare.h"
 
 namespace vantu {
 
-int RunSetup(SetupOperations& operations) {
+RunOutcome RunSetup(SetupOperations& operations) {
   // The component model stays initialised until the process ends.
   operations.InitializeComponentModel();
   operations.AcpiInit();
@@ -15,12 +14,16 @@ int RunSetup(SetupOperations& operations) {
   operations.ReadMbifValues(&firmwareWord);
   if ((firmwareWord & kFirmwareWordMask) < kFirmwareWordThreshold) {
     LogLine({"firmware word ", HexWord(firmwareWord), ": board not supported (bits 8 to 15 below 2)"});
-    return kExitFailure;
+    return RunOutcome::kBoardNotSupported;
   }
   LogLine({"firmware word ", HexWord(firmwareWord), ": board supported"});
 
   const OfferedVersion offered = operations.ReadSetupVersion();
-  const std::string installed = operations.ReadInstalledVersion();
+  // RegistryKey is read here first: a value that leads out of its place ends
+  // the run before anything is made or written.
+  const InstalledVersion read = operations.ReadInstalledVersion();
+  if (read.refused) return RunOutcome::kRegistryKeyLeadsOut;
+  const std::string& installed = read.ansi;
   const auto logDecision = [&](const char* decision) {
     LogLine({"installed version \"", LogText::Ansi(installed), installed.empty() ? "\" (none recorded)" : "\"",
              ", offered \"", offered.text, "\"", decision});
@@ -30,7 +33,7 @@ int RunSetup(SetupOperations& operations) {
     logDecision(": install: the installed version is older");
   } else if (operations.IsServiceInstalled()) {
     logDecision(", service present: nothing to do");
-    return kExitSuccess;
+    return RunOutcome::kNothingToDo;
   } else {
     logDecision(", service missing: install");
   }
@@ -41,7 +44,7 @@ int RunSetup(SetupOperations& operations) {
   // nothing is made, copied, run or recorded then.
   if (!IsDeployableVersion(offered.text)) {
     LogLine({"offered version \"", offered.text, "\" names no install folder: nothing deployed"});
-    return kExitFailure;
+    return RunOutcome::kVersionNamesNoFolder;
   }
 
   // setup.ini lies in a folder that the user's own programs may write. A
@@ -49,18 +52,23 @@ int RunSetup(SetupOperations& operations) {
   // here, like an unusable version, before anything is made: Execution is
   // looked at now (and again where it is used), InstallPath where it is
   // read, before the install folder is made.
-  if (!operations.ExecutionKeepsToItsRule()) return kExitFailure;
+  if (!operations.ExecutionKeepsToItsRule()) return RunOutcome::kExecutionLeadsOut;
   const InstallFolder resolved = operations.ResolveInstallFolder(offered.text);
-  if (resolved.refused) return kExitFailure;
+  if (resolved.refused) return RunOutcome::kInstallPathLeadsOut;
   const std::wstring& installFolder = resolved.path;
-  LogLine({"install folder: ", installFolder.empty() ? LogText("none (the program-files folder could not be resolved)")
-                                                       : LogText(installFolder)});
-  bool copied;
-  {
-    const std::wstring programFolder = operations.ModuleDirectory();
-    copied = operations.CopyPayload(programFolder, installFolder);
+  if (installFolder.empty()) {
+    LogLine({"install folder: none (the program-files folder could not be resolved)"});
+    return RunOutcome::kNoInstallFolder;
   }
-  if (!copied) return kExitFailure;
+  LogLine({"install folder: ", installFolder});
+  switch (operations.CopyPayload(installFolder)) {
+    case CopyOutcome::kComplete:
+      break;
+    case CopyOutcome::kIncomplete:
+      return RunOutcome::kCopyFailed;
+    case CopyOutcome::kRejected:
+      return RunOutcome::kSealMismatch;
+  }
 
   const bool launched = operations.LaunchServiceExecutable(installFolder);
   // Asked again for what the question does, not for its answer: it opens the
@@ -70,13 +78,13 @@ int RunSetup(SetupOperations& operations) {
   // changes nothing: the record depends on the launch alone.
   operations.IsServiceInstalled();
 
-  if (launched) {
-    const std::wstring keyPath = operations.ReadRegistryKey();
-    operations.RecordInstall(keyPath, offered.text, installFolder);
-  } else {
+  if (!launched) {
     LogLine({"no record: the service executable did not start"});
+    return RunOutcome::kDeployedWithoutRecord;
   }
-  return kExitSuccess;
+  const std::wstring keyPath = operations.ReadRegistryKey();
+  return operations.RecordInstall(keyPath, offered.text, installFolder) ? RunOutcome::kInstalled
+                                                                        : RunOutcome::kDeployedWithoutRecord;
 }
 
 }  // namespace vantu

@@ -2,6 +2,7 @@
 // launch of the service executable and the registry record.
 #pragma once
 
+#include "setup/run_outcome.h"
 #include "setup/setup_operations.h"
 
 namespace vantu {
@@ -11,10 +12,8 @@ namespace vantu {
 constexpr ULONG kFirmwareWordMask = 0xFF00;
 constexpr ULONG kFirmwareWordThreshold = 0x200;
 
-// Runs the setup once with `operations`; returns the exit code: -1 when
-// the firmware gate is closed, when an install is due but the offered
-// version cannot name the install folder or a setting leads out of its
-// folder, or when the payload could not be copied; 0 otherwise.
-int RunSetup(SetupOperations& operations);
+// Runs the setup once with `operations`; returns how it ended
+// (run_outcome.h).
+RunOutcome RunSetup(SetupOperations& operations);
 
 }  // namespace vantu

@@ -33,13 +33,18 @@ const char kUsage[] =
     "               done without the switch too.\r\n"
     "  /?, /HELP    shows this text and does nothing else\r\n"
     "\r\n"
-    "Exit codes:\r\n"
-    "  0            installed or updated, or nothing to do\r\n"
-    "  -1           (0xFFFFFFFF) the board is not supported, the offered version\r\n"
-    "               names no install folder, InstallPath or Execution leads out\r\n"
-    "               of its folder, the payload could not be copied or differs\r\n"
-    "               from the seal, or another setup run held the machine for\r\n"
-    "               longer than 10 minutes\r\n";
+    "Exit codes (the run log names the outcome):\r\n"
+    "  0            installed or updated; nothing to do; or deployed without a\r\n"
+    "               record (the service executable did not start, or the\r\n"
+    "               registry record could not be written)\r\n"
+    "  -1           (0xFFFFFFFF) the board is not supported; the offered version\r\n"
+    "               names no install folder; InstallPath, Execution or\r\n"
+    "               RegistryKey leads out of its place; the install folder\r\n"
+    "               cannot be resolved; the program folder cannot be opened;\r\n"
+    "               setup.exe or setup.ini cannot be held; the payload could not\r\n"
+    "               be copied; the seal is malformed, cannot be checked, or the\r\n"
+    "               payload differs from it; another setup run held the machine\r\n"
+    "               for longer than 10 minutes; out of memory\r\n";
 
 Switches ParseSwitches(const std::vector<std::wstring>& arguments) {
   Switches switches;

@@ -14,6 +14,7 @@
 #include "fake_win32/control.h"
 #include "setup/production_operations.h"
 #include "setup/setup_run.h"
+#include "tests/support/run_once.h"
 #include "tests/support/run_scenario.h"
 #include "tests/support/scratch.h"
 
@@ -37,6 +38,10 @@ const std::map<std::string, std::vector<uint32_t>>& ErrorsByFunction() {
       {"SafeArrayGetUBound", {0x8002000Bu}},
       {"VariantClear", {static_cast<uint32_t>(DISP_E_BADVARTYPE)}},
       {"GetModuleFileNameW", {ERROR_NOT_ENOUGH_MEMORY}},
+      {"FindResourceW", {1813u, ERROR_ACCESS_DENIED}},
+      {"LoadResource", {ERROR_ACCESS_DENIED}},
+      {"LockResource", {ERROR_ACCESS_DENIED}},
+      {"SizeofResource", {ERROR_ACCESS_DENIED}},
       {"GetPrivateProfileStringW", {ERROR_FILE_NOT_FOUND}},
       {"WritePrivateProfileStringW", {ERROR_ACCESS_DENIED}},
       {"MessageBoxA", {ERROR_NOT_ENOUGH_MEMORY}},
@@ -53,13 +58,24 @@ const std::map<std::string, std::vector<uint32_t>>& ErrorsByFunction() {
       {"FindFirstFileW", {ERROR_ACCESS_DENIED, ERROR_PATH_NOT_FOUND}},
       {"FindNextFileW", {ERROR_NO_MORE_FILES, ERROR_ACCESS_DENIED}},
       {"FindClose", {ERROR_INVALID_HANDLE}},
-      {"CopyFileW",
+      {"MoveFileExW",
        {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_LOCK_VIOLATION, ERROR_FILE_NOT_FOUND, ERROR_DISK_FULL}},
+      {"ReadFile", {ERROR_ACCESS_DENIED, ERROR_LOCK_VIOLATION}},
+      {"WriteFile", {ERROR_DISK_FULL}},
+      {"DeleteFileW", {ERROR_ACCESS_DENIED}},
+      {"GetFileAttributesW", {ERROR_ACCESS_DENIED}},
+      {"GetWindowsDirectoryW", {ERROR_NOT_ENOUGH_MEMORY}},
+      {"GetModuleHandleW", {ERROR_MOD_NOT_FOUND}},
+      {"GetProcAddress", {ERROR_PROC_NOT_FOUND}},
+      {"CreateFileMappingW", {ERROR_ACCESS_DENIED}},
+      {"MapViewOfFile", {ERROR_NOT_ENOUGH_MEMORY}},
+      {"UnmapViewOfFile", {ERROR_INVALID_ADDRESS}},
       {"SetFileAttributesW", {ERROR_ACCESS_DENIED}},
       {"CreateProcessW", {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_DIRECTORY}},
       {"CreateFileW", {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_FILE_NOT_FOUND}},
       {"GetFileInformationByHandleEx", {ERROR_ACCESS_DENIED}},
-      {"GetFinalPathNameByHandleW", {ERROR_NOT_ENOUGH_MEMORY, ERROR_PATH_NOT_FOUND}},
+      // ERROR_NOT_SUPPORTED: a volume that tells no final path.
+      {"GetFinalPathNameByHandleW", {ERROR_NOT_ENOUGH_MEMORY, ERROR_PATH_NOT_FOUND, ERROR_NOT_SUPPORTED}},
       {"SHGetFolderPathW", {static_cast<uint32_t>(E_FAIL)}},
       {"GetFullPathNameW", {ERROR_FILENAME_EXCED_RANGE}},
       {"WaitForSingleObject", {ERROR_INVALID_HANDLE}},
@@ -108,13 +124,6 @@ std::string Describe(const Outcome& o) {
 // undisturbed run fails with `error`. The undisturbed run is a fresh install
 // of 2.1.0 with every setting present: it records both values.
 Outcome Expected(Scenario scenario, const std::vector<Call>& calls, size_t index, uint32_t error) {
-  // A copy whose source and target were tried before is the retry.
-  auto isRetry = [&] {
-    for (size_t i = 0; i < index; ++i) {
-      if (calls[i].function == "CopyFileW" && calls[i].args == calls[index].args) return true;
-    }
-    return false;
-  };
   const Call& failed = calls[index];
   const std::string& f = failed.function;
   auto before = [&](const std::string& function) {
@@ -122,23 +131,37 @@ Outcome Expected(Scenario scenario, const std::vector<Call>& calls, size_t index
     for (size_t i = 0; i < index; ++i) n += calls[i].function == function;
     return n;
   };
+  // A rename into place whose source and target were tried before is the
+  // retry after the attributes were reset.
+  auto isRetry = [&] {
+    for (size_t i = 0; i < index; ++i) {
+      if (calls[i].function == f && calls[i].args == failed.args) return true;
+    }
+    return false;
+  };
   const Outcome installed;  // nothing changes
-  Outcome gatedOut{-1, false, false, false};
-  Outcome notLaunched{0, false, false, false};
-  Outcome copyFailed{-1, false, false, false};
-  Outcome noVersion{-1, false, false, false};  // install due, no folder to put it in
+  const Outcome gatedOut{-1, false, false, false};
+  const Outcome notLaunched{0, false, false, false};
+  const Outcome copyFailed{-1, false, false, false};
+  const Outcome noVersion{-1, false, false, false};  // install due, no folder to put it in
+  const Outcome notTaken{-1, false, false, false};   // the run context could not be taken
+  const bool release = f == "CloseHandle" || f == "UnmapViewOfFile" || f == "RegCloseKey" || f == "FindClose" ||
+                       f == "CloseServiceHandle" || f == "DeleteFileW";
+  if (release) return installed;  // released all the same, or a copy of the run's own left behind
 
-  // Before the run starts, the program folder is taken: without it there is
-  // nothing to copy from. Its release at the very end changes nothing.
-  if (before("CoInitialize") == 0 && f != "CoInitialize") return copyFailed;
-  if (index + 1 == calls.size()) return installed;
+  // Before the run starts, the run context is taken: the program folder,
+  // the image, the seal (none here) and setup.ini. A volume that tells no
+  // final path is no failure.
+  if (before("CoInitialize") == 0 && f != "CoInitialize") {
+    if (f == "GetFinalPathNameByHandleW" && error == ERROR_NOT_SUPPORTED) return installed;
+    if (f == "FindResourceW" && error == 1813u) return installed;  // no seal: unsealed, as it is
+    return notTaken;
+  }
   // The bridge's two calls: the first (iAcpiInit) may fail without effect;
   // the second (iAcpiMbif) must fetch the package or the gate closes.
   const int bridgeCalls = before("CLSIDFromProgID") + (f == "CLSIDFromProgID" ? 1 : 0);
-  // The probe ends where the first setting read begins, with the first
-  // GetModuleFileNameW after the program folder's, which is no longer the
-  // probe's.
-  const bool inProbe = bridgeCalls == 2 && before("GetModuleFileNameW") == 1 && f != "GetModuleFileNameW";
+  // The probe ends where the first setting read begins.
+  const bool inProbe = bridgeCalls == 2 && before("GetPrivateProfileStringW") == 0 && f != "GetPrivateProfileStringW";
   if (f == "CoInitialize") return gatedOut;  // no instance can be made then
   if (inProbe) {
     if (f == "CLSIDFromProgID" || f == "CoCreateInstance" || f == "SafeArrayCreate") return gatedOut;
@@ -149,61 +172,60 @@ Outcome Expected(Scenario scenario, const std::vector<Call>& calls, size_t index
     return installed;
   }
 
-  // Which setting a profile read serves: the read at or after the failed
-  // call, and how many reads of it came before.
-  auto settingRead = [&](int* earlier) -> std::string {
-    for (size_t i = index; i < calls.size(); ++i) {
-      if (calls[i].function != "GetPrivateProfileStringW") continue;
-      *earlier = 0;
-      for (size_t k = 0; k < i; ++k) {
-        *earlier += calls[k].function == "GetPrivateProfileStringW" && calls[k].args[1] == calls[i].args[1];
-      }
-      return calls[i].args[1];
-    }
-    return "";
-  };
-  if (f == "GetModuleFileNameW" || f == "GetPrivateProfileStringW") {
+  if (f == "GetPrivateProfileStringW") {
     int earlier = 0;
-    const std::string setting = settingRead(&earlier);
+    for (size_t k = 0; k < index; ++k) {
+      earlier += calls[k].function == "GetPrivateProfileStringW" && calls[k].args[1] == failed.args[1];
+    }
+    const std::string& setting = failed.args[1];
     // An empty offer is older than nothing: the missing service makes the
     // install due, and the run ends before the install folder.
     if (setting == "version") return noVersion;
-    if (setting == "InstallPath") return installed;  // deployed below the program-files folder
     // The look ahead at Execution finds nothing that breaks its rule; the
     // read at the launch finds no executable.
     if (setting == "Execution") return earlier == 0 ? installed : notLaunched;
-    return installed;  // the installed version, the second presence check or the record's key
+    // The installed version (none), InstallPath (the version folder right
+    // below the program-files folder), the second presence check, or the
+    // record's key (none: no record).
+    if (setting == "RegistryKey" && earlier == 1) return Outcome{0, true, false, false};
+    return installed;
   }
   if (f == "SHGetFolderPathAndSubDirW") return copyFailed;  // no install folder
   // The install folder cannot be shown to lie below the program-files
   // folder: it is not used.
   if (f == "SHGetFolderPathW" || f == "GetFullPathNameW") return copyFailed;
-  // A source that cannot be opened, or whose kind or place cannot be told,
-  // is not copied, and the copy fails.
-  if (f == "CreateFileW" || f == "GetFileInformationByHandleEx" || f == "GetFinalPathNameByHandleW") {
-    return copyFailed;
+  if (f == "CreateFileW") {
+    const std::string& access = failed.args[1];
+    const std::string& disposition = failed.args[4];
+    // Whether another program holds an existing target: told by opening it
+    // for writing. Held, it is passed over; otherwise it is replaced after
+    // its attributes are reset.
+    if (access == "0x40000000" && disposition == "3") return installed;
+    return copyFailed;  // a source, or a temporary file to copy it to
   }
-  if (f == "FindFirstFileW") return notLaunched;            // nothing copied, nothing to run
+  // A source whose kind or place cannot be told is not copied; a volume
+  // that tells no final path is no failure.
+  if (f == "GetFileInformationByHandleEx") return copyFailed;
+  if (f == "GetFinalPathNameByHandleW") return error == ERROR_NOT_SUPPORTED ? installed : copyFailed;
+  if (f == "ReadFile" || f == "WriteFile") return copyFailed;
+  if (f == "FindFirstFileW") return notLaunched;  // nothing listed: only the image is copied
   if (f == "FindNextFileW") {
-    // The walk ends early: was the service executable copied already?
+    // The walk ends early: was the service executable placed already?
     for (size_t i = 0; i < index; ++i) {
-      if (calls[i].function == "CopyFileW" && calls[i].args[0].find("fansvc.exe") != std::string::npos) {
+      if (calls[i].function == "MoveFileExW" && calls[i].args[1].find("fansvc.exe") != std::string::npos) {
         return installed;
       }
     }
     return notLaunched;
   }
+  if (f == "GetFileAttributesW") return installed;  // no target to speak of: replaced after the reset
   if (f == "SetFileAttributesW") return copyFailed;  // still read-only: the retry fails too
-  if (f == "CopyFileW") {
+  if (f == "MoveFileExW") {
     if (isRetry()) return copyFailed;
-    if (error == ERROR_ACCESS_DENIED) return installed;  // retried after resetting attributes
-    // A file held or locked is passed over only where the install folder
-    // has one of its name already (the update's fan.dll); any other failure
-    // leaves the folder without the file and fails the copy.
-    const bool targetThere = scenario == Scenario::kUpdateOverReadOnly &&
-                             failed.args[1].find("\\fan.dll") != std::string::npos;
-    if ((error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) && targetThere) return installed;
-    return copyFailed;
+    // Access denied is tried once more after the reset (and a target that
+    // is not there resets nothing); any other failure leaves the install
+    // folder without the file.
+    return error == ERROR_ACCESS_DENIED ? installed : copyFailed;
   }
   if (f == "CreateProcessW") return notLaunched;
   // The offered version in the ANSI code page, for the comparison: a
@@ -213,8 +235,20 @@ Outcome Expected(Scenario scenario, const std::vector<Call>& calls, size_t index
   if (f == "RegCreateKeyExW") return Outcome{0, true, false, false};
   if (f == "RegSetValueExW") return before("RegSetValueExW") == 0 ? Outcome{0, true, false, true}
                                                                   : Outcome{0, true, true, false};
-  // Everything else is released or merely asked: the run goes on unchanged.
+  (void)scenario;
+  // Everything else is merely asked: the run goes on unchanged.
   return installed;
+}
+
+// Temporary files of the run still there: in the install folder (a
+// placement's) and in the machine's temporary folder (setup.ini's copy).
+std::vector<std::string> TemporaryFilesLeft(const std::string& installFolder) {
+  std::vector<std::string> left;
+  for (const auto& name : test_support::FilesIn(installFolder)) {
+    if (name.rfind("~FanServiceSetup", 0) == 0) left.push_back(installFolder + name);
+  }
+  for (const auto& name : test_support::FilesIn("C:\\windows\\Temp\\")) left.push_back(name);
+  return left;
 }
 
 class FaultMatrixTest : public ::testing::TestWithParam<Scenario> {};
@@ -226,15 +260,12 @@ TEST_P(FaultMatrixTest, EveryCallSiteFailedOnce) {
     RunScenario scenario;
     Prepare(GetParam());
     fake_win32::ClearCalls();
-    {
-      ProductionOperations operations;
-      ASSERT_EQ(0, RunSetup(operations));
-    }
+    ASSERT_EQ(RunOutcome::kInstalled, test_support::RunOnce());
     baseline = fake_win32::Calls();
     ASSERT_TRUE(QueryValue(RunScenario::kRegistryKey, "Path").exists);
     ASSERT_TRUE(fake_win32::OpenResources().empty());
   }
-  const std::set<std::string> unfailable = {"SysFreeString", "CoUninitialize"};
+  const std::set<std::string> unfailable = {"SysFreeString", "CoUninitialize", "NtAreMappedFilesTheSame"};
   std::map<std::string, int> occurrences;
   int injected = 0;
   std::set<std::string> functions;
@@ -255,8 +286,7 @@ TEST_P(FaultMatrixTest, EveryCallSiteFailedOnce) {
         fake_win32::FailCall(function, occurrence, error);
         // As main does: out of memory ends the run with -1.
         try {
-          ProductionOperations operations;
-          seen.exitCode = RunSetup(operations);
+          seen.exitCode = ExitCodeOf(test_support::RunOnce());
         } catch (const std::bad_alloc&) {
           seen.exitCode = -1;
         }
@@ -266,6 +296,12 @@ TEST_P(FaultMatrixTest, EveryCallSiteFailedOnce) {
         seen.version = (version.exists && version.bytes != std::string("2.0.0\0", 6)) ||
                        QueryValue("", "Version").exists;
         seen.path = QueryValue(RunScenario::kRegistryKey, "Path").exists || QueryValue("", "Path").exists;
+        // Whatever failed, nothing of the run's own is left, but where the
+        // removal itself was refused.
+        if (function != "DeleteFileW") {
+          EXPECT_TRUE(TemporaryFilesLeft(scenario.InstallFolder()).empty())
+              << ::testing::PrintToString(TemporaryFilesLeft(scenario.InstallFolder()));
+        }
         EXPECT_EQ(1u, scenario.component.references()) << "component instance not released once";
         EXPECT_EQ(0, scenario.component.over_releases());
       }

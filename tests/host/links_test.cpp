@@ -17,6 +17,7 @@
 #include "setup/redirection_guard.h"
 #include "setup/run_start.h"
 #include "setup/setup_run.h"
+#include "tests/support/run_once.h"
 #include "tests/support/run_scenario.h"
 #include "tests/support/scratch.h"
 #include "tests/support/wide.h"
@@ -77,30 +78,53 @@ class LinksTest : public test_support::PlatformTest {
   }
 };
 
-// An entry of the program folder that is a reparse point, of any kind, is
-// not copied and fails the copy: exit -1, nothing launched or recorded,
-// the entry named in the log. So is a name that Wine shows as a plain file
-// but that leads elsewhere, and a second name of a file elsewhere. A
-// dangling Unix link, which Wine does not list, is no entry at all.
-TEST_F(LinksTest, EveryKindOfLinkInTheProgramFolder) {
+// Every kind of reparse point in the program folder, and what Wine makes of
+// a Unix symbolic link. A name whose tag names another place (a symbolic
+// link, a junction's kin) is not copied and fails the copy: exit -1, nothing
+// launched or recorded. A file that a filter keeps (cloud, deduplicated,
+// WCI) is opened through its filter and copied; a tag that no filter handles
+// cannot be opened, and fails the copy. Folders, links to folders among
+// them, are never deployed and fail nothing. So is a name that Wine shows
+// as a plain file but that leads elsewhere refused, and a second name of a
+// file elsewhere. A dangling Unix link, which Wine does not list, is no
+// entry at all.
+TEST_F(LinksTest, EveryKindOfReparsePointInTheProgramFolder) {
+  enum class Make { kLink, kFiltered, kHardLink };
   struct Case {
     const char* name;
     const char* entry;
-    const char* target;  // null: a hard link to the secret
-    DWORD tag;           // 0: a Unix symbolic link as Wine shows it
-    const char* logged;  // what the log says of the entry; null: the run deploys
+    Make make;
+    const char* target;  // kLink: where it leads
+    DWORD tag;           // kLink: 0 for a Unix symbolic link as Wine shows it
+    bool copied;         // the entry is deployed, and the run with it
+    const char* logged;  // the log's line of the entry
   };
+  const char* const kRefusal = "; the program folder may hold plain files only";
   const Case cases[] = {
-      {"symbolic link to a file", "notes.txt", kSecret, IO_REPARSE_TAG_SYMLINK, "a symbolic link"},
-      {"symbolic link to a folder", "docs", "C:\\Secret", IO_REPARSE_TAG_SYMLINK, "a symbolic link"},
-      {"dangling symbolic link", "gone.txt", "C:\\Secret\\absent.txt", IO_REPARSE_TAG_SYMLINK,
-       "a symbolic link"},
-      {"junction", "docs", "C:\\Secret", IO_REPARSE_TAG_MOUNT_POINT, "a junction or mount point"},
-      {"another kind of reparse point", "cloud.dat", kSecret, 0x9000001A, "a reparse point (tag 0x9000001A)"},
-      {"Unix link to a file", "notes.txt", kSecret, 0, "it leads to C:\\Secret\\secret.txt (a link)"},
-      {"Unix link to a folder", "docs", "C:\\Secret", 0, "a reparse point (tag 0x00000000)"},
-      {"hard link", "notes.txt", nullptr, 0, "it is a file of 2 names (a hard link)"},
-      {"dangling Unix link", "gone.txt", "C:\\Secret\\absent.txt", 0, nullptr},
+      {"symbolic link to a file", "notes.txt", Make::kLink, kSecret, IO_REPARSE_TAG_SYMLINK, false,
+       "not copied notes.txt: a symbolic link"},
+      {"dangling symbolic link", "gone.txt", Make::kLink, "C:\\Secret\\absent.txt", IO_REPARSE_TAG_SYMLINK, false,
+       "not copied gone.txt: a symbolic link"},
+      {"unknown name-surrogate tag", "odd.dat", Make::kLink, kSecret, 0xA0000099, false,
+       "not copied odd.dat: a reparse point (tag 0xA0000099)"},
+      {"symbolic link to a folder", "docs", Make::kLink, "C:\\Secret", IO_REPARSE_TAG_SYMLINK, true,
+       "folder not deployed: docs"},
+      {"junction", "docs", Make::kLink, "C:\\Secret", IO_REPARSE_TAG_MOUNT_POINT, true, "folder not deployed: docs"},
+      {"cloud file", "cloud.dat", Make::kFiltered, nullptr, 0x9000001A, true, "copying cloud.dat"},
+      {"cloud file, another provider", "cloud.dat", Make::kFiltered, nullptr, 0x9000101A, true, "copying cloud.dat"},
+      {"cloud file, the last provider", "cloud.dat", Make::kFiltered, nullptr, 0x9000F01A, true, "copying cloud.dat"},
+      {"deduplicated file", "dedup.dat", Make::kFiltered, nullptr, 0x80000013, true, "copying dedup.dat"},
+      {"WCI file", "wci.dat", Make::kFiltered, nullptr, 0x80000018, true, "copying wci.dat"},
+      {"app execution alias", "alias.exe", Make::kFiltered, nullptr, 0x8000001B, false,
+       "could not copy alias.exe: 1920 (The file cannot be accessed by the system.)"},
+      {"unknown tag that names no place", "odd.dat", Make::kFiltered, nullptr, 0x80000099, false,
+       "could not copy odd.dat: 1920 (The file cannot be accessed by the system.)"},
+      {"Unix link to a file", "notes.txt", Make::kLink, kSecret, 0, false,
+       "not copied notes.txt: it leads to C:\\Secret\\secret.txt (a link)"},
+      {"Unix link to a folder", "docs", Make::kLink, "C:\\Secret", 0, true, "folder not deployed: docs"},
+      {"hard link", "notes.txt", Make::kHardLink, nullptr, 0, false,
+       "not copied notes.txt: it is a file of 2 names (a hard link)"},
+      {"dangling Unix link", "gone.txt", Make::kLink, "C:\\Secret\\absent.txt", 0, true, nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -110,30 +134,35 @@ TEST_F(LinksTest, EveryKindOfLinkInTheProgramFolder) {
       WriteFile(kSecret, kSecretText);
       RunScenario scenario;
       const std::string entry = std::string(RunScenario::kProgramFolder) + c.entry;
-      if (c.target) {
-        fake_win32::MakeLink(entry, c.target, c.tag);
-      } else {
-        test_support::MakeHardLink(entry, kSecret);
+      switch (c.make) {
+        case Make::kLink:
+          fake_win32::MakeLink(entry, c.target, c.tag);
+          break;
+        case Make::kFiltered:
+          WriteFile(entry, "kept by a filter");
+          fake_win32::SetFilterTag(entry, c.tag);
+          break;
+        case Make::kHardLink:
+          test_support::MakeHardLink(entry, kSecret);
+          break;
       }
       test_support::MakeFolder("C:\\Logs");
       RunLog log;
       std::string refusal;
       ASSERT_TRUE(RunLog::OpenPath(L"C:\\Logs\\run.log", kProgramFolder, log, &refusal)) << refusal;
-      {
-        ProductionOperations operations;
-        EXPECT_EQ(c.logged ? -1 : 0, RunSetup(operations));
-      }
-      EXPECT_EQ(c.logged ? 0u : 1u, scenario.launches.size());
-      EXPECT_EQ(c.logged == nullptr, QueryValue(RunScenario::kRegistryKey, "Version").exists);
+      EXPECT_EQ(c.copied ? RunOutcome::kInstalled : RunOutcome::kCopyFailed, test_support::RunOnce());
+      EXPECT_EQ(c.copied ? 1u : 0u, scenario.launches.size());
+      EXPECT_EQ(c.copied, QueryValue(RunScenario::kRegistryKey, "Version").exists);
       EXPECT_FALSE(AnyFileHolds("C:\\Program Files (x86)\\", kSecretText));
-      EXPECT_FALSE(FileExists(scenario.InstallFolder() + c.entry));
+      const bool file = c.make == Make::kFiltered;
+      EXPECT_EQ(file && c.copied, FileExists(scenario.InstallFolder() + c.entry));
+      if (file && c.copied) EXPECT_EQ("kept by a filter", ReadFile(scenario.InstallFolder() + c.entry));
       EXPECT_TRUE(FileExists(scenario.InstallFolder() + "fan.dll"));  // every other file is copied
       EXPECT_EQ(kSecretText, ReadFile(kSecret));
       if (c.logged) {
-        const auto lines = LogLines("C:\\Logs\\run.log");
-        EXPECT_TRUE(HasLine(lines, std::string("not copied ") + c.entry + ": " + c.logged +
-                                       "; the program folder may hold plain files only"))
-            << ::testing::PrintToString(lines);
+        const std::string line = std::string(c.logged) + (c.copied || file ? "" : kRefusal);
+        EXPECT_TRUE(HasLine(LogLines("C:\\Logs\\run.log"), line))
+            << line << "\n" << ::testing::PrintToString(LogLines("C:\\Logs\\run.log"));
       }
     }
     EXPECT_TRUE(fake_win32::OpenResources().empty()) << ::testing::PrintToString(fake_win32::OpenResources());
@@ -158,12 +187,15 @@ TEST_F(LinksTest, ProgramFolderIsTakenAtTheStart) {
       WriteFile("C:\\Other\\planted.dll", kSecretText);
       WriteFile("C:\\Other\\fansvc.exe", "MZ planted");
 
-      ProductionOperations operations;
-      EXPECT_EQ(L"C:\\Fan\\Setup\\", operations.program_folder());
+      RunContext context;
+      context.OpenProgramFolder();
+      EXPECT_EQ(L"C:\\Fan\\Setup\\", context.program_folder().path());
       // Pointed elsewhere after the start.
       std::filesystem::remove(fake_win32::HostPath("C:\\Entry\\Setup"));
       fake_win32::MakeLink("C:\\Entry\\Setup", "C:\\Other", tag);
-      EXPECT_EQ(0, RunSetup(operations));
+      ASSERT_FALSE(context.Take().has_value());
+      ProductionOperations operations(context);
+      EXPECT_EQ(RunOutcome::kInstalled, RunSetup(operations));
       EXPECT_EQ("MZ service", ReadFile(scenario.InstallFolder() + "fansvc.exe"));
       EXPECT_FALSE(FileExists(scenario.InstallFolder() + "planted.dll"));
       EXPECT_EQ("\"" + scenario.InstallFolder() + "fansvc.exe\" /Service", scenario.launches.at(0));

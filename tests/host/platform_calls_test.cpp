@@ -26,6 +26,7 @@ namespace {
 using fake_win32::CallCount;
 using fake_win32::CallsTo;
 using fake_win32::CallSequence;
+using test_support::FilesIn;
 using test_support::ScratchFolder;
 using test_support::ScratchKey;
 using test_support::SetupIniFile;
@@ -78,33 +79,30 @@ TEST_F(PlatformCallsTest, ModuleDirectoryRules) {
   struct Case {
     std::string module;
     std::string folder;
-    std::string ini;
     int calls;
   };
   const std::string deep = "D:\\" + std::string(180, 'd') + "\\setup.exe";  // 193 characters
   const Case cases[] = {
-      {"D:\\Tools\\Setup\\setup.exe", "D:\\Tools\\Setup\\", "D:\\Tools\\Setup\\setup.ini", 1},
-      {"D:setup.exe", "D:", "D:setup.ini", 1},
-      {"setup.exe", "", "setup.ini", 1},
-      {deep, "D:\\" + std::string(180, 'd') + "\\", "D:\\" + std::string(180, 'd') + "\\setup.ini", 2},
-      {std::string(127, 'x'), "", "setup.ini", 1},  // fits 128 characters with its terminator
-      {std::string(128, 'x'), "", "setup.ini", 2},  // reported as cut: asked again with 256
+      {"D:\\Tools\\Setup\\setup.exe", "D:\\Tools\\Setup\\", 1},
+      {"D:setup.exe", "D:", 1},
+      {"setup.exe", "", 1},
+      {deep, "D:\\" + std::string(180, 'd') + "\\", 2},
+      {std::string(127, 'x'), "", 1},  // fits 128 characters with its terminator
+      {std::string(128, 'x'), "", 2},  // reported as cut: asked again with 256
   };
   for (const auto& c : cases) {
     fake_win32::SetModuleFileName(c.module);
     const int before = CallCount("GetModuleFileNameW");
     EXPECT_EQ(c.folder, U8(ModuleDirectory())) << c.module;
     EXPECT_EQ(c.calls, CallCount("GetModuleFileNameW") - before) << c.module;
-    EXPECT_EQ(c.ini, U8(SetupIniPath())) << c.module;
   }
   fake_win32::FailEveryCall("GetModuleFileNameW", ERROR_ACCESS_DENIED);
   EXPECT_EQ(L"", ModuleDirectory());
-  EXPECT_EQ(L"setup.ini", SetupIniPath());
 }
 
 TEST_F(PlatformCallsTest, SettingMessages) {
   struct Reader {
-    std::wstring (*read)();
+    std::wstring (*read)(const SettingsFile&);
     const char* text;
   };
   const Reader readers[] = {
@@ -117,8 +115,8 @@ TEST_F(PlatformCallsTest, SettingMessages) {
   SetupIniFile none;
   for (const auto& reader : readers) {
     const size_t before = fake_win32::MessageBoxes().size();
-    EXPECT_EQ(L"", reader.read());
-    EXPECT_EQ(L"", reader.read());  // asked twice, told twice
+    EXPECT_EQ(L"", reader.read(none.settings()));
+    EXPECT_EQ(L"", reader.read(none.settings()));  // asked twice, told twice
     const auto& boxes = fake_win32::MessageBoxes();
     ASSERT_EQ(before + 2, boxes.size());
     for (size_t i = before; i < boxes.size(); ++i) {
@@ -132,10 +130,10 @@ TEST_F(PlatformCallsTest, SettingMessages) {
 
 TEST_F(PlatformCallsTest, OnlyAMissShowsAMessage) {
   SetupIniFile ini("[Common]\nversion=\nExecution=Error737\nServiceName=error737\n");
-  EXPECT_EQ(L"", ReadSetupVersion());
-  EXPECT_EQ(L"Error737", ReadExecution());
+  EXPECT_EQ(L"", ReadSetupVersion(ini.settings()));
+  EXPECT_EQ(L"Error737", ReadExecution(ini.settings()));
   EXPECT_TRUE(fake_win32::MessageBoxes().empty());
-  EXPECT_EQ(L"", ReadServiceName());
+  EXPECT_EQ(L"", ReadServiceName(ini.settings()));
   ASSERT_EQ(1u, fake_win32::MessageBoxes().size());
   EXPECT_EQ("Can not read service name from setup.ini", fake_win32::MessageBoxes()[0].text);
 }
@@ -214,7 +212,7 @@ TEST_F(PlatformCallsTest, VersionValueWhoseSecondQueryFails) {
 
 TEST_F(PlatformCallsTest, PresenceCheckArguments) {
   SetupIniFile ini("[Common]\nServiceName=FanSvc\n");
-  EXPECT_FALSE(IsServiceInstalled());
+  EXPECT_FALSE(IsServiceInstalled(ini.settings()));
   EXPECT_EQ((Args{"(null)", "(null)", "0xF003F"}), CallsTo("OpenSCManagerW")[0].args);
   EXPECT_EQ("FanSvc", CallsTo("OpenServiceW")[0].args[1]);
   EXPECT_EQ("0x1", CallsTo("OpenServiceW")[0].args[2]);
@@ -222,7 +220,7 @@ TEST_F(PlatformCallsTest, PresenceCheckArguments) {
 
   fake_win32::FailEveryCall("OpenSCManagerW", ERROR_ACCESS_DENIED);
   const int reads = CallCount("GetPrivateProfileStringW");
-  EXPECT_FALSE(IsServiceInstalled());
+  EXPECT_FALSE(IsServiceInstalled(ini.settings()));
   EXPECT_EQ(reads, CallCount("GetPrivateProfileStringW"));  // the setting is not read
 }
 
@@ -235,7 +233,7 @@ TEST_F(PlatformCallsTest, ManagerClosesBeforeTheServiceHandle) {
   CloseServiceHandle(made);
   CloseServiceHandle(manager);
   const size_t before = CallsTo("CloseServiceHandle").size();
-  EXPECT_TRUE(IsServiceInstalled());
+  EXPECT_TRUE(IsServiceInstalled(ini.settings()));
   const auto closes = CallsTo("CloseServiceHandle");
   ASSERT_EQ(before + 2, closes.size());
   EXPECT_EQ(CallsTo("OpenSCManagerW").size(), 1u);  // the test made its service through the A form
@@ -250,7 +248,7 @@ TEST_F(PlatformCallsTest, LaunchArgumentsAndHandles) {
   ScratchFolder folder;
   SetupIniFile ini("[Common]\nExecution=svc.exe\n");
   test_support::PlaceServiceStandIn(folder.path() + "svc.exe");
-  ASSERT_TRUE(LaunchServiceExecutable(W(folder.path())));
+  ASSERT_TRUE(LaunchServiceExecutable(ini.settings(), W(folder.path())));
   const auto create = CallsTo("CreateProcessW")[0].args;
   // The full path as the application name: nothing is looked for.
   EXPECT_EQ(folder.path() + "svc.exe", create[0]);
@@ -267,7 +265,7 @@ TEST_F(PlatformCallsTest, LaunchArgumentsAndHandles) {
   EXPECT_EQ((std::vector<std::string>{"CreateProcessW", "WaitForSingleObject", "CloseHandle", "CloseHandle"}), tail);
   EXPECT_EQ("0xFFFFFFFF", CallsTo("WaitForSingleObject")[0].args[1]);
   const auto closes = CallsTo("CloseHandle");
-  EXPECT_EQ(CallsTo("WaitForSingleObject")[0].args[0], closes[0].args[0]);  // the process first
+  EXPECT_EQ(CallsTo("WaitForSingleObject")[0].args[0], closes[closes.size() - 2].args[0]);  // the process first
 }
 
 TEST_F(PlatformCallsTest, CommandLineMustFitItsBuffer) {
@@ -284,7 +282,7 @@ TEST_F(PlatformCallsTest, CommandLineMustFitItsBuffer) {
     const std::string expected = "\"" + folder + "svc.exe\" /Service";
     ASSERT_EQ(c.length, expected.size());
     const int before = CallCount("CreateProcessW");
-    EXPECT_FALSE(LaunchServiceExecutable(W(folder)));  // no such program either way
+    EXPECT_FALSE(LaunchServiceExecutable(ini.settings(), W(folder)));  // no such program either way
     EXPECT_EQ(c.created ? 1 : 0, CallCount("CreateProcessW") - before) << c.length;
     if (c.created) {
       EXPECT_EQ(expected, CallsTo("CreateProcessW").back().args[1]);
@@ -295,12 +293,12 @@ TEST_F(PlatformCallsTest, CommandLineMustFitItsBuffer) {
 
 TEST_F(PlatformCallsTest, InstallFolderArgumentsAndResults) {
   SetupIniFile ini("[Common]\nInstallPath=Vendor\\Tool\n");
-  EXPECT_EQ("C:\\Program Files (x86)\\Vendor\\Tool\\2.1.0\\", U8(ResolveInstallFolder(L"2.1.0").path));
+  EXPECT_EQ("C:\\Program Files (x86)\\Vendor\\Tool\\2.1.0\\", U8(ResolveInstallFolder(ini.settings(), L"2.1.0").path));
   const Args args = CallsTo("SHGetFolderPathAndSubDirW")[0].args;
   EXPECT_EQ((Args{"(null)", "0x8026", "(null)", "0", "Vendor\\Tool\\2.1.0"}), Args(args.begin(), args.begin() + 5));
   for (uint32_t result : {1u, 0x80004005u, 0x80070005u}) {
     fake_win32::FailCall("SHGetFolderPathAndSubDirW", CallCount("SHGetFolderPathAndSubDirW") + 1, result);
-    const InstallFolder folder = ResolveInstallFolder(L"2.1.0");
+    const InstallFolder folder = ResolveInstallFolder(ini.settings(), L"2.1.0");
     EXPECT_EQ(L"", folder.path) << result;
     EXPECT_FALSE(folder.refused) << result;
   }
@@ -370,63 +368,61 @@ TEST_F(PlatformCallsTest, WithoutAFinalPathThePathBelowTheVolumeDecides) {
   EXPECT_EQ(0, nameQueries());
 }
 
-// The first file's copy failing with the errors the platform gives there:
-// access denied is retried once after the attributes are reset; a sharing or
-// lock violation passes the file over only where the install folder already
-// has a file of that name (this version's own, held by the service or a
-// client of the bridge); every other failure fails the copy (the install
-// folder would lack the file), the source held by another program and a
-// source gone after it was listed among them. The next file is copied
-// whatever happened.
-TEST_F(PlatformCallsTest, CopyErrorsOfTheFirstFile) {
+// Placing the first file, with the errors the platform gives there: a
+// target refused with access denied is retried once after its attributes
+// are reset; a target that another program holds (a sharing or lock
+// violation when it is opened for writing) is passed over, the install
+// folder having this version's own file already; every other failure fails
+// the copy (the install folder would lack the file), a source that another
+// program holds or that went away after it was listed among them. The next
+// file is copied whatever happened, and no temporary file is left.
+TEST_F(PlatformCallsTest, PlacingTheFirstFile) {
   struct Case {
     const char* name;
-    std::vector<uint32_t> copyErrors;  // of the first file's copies, 0: succeeds
+    std::vector<uint32_t> moveErrors;  // of the first file's renames into place, 0: succeeds
     bool targetThere;                  // the install folder has the first file already
+    bool targetHeld;                   // ... and another program holds it
+    uint32_t openError;                // of the first CreateFileW of the copy (the source), 0: none
     bool result;
     int attributeResets;
   };
   const Case cases[] = {
-      {"written", {0}, false, true, 0},
-      {"overwritten", {0}, true, true, 0},
-      {"denied then written", {ERROR_ACCESS_DENIED, 0}, true, true, 1},
-      {"denied twice", {ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED}, true, false, 1},
-      {"denied then shared", {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION}, true, false, 1},
-      {"denied then disk full", {ERROR_ACCESS_DENIED, ERROR_DISK_FULL}, true, false, 1},
-      {"target held: passed over", {ERROR_SHARING_VIOLATION}, true, true, 0},
-      {"target locked: passed over", {ERROR_LOCK_VIOLATION}, true, true, 0},
-      {"source held, no target", {ERROR_SHARING_VIOLATION}, false, false, 0},
-      {"source locked, no target", {ERROR_LOCK_VIOLATION}, false, false, 0},
-      {"source gone", {ERROR_FILE_NOT_FOUND}, false, false, 0},
-      {"source gone, target there", {ERROR_FILE_NOT_FOUND}, true, false, 0},
-      {"name the platform refuses", {ERROR_INVALID_NAME}, false, false, 0},
-      {"write protected", {19}, true, false, 0},
-      {"device not ready", {21}, false, false, 0},
-      {"disk full", {ERROR_DISK_FULL}, true, false, 0},
-      {"handle disk full", {ERROR_HANDLE_DISK_FULL}, false, false, 0},
-      {"path not found", {ERROR_PATH_NOT_FOUND}, false, false, 0},
-      {"name too long", {ERROR_FILENAME_EXCED_RANGE}, false, false, 0},
+      {"written", {0}, false, false, 0, true, 0},
+      {"overwritten", {0}, true, false, 0, true, 0},
+      {"denied then written", {ERROR_ACCESS_DENIED, 0}, true, false, 0, true, 1},
+      {"denied twice", {ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED}, true, false, 0, false, 1},
+      {"denied then disk full", {ERROR_ACCESS_DENIED, ERROR_DISK_FULL}, true, false, 0, false, 1},
+      {"target held: passed over", {}, true, true, 0, true, 0},
+      {"source held", {}, false, false, ERROR_SHARING_VIOLATION, false, 0},
+      {"source gone", {}, true, false, ERROR_FILE_NOT_FOUND, false, 0},
+      {"write protected", {19}, true, false, 0, false, 0},
+      {"device not ready", {21}, false, false, 0, false, 0},
+      {"disk full", {ERROR_DISK_FULL}, true, false, 0, false, 0},
+      {"path not found", {ERROR_PATH_NOT_FOUND}, false, false, 0, false, 0},
+      {"name too long", {ERROR_FILENAME_EXCED_RANGE}, false, false, 0, false, 0},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     fake_win32::Reset();
     ScratchFolder source;
     ScratchFolder target;
     WriteFile(source.path() + "a", "a");
     WriteFile(source.path() + "b", "b");
     if (c.targetThere) WriteFile(target.path() + "a", "old a");
-    for (size_t i = 0; i < c.copyErrors.size(); ++i) {
-      if (c.copyErrors[i]) fake_win32::FailCall("CopyFileW", static_cast<int>(i) + 1, c.copyErrors[i]);
+    if (c.targetHeld) fake_win32::HoldOpen(target.path() + "a");
+    for (size_t i = 0; i < c.moveErrors.size(); ++i) {
+      if (c.moveErrors[i]) fake_win32::FailCall("MoveFileExW", static_cast<int>(i) + 1, c.moveErrors[i]);
     }
-    EXPECT_EQ(c.result, CopyPayload(W(source.path()), W(target.path()))) << c.name;
-    EXPECT_EQ(c.attributeResets, CallCount("SetFileAttributesW")) << c.name;
-    if (c.attributeResets) {
-      EXPECT_EQ((Args{target.path() + "a", "0x80"}), CallsTo("SetFileAttributesW")[0].args) << c.name;
-    }
-    EXPECT_EQ(static_cast<int>(c.copyErrors.size()) + 1, CallCount("CopyFileW")) << c.name;
-    const bool copied = c.copyErrors.back() == 0;
-    EXPECT_EQ(copied ? "a" : c.targetThere ? "old a" : "", test_support::ReadFile(target.path() + "a")) << c.name;
-    EXPECT_EQ("b", test_support::ReadFile(target.path() + "b")) << c.name;  // the next file still copied
-    for (const auto& call : CallsTo("CopyFileW")) EXPECT_EQ("0", call.args[2]);
+    if (c.openError) fake_win32::FailCall("CreateFileW", 1, c.openError);
+    EXPECT_EQ(c.result, CopyPayload(W(source.path()), nullptr, W(target.path())) == CopyOutcome::kComplete);
+    fake_win32::LetGo(target.path() + "a");
+    EXPECT_EQ(c.attributeResets, CallCount("SetFileAttributesW"));
+    if (c.attributeResets) EXPECT_EQ((Args{target.path() + "a", "0x80"}), CallsTo("SetFileAttributesW")[0].args);
+    const bool placed = c.result && !c.targetHeld;
+    EXPECT_EQ(placed ? "a" : c.targetThere ? "old a" : "", test_support::ReadFile(target.path() + "a"));
+    EXPECT_EQ("b", test_support::ReadFile(target.path() + "b"));  // the next file still copied
+    EXPECT_EQ(c.targetThere || placed ? 2u : 1u, FilesIn(target.path()).size()) << ::testing::PrintToString(FilesIn(target.path()));
+    EXPECT_TRUE(fake_win32::OpenResources().empty()) << ::testing::PrintToString(fake_win32::OpenResources());
   }
 }
 
@@ -436,14 +432,9 @@ TEST_F(PlatformCallsTest, FullDiskOnALaterFileFailsTheCopy) {
   ScratchFolder source;
   ScratchFolder target;
   for (const char* name : {"a", "b", "c"}) WriteFile(source.path() + name, name);
-  fake_win32::FailCall("CopyFileW", 2, ERROR_DISK_FULL);
-  EXPECT_FALSE(CopyPayload(W(source.path()), W(target.path())));
-  const auto copies = CallsTo("CopyFileW");
-  ASSERT_EQ(3u, copies.size());
-  const std::string failed = copies[1].args[1];
-  for (const char* name : {"a", "b", "c"}) {
-    EXPECT_EQ(target.path() + name != failed, test_support::FileExists(target.path() + name)) << name;
-  }
+  fake_win32::FailCall("WriteFile", 2, ERROR_DISK_FULL);
+  EXPECT_EQ(CopyOutcome::kIncomplete, CopyPayload(W(source.path()), nullptr, W(target.path())));
+  EXPECT_EQ((std::vector<std::string>{"a", "c"}), FilesIn(target.path()));
   EXPECT_EQ(0, CallCount("SetFileAttributesW"));
 }
 

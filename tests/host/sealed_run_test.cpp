@@ -3,6 +3,7 @@
 // and the install folder is checked against the seal before the launch.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -104,7 +105,8 @@ TEST_F(SealedRunTest, FilesNotSealedAreNotCopied) {
 }
 
 // What differs from the seal: the run ends with -1, nothing is launched or
-// recorded, and the log names the file.
+// recorded, the log names the file, and no file of the install folder, under
+// any name, holds bytes that differ from the seal.
 TEST_F(SealedRunTest, DifferencesEndTheRun) {
   struct Case {
     const char* name;
@@ -116,13 +118,13 @@ TEST_F(SealedRunTest, DifferencesEndTheRun) {
       {"a payload byte", [] { WriteFile(std::string(RunScenario::kProgramFolder) + "fan.dll", "dlL"); }, true,
        "sealed file fan.dll differs from the seal: SHA-256 "},
       {"a payload's size", [] { WriteFile(std::string(RunScenario::kProgramFolder) + "fan.dll", "dll!"); }, true,
-       "sealed file fan.dll differs from the seal: 4 bytes, sealed with 3"},
+       "sealed file fan.dll differs from the seal: more than the 3 bytes sealed"},
       {"a listed file missing",
        [] { test_support::RemoveTree(std::string(RunScenario::kProgramFolder) + "fan.dll"); }, true,
        "sealed file missing from the program folder: fan.dll"},
       {"setup.ini changed",
        [] { WriteFile(std::string(RunScenario::kProgramFolder) + "setup.ini", "[Common]\r\nversion=9.9\r\n"); },
-       false, "the payload does not match the seal: setup.ini has "},
+       false, "the payload does not match the seal: setup.ini differs from the seal"},
       {"setup.ini missing",
        [] { test_support::RemoveTree(std::string(RunScenario::kProgramFolder) + "setup.ini"); }, false,
        "the payload does not match the seal: setup.ini cannot be read (2 (The system cannot find the file "},
@@ -136,8 +138,15 @@ TEST_F(SealedRunTest, DifferencesEndTheRun) {
     {
       RunScenario fresh;
       fake_win32::SetModuleResource(L"#10", L"PAYLOAD_SEAL", ManifestOf(kSealed));
+      std::map<std::string, std::string> sealedBytes;
+      for (const auto& name : kSealed) sealedBytes[name] = ReadFile(std::string(RunScenario::kProgramFolder) + name);
       c.change();
       EXPECT_EQ(-1, Run());
+      for (const auto& name : test_support::FilesIn(fresh.InstallFolder())) {
+        if (name == "setup.exe") continue;
+        ASSERT_TRUE(sealedBytes.count(name)) << name;
+        EXPECT_EQ(sealedBytes[name], ReadFile(fresh.InstallFolder() + name)) << name;
+      }
       EXPECT_TRUE(fresh.launches.empty());
       EXPECT_FALSE(test_support::KeyExists(RunScenario::kRegistryKey));
       EXPECT_EQ(c.settingsRead, CallCount("GetPrivateProfileStringW") > 0);

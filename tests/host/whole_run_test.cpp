@@ -15,6 +15,7 @@
 #include "runlog/run_log.h"
 #include "setup/production_operations.h"
 #include "setup/setup_run.h"
+#include "tests/support/run_once.h"
 #include "tests/support/run_scenario.h"
 #include "tests/support/scratch.h"
 #include "tests/support/wide.h"
@@ -28,10 +29,7 @@ using test_support::FolderExists;
 using test_support::QueryValue;
 using test_support::RunScenario;
 
-int RunOnce() {
-  ProductionOperations operations;
-  return RunSetup(operations);
-}
+int RunOnce() { return ExitCodeOf(test_support::RunOnce()); }
 
 std::vector<std::string> Boxes() {
   std::vector<std::string> texts;
@@ -78,15 +76,18 @@ TEST_F(WholeRunTest, FreshInstallThenNothingToDoThenAnUpdate) {
   EXPECT_EQ(std::string("2.1.0\0", 6), QueryValue(RunScenario::kRegistryKey, "Version").bytes);
   EXPECT_EQ(folder + '\0', QueryValue(RunScenario::kRegistryKey, "Path").bytes);
   EXPECT_TRUE(Boxes().empty());
-  // The program folder is taken first, then the component model starts.
+  // The program folder, the image and setup.ini are taken first, then the
+  // component model starts; the settings are read from the copy taken.
   const auto sequence = fake_win32::CallSequence();
-  EXPECT_EQ((std::vector<std::string>{"GetModuleFileNameW", "CreateFileW", "GetFinalPathNameByHandleW",
-                                      "CoInitialize"}),
-            std::vector<std::string>(sequence.begin(), sequence.begin() + 4));
+  EXPECT_EQ((std::vector<std::string>{"GetModuleFileNameW", "CreateFileW", "GetFinalPathNameByHandleW"}),
+            std::vector<std::string>(sequence.begin(), sequence.begin() + 3));
+  const auto coInitialize = std::find(sequence.begin(), sequence.end(), "CoInitialize");
+  EXPECT_EQ(0, std::count(coInitialize, sequence.end(), "GetModuleFileNameW"));
+  EXPECT_EQ(0, std::count(sequence.begin(), coInitialize, "GetPrivateProfileStringW"));
 
-  const int copies = CallCount("CopyFileW");
+  const int moves = CallCount("MoveFileExW");
   ASSERT_EQ(0, RunOnce());  // same version, service present
-  EXPECT_EQ(copies, CallCount("CopyFileW"));
+  EXPECT_EQ(moves, CallCount("MoveFileExW"));
   EXPECT_EQ(1u, scenario.launches.size());
 
   scenario.settings["version"] = "2.2.0";
@@ -117,7 +118,8 @@ TEST_F(WholeRunTest, CopyFailureEndsWithoutLaunchOrRecord) {
 }
 
 TEST_F(WholeRunTest, FullDiskEndsWithoutLaunchOrRecord) {
-  fake_win32::FailCall("CopyFileW", 1, ERROR_DISK_FULL);
+  // The first file of the payload's data: setup.ini's copy was written before.
+  fake_win32::FailCall("WriteFile", 2, ERROR_DISK_FULL);
   EXPECT_EQ(-1, RunOnce());
   EXPECT_TRUE(scenario.launches.empty());
   EXPECT_FALSE(test_support::KeyExists(RunScenario::kRegistryKey));
@@ -127,7 +129,8 @@ TEST_F(WholeRunTest, FullDiskEndsWithoutLaunchOrRecord) {
     copied += FileExists(scenario.InstallFolder() + file) ? 1 : 0;
   }
   EXPECT_EQ(3, copied);
-  EXPECT_EQ(4, CallCount("CopyFileW"));
+  EXPECT_EQ(3, CallCount("MoveFileExW"));
+  EXPECT_EQ(3u, test_support::FilesIn(scenario.InstallFolder()).size());  // no temporary file left
 }
 
 TEST_F(WholeRunTest, TargetInUseIsPassedOverAndTheRunGoesOn) {
@@ -144,6 +147,34 @@ TEST_F(WholeRunTest, TargetInUseIsPassedOverAndTheRunGoesOn) {
   }
   EXPECT_EQ("dll", test_support::ReadFile(scenario.InstallFolder() + "fan.dll"));
   EXPECT_EQ(2u, scenario.launches.size());
+}
+
+// The image that runs is what is installed as setup.exe. Renamed and
+// replaced before the run could hold it, it is no longer the file that runs:
+// the run ends before anything is read. Renamed and replaced after that
+// (the user's program at work while the run goes on), the image that runs
+// is copied all the same, from the handle held since the start.
+TEST_F(WholeRunTest, TheImageThatRunsIsTheImageInstalled) {
+  const std::string image = std::string(RunScenario::kProgramFolder) + "setup.exe";
+  const auto swap = [&] {
+    std::filesystem::rename(fake_win32::HostPath(image), fake_win32::HostPath(image + ".old"));
+    test_support::WriteFile(image, "MZ other bytes");
+  };
+  fake_win32::MapRunningImage();
+  swap();
+  EXPECT_EQ(RunOutcome::kImageNotHeld, test_support::RunOnce());
+  EXPECT_EQ(0, CallCount("CoInitialize"));
+  EXPECT_FALSE(FolderExists(scenario.InstallFolder()));
+
+  fake_win32::Reset();
+  RunScenario again;
+  RunContext context;
+  context.OpenProgramFolder();
+  swap();
+  ASSERT_FALSE(context.Take().has_value());
+  ProductionOperations operations(context);
+  EXPECT_EQ(RunOutcome::kInstalled, RunSetup(operations));
+  EXPECT_EQ("MZ setup", test_support::ReadFile(again.InstallFolder() + "setup.exe"));
 }
 
 TEST_F(WholeRunTest, LaunchFailureLeavesNoRecord) {
@@ -381,12 +412,14 @@ TEST_F(WholeRunTableTest, SettingsThatLeadOutEndTheRunBeforeAnythingIsMade) {
       {"InstallPath", "D:Fan", "D:Fan\\"},
       {"InstallPath", "\\Fan", "\\Fan\\"},
       {"InstallPath", "/Fan", "/Fan\\"},
-      {"InstallPath", "Fan\\\\x", "Fan\\\\x\\"},
       {"Execution", "..\\..\\..\\Users\\Public\\x.exe", "..\\..\\..\\Users\\Public\\x.exe"},
       {"Execution", "lang\\fansvc.exe", "lang\\fansvc.exe"},
       {"Execution", "C:\\fansvc.exe", "C:\\fansvc.exe"},
       {"Execution", "fansvc.exe\"", "fansvc.exe\""},
       {"Execution", "..", ".."},
+      {"RegistryKey", "System\\CurrentControlSet\\Control\\Session Manager\\Environment",
+       "System\\CurrentControlSet\\Control\\Session Manager\\Environment"},
+      {"RegistryKey", "SOFTWARE\\\\Vendor", "SOFTWARE\\\\Vendor"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.key) + "=" + c.value);
@@ -455,38 +488,46 @@ TEST_F(WholeRunTableTest, OrdinarySettingsStillDeploy) {
   }
 }
 
-// setup.ini changed after the run looked at Execution: the launch reads it
-// again and refuses the new value. The payload is in place, nothing runs,
-// nothing is recorded.
-TEST_F(WholeRunTest, ExecutionChangedAfterTheLookAheadIsNotRun) {
+// setup.ini changed while the run goes on (after the copy, say) changes
+// nothing: every setting comes from the bytes taken at the start.
+TEST_F(WholeRunTest, SetupIniChangedDuringTheRunChangesNothing) {
   struct RewritingOperations : ProductionOperations {
+    using ProductionOperations::ProductionOperations;
     std::function<void()> afterCopy;
-    bool CopyPayload(const std::wstring& source, const std::wstring& target) override {
-      const bool copied = ProductionOperations::CopyPayload(source, target);
+    CopyOutcome CopyPayload(const std::wstring& target) override {
+      const CopyOutcome copied = ProductionOperations::CopyPayload(target);
       afterCopy();
       return copied;
     }
   };
   test_support::MakeFolder("C:\\Users\\Public");
   test_support::WriteFile("C:\\Users\\Public\\x.exe", "MZ planted");
-  RewritingOperations operations;
+  RunContext context;
+  context.OpenProgramFolder();
+  ASSERT_FALSE(context.Take().has_value());
+  RewritingOperations operations(context);
+  const std::map<std::string, std::string> original = scenario.settings;
   operations.afterCopy = [this] {
     scenario.settings["Execution"] = "..\\..\\..\\..\\Users\\Public\\x.exe";
+    scenario.settings["RegistryKey"] = "SOFTWARE\\Hijacked";
+    scenario.settings["ServiceName"] = "Other";
     scenario.WriteSetupIni(scenario.settings);
   };
-  EXPECT_EQ(0, RunSetup(operations));
-  EXPECT_TRUE(FileExists(scenario.InstallFolder() + "fansvc.exe"));
-  EXPECT_TRUE(scenario.launches.empty());
-  EXPECT_EQ(0, CallCount("CreateProcessW"));
-  EXPECT_FALSE(QueryValue(RunScenario::kRegistryKey, "Version").exists);
+  EXPECT_EQ(RunOutcome::kInstalled, RunSetup(operations));
+  EXPECT_EQ((std::vector<std::string>{"\"" + scenario.InstallFolder() + "fansvc.exe\" /Service"}), scenario.launches);
+  EXPECT_TRUE(QueryValue(RunScenario::kRegistryKey, "Version").exists);
+  EXPECT_FALSE(test_support::KeyExists("SOFTWARE\\Hijacked"));
 }
 
 TEST_F(WholeRunTest, RecordIsWrittenLastAndTheKeyClosed) {
   ASSERT_EQ(0, RunOnce());
   const auto sequence = fake_win32::CallSequence();
-  // Then the run lets the program folder go.
-  const std::vector<std::string> tail(sequence.end() - 4, sequence.end());
-  EXPECT_EQ((std::vector<std::string>{"RegSetValueExW", "RegSetValueExW", "RegCloseKey", "CloseHandle"}), tail);
+  // Then the run lets what it took go: the copy of setup.ini (removed),
+  // setup.ini, the image and the program folder.
+  const std::vector<std::string> tail(sequence.end() - 8, sequence.end());
+  EXPECT_EQ((std::vector<std::string>{"RegSetValueExW", "RegSetValueExW", "RegCloseKey", "CloseHandle", "DeleteFileW",
+                                      "CloseHandle", "CloseHandle", "CloseHandle"}),
+            tail);
   const auto sets = fake_win32::CallsTo("RegSetValueExW");
   // Byte counts of the wide texts with their terminators.
   const std::string versionBytes = std::to_string(6 * sizeof(wchar_t));

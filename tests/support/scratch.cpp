@@ -1,5 +1,6 @@
 #include "tests/support/scratch.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -84,6 +85,16 @@ void MakeFolder(const std::string& windowsPath) {
 bool FileExists(const std::string& windowsPath) {
   std::error_code error;
   return fs::is_regular_file(NativePath(windowsPath), error);
+}
+
+std::vector<std::string> FilesIn(const std::string& windowsFolder) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(NativePath(windowsFolder), error)) {
+    if (entry.is_regular_file(error)) names.push_back(entry.path().filename().u8string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 bool FolderExists(const std::string& windowsPath) {

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace test_support {
 
@@ -34,6 +35,8 @@ void WriteFile(const std::string& windowsPath, const std::string& bytes);
 std::string ReadFile(const std::string& windowsPath);
 void MakeFolder(const std::string& windowsPath);
 bool FileExists(const std::string& windowsPath);
+// The names of the files directly in a folder, sorted (UTF-8).
+std::vector<std::string> FilesIn(const std::string& windowsFolder);
 bool FolderExists(const std::string& windowsPath);
 void RemoveTree(const std::string& windowsPath);
 // A second name `windowsPath` for the existing file `existing` (a hard link).

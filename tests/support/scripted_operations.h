@@ -21,12 +21,12 @@ class ScriptedOperations : public vantu::SetupOperations {
   std::string offeredVersion = "2.0";
   std::optional<std::string> offeredAnsi;
   std::string installedVersion = "1.0";  // in the ANSI code page
+  bool registryKeyRefused = false;       // true: "RegistryKey" breaks its rule
   std::vector<bool> serviceInstalled = {true, true};  // answers, in order
   bool executionKeepsToRule = true;  // false: "Execution" breaks its rule
   bool installFolderRefused = false;   // true: the settings lead out of the program-files folder
   std::string installFolder = "C:\\Program Files\\Fan\\2.0\\";
-  std::string moduleDirectory = "C:\\Setup\\";
-  bool copyResult = true;
+  vantu::CopyOutcome copyOutcome = vantu::CopyOutcome::kComplete;
   bool launchResult = true;
   std::string registryKey;
   bool createKey = true;  // false: the key cannot be created, nothing is recorded
@@ -43,9 +43,9 @@ class ScriptedOperations : public vantu::SetupOperations {
     calls.push_back("ReadSetupVersion");
     return vantu::OfferedVersion{W(offeredVersion), offeredAnsi.value_or(offeredVersion)};
   }
-  std::string ReadInstalledVersion() override {
+  vantu::InstalledVersion ReadInstalledVersion() override {
     calls.push_back("ReadInstalledVersion");
-    return installedVersion;
+    return vantu::InstalledVersion{installedVersion, registryKeyRefused};
   }
   bool IsServiceInstalled() override {
     const size_t asked = CountOf("IsServiceInstalled");
@@ -61,13 +61,9 @@ class ScriptedOperations : public vantu::SetupOperations {
     if (installFolderRefused) return vantu::InstallFolder{std::wstring(), true};
     return vantu::InstallFolder{W(installFolder), false};
   }
-  std::wstring ModuleDirectory() override {
-    calls.push_back("ModuleDirectory");
-    return W(moduleDirectory);
-  }
-  bool CopyPayload(const std::wstring& source, const std::wstring& target) override {
-    calls.push_back("CopyPayload(" + U8(source) + "," + U8(target) + ")");
-    return copyResult;
+  vantu::CopyOutcome CopyPayload(const std::wstring& target) override {
+    calls.push_back("CopyPayload(" + U8(target) + ")");
+    return copyOutcome;
   }
   bool LaunchServiceExecutable(const std::wstring& folder) override {
     calls.push_back("LaunchServiceExecutable(" + U8(folder) + ")");
@@ -78,10 +74,10 @@ class ScriptedOperations : public vantu::SetupOperations {
     return W(registryKey);
   }
   // Records for real, below HKEY_LOCAL_MACHINE, unless createKey is false.
-  void RecordInstall(const std::wstring& keyPath, const std::wstring& version,
+  bool RecordInstall(const std::wstring& keyPath, const std::wstring& version,
                      const std::wstring& folder) override {
     calls.push_back("RecordInstall(" + U8(keyPath) + "," + U8(version) + "," + U8(folder) + ")");
-    if (createKey) vantu::RecordInstall(keyPath, version, folder);
+    return createKey && vantu::RecordInstall(keyPath, version, folder);
   }
 
   size_t CountOf(const std::string& call) const {

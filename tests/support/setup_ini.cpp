@@ -6,15 +6,19 @@
 
 namespace test_support {
 
-SetupIniFile::SetupIniFile() : path_(U8(vantu::SetupIniPath())) {
+SetupIniFile::SetupIniFile() : path_(U8(vantu::ModuleDirectory() + L"setup.ini")) {
   MakeFolder(U8(vantu::ModuleDirectory()));
   RemoveTree(path_);
+  settings_.Take(vantu::ModuleDirectory(), nullptr);
 }
 
 SetupIniFile::SetupIniFile(const std::string& contents) : SetupIniFile() { Rewrite(contents); }
 
 SetupIniFile::~SetupIniFile() { RemoveTree(path_); }
 
-void SetupIniFile::Rewrite(const std::string& contents) const { WriteFile(path_, contents); }
+void SetupIniFile::Rewrite(const std::string& contents) {
+  WriteFile(path_, contents);
+  settings_.Take(vantu::ModuleDirectory(), nullptr);
+}
 
 }  // namespace test_support

@@ -1,9 +1,12 @@
 // setup.ini beside the running program, written for one test and removed
-// afterwards. Natively the program is C:\setup\setup.exe; under Wine it is
-// the test program itself.
+// afterwards, and taken as a run takes it (settings() is what the setting
+// readers read). Natively the program is C:\setup\setup.exe; under Wine it
+// is the test program itself.
 #pragma once
 
 #include <string>
+
+#include "settings/settings_file.h"
 
 namespace test_support {
 
@@ -18,11 +21,14 @@ class SetupIniFile {
   SetupIniFile(const SetupIniFile&) = delete;
   SetupIniFile& operator=(const SetupIniFile&) = delete;
 
-  void Rewrite(const std::string& contents) const;
+  // Writes it anew, and takes it again.
+  void Rewrite(const std::string& contents);
   const std::string& path() const { return path_; }
+  const vantu::SettingsFile& settings() const { return settings_; }
 
  private:
   std::string path_;
+  vantu::SettingsFile settings_;
 };
 
 }  // namespace test_support

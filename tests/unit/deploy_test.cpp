@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "base/held_file.h"
 #include "base/path_functions.h"
 #include "deploy/directory_walker.h"
 #include "deploy/install_folder.h"
 #include "deploy/payload_copy.h"
-#include "deploy/payload_source.h"
 #include "deploy/program_folder.h"
 #include "tests/support/scratch.h"
 #include "tests/support/setup_ini.h"
@@ -29,6 +29,12 @@ using test_support::SetupIniFile;
 using test_support::U8;
 using test_support::W;
 using test_support::WriteFile;
+
+// The whole payload of `source` into `target`, as an unsealed run copies
+// it: true when it is complete.
+bool CopyPayload(const std::wstring& source, const std::wstring& target) {
+  return vantu::CopyPayload(source, nullptr, target) == CopyOutcome::kComplete;
+}
 
 TEST(PathFunctionsTest, DrivePartAndFileNamePart) {
   struct Case {
@@ -307,7 +313,7 @@ TEST_F(DeployTest, ProgramFolderByItsFinalPath) {
 // copy itself reads it all the same.
 TEST_F(DeployTest, HeldSourceCanBeCopiedButNotWritten) {
   WriteFile(source.path() + "a.dll", "payload");
-  PayloadSource held;
+  HeldFile held;
   ASSERT_TRUE(held.Open(W(source.path() + "a.dll")));
   const HANDLE writer = CreateFileW(W(source.path() + "a.dll").c_str(), GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
@@ -327,7 +333,7 @@ TEST_F(DeployTest, SecondNameOfAFileIsNotCopied) {
   WriteFile(source.path() + "a.dll", "a");
   test_support::MakeHardLink(source.path() + "linked.txt", elsewhere.path() + "secret.txt");
   WriteFile(source.path() + "z.dll", "z");
-  PayloadSource held;
+  HeldFile held;
   EXPECT_FALSE(held.Open(W(source.path() + "linked.txt")));
   EXPECT_EQ(INVALID_HANDLE_VALUE, held.handle());
   EXPECT_FALSE(CopyPayload(W(source.path()), W(target.path())));
@@ -355,10 +361,10 @@ TEST_F(InstallFolderTest, VersionedFolderBelowProgramFiles) {
   made.push_back(ProgramFiles() + "\\" + base);
   SetupIniFile ini("[Common]\nInstallPath=" + base + "\\B\n");
   const std::string expected = ProgramFiles() + "\\" + base + "\\B\\1.0\\";
-  EXPECT_EQ(expected, U8(ResolveInstallFolder(L"1.0").path));
+  EXPECT_EQ(expected, U8(ResolveInstallFolder(ini.settings(), L"1.0").path));
   EXPECT_TRUE(FolderExists(expected));
   WriteFile(expected + "kept.txt", "k");
-  EXPECT_EQ(expected, U8(ResolveInstallFolder(L"1.0").path));  // again: same text, folder untouched
+  EXPECT_EQ(expected, U8(ResolveInstallFolder(ini.settings(), L"1.0").path));  // again: same text, folder untouched
   EXPECT_TRUE(FileExists(expected + "kept.txt"));
 }
 
@@ -366,12 +372,12 @@ TEST_F(InstallFolderTest, WithoutInstallPathTheVersionSitsBelowProgramFiles) {
   const std::string version = "FanSetupTests" + std::to_string(GetCurrentProcessId()) + "-2.0";
   made.push_back(ProgramFiles() + "\\" + version);
   SetupIniFile ini("[Common]\n");
-  EXPECT_EQ(ProgramFiles() + "\\" + version + "\\", U8(ResolveInstallFolder(W(version)).path));
+  EXPECT_EQ(ProgramFiles() + "\\" + version + "\\", U8(ResolveInstallFolder(ini.settings(), W(version)).path));
 }
 
 TEST_F(InstallFolderTest, RefusedPathGivesNothing) {
   SetupIniFile ini("[Common]\nInstallPath=Bad|Name\n");
-  const InstallFolder folder = ResolveInstallFolder(L"1.0");
+  const InstallFolder folder = ResolveInstallFolder(ini.settings(), L"1.0");
   EXPECT_EQ(L"", folder.path);
   EXPECT_FALSE(folder.refused);  // not led out: the platform said no
 }

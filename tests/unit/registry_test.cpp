@@ -115,12 +115,28 @@ TEST_F(RegistryTest, VersionValueOfEveryType) {
 
 TEST_F(RegistryTest, InstalledVersionFromTheConfiguredKey) {
   SetupIniFile ini("[Common]\nRegistryKey=" + key.path() + "\n");
-  EXPECT_EQ("", ReadInstalledVersion());  // key without "Version"
+  EXPECT_EQ("", ReadInstalledVersion(ini.settings()).ansi);  // key without "Version"
   key.SetValue("Version", REG_SZ, std::string("3.4\0", 4));
-  EXPECT_EQ("3.4", ReadInstalledVersion());
+  EXPECT_EQ("3.4", ReadInstalledVersion(ini.settings()).ansi);
   ini.Rewrite("[Common]\nRegistryKey=" + key.path() + "\\Absent\n");
-  EXPECT_EQ("", ReadInstalledVersion());
+  EXPECT_EQ("", ReadInstalledVersion(ini.settings()).ansi);
   EXPECT_FALSE(KeyExists(key.path() + "\\Absent"));
+}
+
+// A key outside SOFTWARE is refused where it is first read, and never
+// written; an empty one is no key: nothing is read or written at the root.
+TEST_F(RegistryTest, NoRecordOutsideSoftwareNorAtTheRoot) {
+  SetupIniFile ini("[Common]\nRegistryKey=System\\" + key.path() + "\n");
+  EXPECT_TRUE(ReadInstalledVersion(ini.settings()).refused);
+  EXPECT_FALSE(RecordInstall(L"System\\" + W(key.path()), L"1.0", L"C:\\x\\"));
+  EXPECT_FALSE(KeyExists("System\\" + key.path()));
+  ini.Rewrite("[Common]\nRegistryKey=\n");
+  const InstalledVersion none = ReadInstalledVersion(ini.settings());
+  EXPECT_EQ("", none.ansi);
+  EXPECT_FALSE(none.refused);
+  EXPECT_FALSE(RecordInstall(L"", L"1.0", L"C:\\x\\"));
+  EXPECT_FALSE(test_support::QueryValue("", "Path").exists);
+  EXPECT_TRUE(RecordInstall(W(key.path()), L"1.0", L"C:\\x\\"));
 }
 
 // The record is written through the wide functions; read back through the

@@ -84,26 +84,26 @@ class ServiceTest : public test_support::PlatformTest {
 TEST_F(ServiceTest, PresenceFollowsTheServiceManager) {
   const std::string name = "FanSetupTestService" + std::to_string(GetCurrentProcessId());
   SetupIniFile ini("[Common]\nServiceName=" + name + "\n");
-  EXPECT_FALSE(IsServiceInstalled());
+  EXPECT_FALSE(IsServiceInstalled(ini.settings()));
   {
     RegisteredService service(name);
-    EXPECT_TRUE(IsServiceInstalled());
+    EXPECT_TRUE(IsServiceInstalled(ini.settings()));
     ini.Rewrite("[Common]\nServiceName=" + name + "Other\n");
-    EXPECT_FALSE(IsServiceInstalled());
+    EXPECT_FALSE(IsServiceInstalled(ini.settings()));
     ini.Rewrite("[Common]\nServiceName=\n");
-    EXPECT_FALSE(IsServiceInstalled());
+    EXPECT_FALSE(IsServiceInstalled(ini.settings()));
     ini.Rewrite("[Common]\n");
-    EXPECT_FALSE(IsServiceInstalled());
+    EXPECT_FALSE(IsServiceInstalled(ini.settings()));
   }
   ini.Rewrite("[Common]\nServiceName=" + name + "\n");
-  EXPECT_FALSE(IsServiceInstalled());
+  EXPECT_FALSE(IsServiceInstalled(ini.settings()));
 }
 
 TEST_F(ServiceTest, LaunchRunsTheExecutableToItsEnd) {
   ScratchFolder folder;
   SetupIniFile ini("[Common]\nExecution=fansvc.exe\n");
   test_support::PlaceServiceStandIn(folder.path() + "fansvc.exe");
-  EXPECT_TRUE(LaunchServiceExecutable(W(folder.path())));
+  EXPECT_TRUE(LaunchServiceExecutable(ini.settings(), W(folder.path())));
   // Returned only after the process ended: its note is there already.
   EXPECT_TRUE(test_support::ServiceStandInRan(folder.path()));
 }
@@ -116,7 +116,7 @@ TEST_F(ServiceTest, LaunchOfAnExecutableNamedInAnyScript) {
   test_support::MakeFolder(folder);
   SetupIniFile ini(std::string("\xFF\xFE") + Utf16Le("[Common]\r\nExecution=службаソ.exe\r\n"));
   test_support::PlaceServiceStandIn(folder + "службаソ.exe");
-  EXPECT_TRUE(LaunchServiceExecutable(W(folder)));
+  EXPECT_TRUE(LaunchServiceExecutable(ini.settings(), W(folder)));
   EXPECT_TRUE(test_support::ServiceStandInRan(folder));
 }
 
@@ -127,21 +127,21 @@ TEST_F(ServiceTest, LaunchRefusesAnExecutionThatLeadsOut) {
   test_support::MakeFolder(folder.path() + "sub");
   test_support::PlaceServiceStandIn(folder.path() + "sub\\svc.exe");
   SetupIniFile ini("[Common]\nExecution=sub\\svc.exe\n");
-  EXPECT_FALSE(ExecutionKeepsToItsRule());
-  EXPECT_FALSE(LaunchServiceExecutable(W(folder.path())));
+  EXPECT_FALSE(ExecutionKeepsToItsRule(ini.settings()));
+  EXPECT_FALSE(LaunchServiceExecutable(ini.settings(), W(folder.path())));
   EXPECT_FALSE(test_support::ServiceStandInRan(folder.path() + "sub\\"));
   ini.Rewrite("[Common]\nExecution=svc.exe\n");
-  EXPECT_TRUE(ExecutionKeepsToItsRule());
-  EXPECT_TRUE(LaunchServiceExecutable(W(folder.path() + "sub\\")));  // from its own folder it runs
+  EXPECT_TRUE(ExecutionKeepsToItsRule(ini.settings()));
+  EXPECT_TRUE(LaunchServiceExecutable(ini.settings(), W(folder.path() + "sub\\")));  // from its own folder it runs
   EXPECT_TRUE(test_support::ServiceStandInRan(folder.path() + "sub\\"));
 }
 
 TEST_F(ServiceTest, LaunchOfAMissingExecutableFails) {
   ScratchFolder folder;
   SetupIniFile ini("[Common]\nExecution=absent.exe\n");
-  EXPECT_FALSE(LaunchServiceExecutable(W(folder.path())));
+  EXPECT_FALSE(LaunchServiceExecutable(ini.settings(), W(folder.path())));
   ini.Rewrite("[Common]\n");  // no Execution: the folder alone is no program
-  EXPECT_FALSE(LaunchServiceExecutable(W(folder.path())));
+  EXPECT_FALSE(LaunchServiceExecutable(ini.settings(), W(folder.path())));
 }
 
 }  // namespace

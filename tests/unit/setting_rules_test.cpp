@@ -1,9 +1,10 @@
-// The rules that keep InstallPath and Execution inside their folders.
+// The rules that keep InstallPath, Execution and RegistryKey inside their places.
 #include "settings/setting_rules.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "tests/support/wide.h"
 
@@ -61,13 +62,40 @@ TEST(SettingRulesTest, InstallPathStaysBelowTheProgramFilesFolder) {
       {"/Fan\\", "root"},
       {"\\\\server\\share\\", "root"},
       {"\\", "root"},
-      {"Fan\\\\x\\", "empty component"},
-      {"Fan//x\\", "empty component"},
-      {"Fan\\\\", "empty component"},  // two trailing backslashes
-      {"Fan/\\", "empty component"},   // a slash the backslash was added after
-      {"Fan/", "empty component"},
+      // Two separators in a row are one, as Windows reads them.
+      {"Vendor\\\\Fan\\", ""},
+      {"Fan//x\\", ""},
+      {"Fan\\\\", ""},
+      {"Fan/\\", ""},
+      {"Fan\\\\..\\x\\", "\"..\""},
   };
   for (const Row& row : rows) Check(InstallPathFault, row);
+  for (const auto& [path, read] : {std::pair{"Vendor\\\\Fan\\", "Vendor\\Fan\\"}, {"a//b\\/c", "a/b\\c"},
+                                   {"Fan\\\\", "Fan\\"}, {"plain\\", "plain\\"}}) {
+    EXPECT_EQ(W(read), WithoutEmptyComponents(W(path))) << path;
+  }
+}
+
+TEST(SettingRulesTest, RegistryKeyStaysBelowSoftware) {
+  const Row rows[] = {
+      {"", ""},  // no key: no record, but no fault
+      {"SOFTWARE\\Vendor\\FanControl", ""},
+      {"Software\\Vendor", ""},
+      {"software\\Vendor\\Fan Control\\", ""},  // one trailing backslash, as vendors write it
+      {"SOFTWARE\\新機能\\表", ""},
+      {"SOFTWARE\\a/b", ""},  // a slash is part of a key's name
+      {"System\\CurrentControlSet\\Control\\Session Manager\\Environment", "below SOFTWARE"},
+      {"SOFTWARE", "below SOFTWARE"},
+      {"SOFTWARE\\", "below SOFTWARE"},
+      {"SOFTWAREX\\Vendor", "below SOFTWARE"},
+      {"SYSTEM\\Software\\Vendor", "below SOFTWARE"},
+      {"Vendor\\SOFTWARE\\x", "below SOFTWARE"},
+      {"\\SOFTWARE\\Vendor", "root"},
+      {"SOFTWARE\\\\Vendor", "empty component"},
+      {"SOFTWARE\\Vendor\\\\Fan", "empty component"},
+      {"SOFTWARE\\Vendor\\\\", "empty component"},
+  };
+  for (const Row& row : rows) Check(RegistryKeyFault, row);
 }
 
 TEST(SettingRulesTest, ExecutionIsOnePlainFileName) {

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "base/path_functions.h"
 #include "tests/support/scratch.h"
 #include "tests/support/setup_ini.h"
 #include "tests/support/wide.h"
@@ -41,13 +42,6 @@ TEST(FolderOfModulePathTest, LastBackslashElseDriveElseNothing) {
 
 class SettingsTest : public test_support::PlatformTest {};
 
-TEST_F(SettingsTest, SetupIniLiesBesideTheProgram) {
-  const std::wstring folder = ModuleDirectory();
-  ASSERT_FALSE(folder.empty());
-  EXPECT_EQ(L'\\', folder.back());
-  EXPECT_EQ(folder + L"setup.ini", SetupIniPath());
-}
-
 TEST_F(SettingsTest, ReadersReturnTheirKeys) {
   SetupIniFile ini(
       "[Common]\n"
@@ -56,11 +50,11 @@ TEST_F(SettingsTest, ReadersReturnTheirKeys) {
       "RegistryKey=SOFTWARE\\Vendor\\Fan\n"
       "Execution=fansvc.exe\n"
       "version=2.1.0\n");
-  EXPECT_EQ("FanSvc", U8(ReadServiceName()));
-  EXPECT_EQ("Vendor\\Fan\\", U8(ReadInstallPath()));
-  EXPECT_EQ("SOFTWARE\\Vendor\\Fan", U8(ReadRegistryKey()));
-  EXPECT_EQ("fansvc.exe", U8(ReadExecution()));
-  EXPECT_EQ("2.1.0", U8(ReadSetupVersion()));
+  EXPECT_EQ("FanSvc", U8(ReadServiceName(ini.settings())));
+  EXPECT_EQ("Vendor\\Fan\\", U8(ReadInstallPath(ini.settings())));
+  EXPECT_EQ("SOFTWARE\\Vendor\\Fan", U8(ReadRegistryKey(ini.settings())));
+  EXPECT_EQ("fansvc.exe", U8(ReadExecution(ini.settings())));
+  EXPECT_EQ("2.1.0", U8(ReadSetupVersion(ini.settings())));
 }
 
 TEST_F(SettingsTest, InstallPathGetsOneTrailingBackslash) {
@@ -76,39 +70,51 @@ TEST_F(SettingsTest, InstallPathGetsOneTrailingBackslash) {
   SetupIniFile ini;
   for (const auto& c : cases) {
     ini.Rewrite(std::string("[Common]\nInstallPath=") + c.value + "\n");
-    EXPECT_EQ(c.read, U8(ReadInstallPath())) << c.value;
+    EXPECT_EQ(c.read, U8(ReadInstallPath(ini.settings()))) << c.value;
   }
 }
 
 TEST_F(SettingsTest, MissingKeysAndTheMarkerReadAsEmpty) {
   SetupIniFile ini("[Common]\nServiceName=error737\nExecution=Error737\nversion=\n");
-  EXPECT_EQ("", U8(ReadServiceName()));        // the marker itself is a miss
-  EXPECT_EQ("Error737", U8(ReadExecution()));  // another case is an ordinary value
-  EXPECT_EQ("", U8(ReadSetupVersion()));       // present but empty
-  EXPECT_EQ("", U8(ReadInstallPath()));        // absent
-  EXPECT_EQ("", U8(ReadRegistryKey()));
+  EXPECT_EQ("", U8(ReadServiceName(ini.settings())));        // the marker itself is a miss
+  EXPECT_EQ("Error737", U8(ReadExecution(ini.settings())));  // another case is an ordinary value
+  EXPECT_EQ("", U8(ReadSetupVersion(ini.settings())));       // present but empty
+  EXPECT_EQ("", U8(ReadInstallPath(ini.settings())));        // absent
+  EXPECT_EQ("", U8(ReadRegistryKey(ini.settings())));
 }
 
 TEST_F(SettingsTest, NoSetupIniAtAll) {
-  SetupIniFile none;
-  EXPECT_EQ("", U8(ReadServiceName()));
-  EXPECT_EQ("", U8(ReadInstallPath()));
-  EXPECT_EQ("", U8(ReadRegistryKey()));
-  EXPECT_EQ("", U8(ReadExecution()));
-  EXPECT_EQ("", U8(ReadSetupVersion()));
+  SetupIniFile ini;
+  EXPECT_FALSE(ini.settings().present());
+  EXPECT_EQ("", U8(ReadServiceName(ini.settings())));
+  EXPECT_EQ("", U8(ReadInstallPath(ini.settings())));
+  EXPECT_EQ("", U8(ReadRegistryKey(ini.settings())));
+  EXPECT_EQ("", U8(ReadExecution(ini.settings())));
+  EXPECT_EQ("", U8(ReadSetupVersion(ini.settings())));
 }
 
 TEST_F(SettingsTest, LongValueIsReadWhole) {
   const std::string value(200, 'k');
   SetupIniFile ini("[Common]\nRegistryKey=" + value + "\n");
-  EXPECT_EQ(value, U8(ReadRegistryKey()));
+  EXPECT_EQ(value, U8(ReadRegistryKey(ini.settings())));
 }
 
-TEST_F(SettingsTest, EveryReadSeesTheFileAsItIsNow) {
-  SetupIniFile ini("[Common]\nversion=1.0\n");
-  EXPECT_EQ("1.0", U8(ReadSetupVersion()));
-  ini.Rewrite("[Common]\nversion=1.1\n");
-  EXPECT_EQ("1.1", U8(ReadSetupVersion()));
+// The settings come from the bytes taken at the start, kept in a copy of
+// the run's own outside the program folder: setup.ini changed or removed
+// since changes nothing, and the copy goes with the run.
+TEST_F(SettingsTest, EveryReadSeesTheFileAsTaken) {
+  std::wstring copy;
+  {
+    SetupIniFile ini("[Common]\nversion=1.0\n");
+    copy = ini.settings().read_path();
+    EXPECT_FALSE(LiesBelowFolder(copy, ModuleDirectory().substr(0, ModuleDirectory().size() - 1)));
+    test_support::WriteFile(ini.path(), "[Common]\nversion=6.6\n");
+    EXPECT_EQ("1.0", U8(ReadSetupVersion(ini.settings())));
+    test_support::RemoveTree(ini.path());
+    EXPECT_EQ("1.0", U8(ReadSetupVersion(ini.settings())));
+    EXPECT_TRUE(test_support::FileExists(U8(copy)));
+  }
+  EXPECT_FALSE(test_support::FileExists(U8(copy)));
 }
 
 }  // namespace

@@ -16,6 +16,7 @@ namespace {
 using test_support::QueryValue;
 using test_support::ScratchKey;
 using test_support::ScriptedOperations;
+using O = RunOutcome;
 
 class SetupRunTest : public test_support::PlatformTest {
  protected:
@@ -37,14 +38,16 @@ TEST_F(SetupRunTest, DecisionTable) {
     bool copy;
     bool launch;
     bool createKey;
-    int exitCode;
+    RunOutcome outcome;
     std::vector<std::string> calls;
     bool recorded;
     bool executionKeepsToRule = true;
     bool installFolderRefused = false;
+    bool registryKeyRefused = false;
+    bool rejected = false;  // the copy's check rejected a file
   };
   const std::string folder = "C:\\Program Files\\Fan\\2.0\\";
-  const std::string copy = "CopyPayload(C:\\Setup\\," + folder + ")";
+  const std::string copy = "CopyPayload(" + folder + ")";
   const std::string launch = "LaunchServiceExecutable(" + folder + ")";
   const std::string check = "ExecutionKeepsToItsRule";
   const std::string resolve = "ResolveInstallFolder(2.0)";
@@ -55,41 +58,45 @@ TEST_F(SetupRunTest, DecisionTable) {
     return all;
   };
   const Row rows[] = {
-      {"gate closed", 0x1FF, "1.0", "2.0", {false}, true, true, true, -1, with({}), false},
-      {"nothing to do", 0x200, "2.0", "2.0", {true}, true, true, true, 0,
+      {"gate closed", 0x1FF, "1.0", "2.0", {false}, true, true, true, O::kBoardNotSupported, with({}), false},
+      {"nothing to do", 0x200, "2.0", "2.0", {true}, true, true, true, O::kNothingToDo,
        with({"ReadSetupVersion", "ReadInstalledVersion", "IsServiceInstalled"}), false},
-      {"copy fails", 0x200, "1.0", "2.0", {true}, false, true, true, -1,
-       with({"ReadSetupVersion", "ReadInstalledVersion", check, resolve, "ModuleDirectory", copy}), false},
-      {"launch fails", 0x200, "1.0", "2.0", {false}, true, false, true, 0,
-       with({"ReadSetupVersion", "ReadInstalledVersion", check, resolve, "ModuleDirectory", copy, launch,
+      {"copy fails", 0x200, "1.0", "2.0", {true}, false, true, true, O::kCopyFailed,
+       with({"ReadSetupVersion", "ReadInstalledVersion", check, resolve, copy}), false},
+      {"launch fails", 0x200, "1.0", "2.0", {false}, true, false, true, O::kDeployedWithoutRecord,
+       with({"ReadSetupVersion", "ReadInstalledVersion", check, resolve, copy, launch,
              "IsServiceInstalled"}),
        false},
-      {"key not created", 0x200, "1.0", "2.0", {true}, true, true, false, 0,
-       with({"ReadSetupVersion", "ReadInstalledVersion", check, resolve, "ModuleDirectory", copy, launch,
+      {"key not created", 0x200, "1.0", "2.0", {true}, true, true, false, O::kDeployedWithoutRecord,
+       with({"ReadSetupVersion", "ReadInstalledVersion", check, resolve, copy, launch,
              "IsServiceInstalled", "ReadRegistryKey", "RecordInstall(KEY)"}),
        false},
-      {"installed and recorded", 0x200, "1.0", "2.0", {true}, true, true, true, 0,
-       with({"ReadSetupVersion", "ReadInstalledVersion", check, resolve, "ModuleDirectory", copy, launch,
+      {"installed and recorded", 0x200, "1.0", "2.0", {true}, true, true, true, O::kInstalled,
+       with({"ReadSetupVersion", "ReadInstalledVersion", check, resolve, copy, launch,
              "IsServiceInstalled", "ReadRegistryKey", "RecordInstall(KEY)"}),
        true},
-      {"same version, service missing", 0x200, "2.0", "2.0", {false, true}, true, true, true, 0,
-       with({"ReadSetupVersion", "ReadInstalledVersion", "IsServiceInstalled", check, resolve, "ModuleDirectory",
+      {"same version, service missing", 0x200, "2.0", "2.0", {false, true}, true, true, true, O::kInstalled,
+       with({"ReadSetupVersion", "ReadInstalledVersion", "IsServiceInstalled", check, resolve,
              copy, launch, "IsServiceInstalled", "ReadRegistryKey", "RecordInstall(KEY)"}),
        true},
-      {"no version offered, service present", 0x200, "", "", {true}, true, true, true, 0,
+      {"no version offered, service present", 0x200, "", "", {true}, true, true, true, O::kNothingToDo,
        with({"ReadSetupVersion", "ReadInstalledVersion", "IsServiceInstalled"}), false},
-      {"no version offered, service missing", 0x200, "1.0", "", {false}, true, true, true, -1,
+      {"no version offered, service missing", 0x200, "1.0", "", {false}, true, true, true, O::kVersionNamesNoFolder,
        with({"ReadSetupVersion", "ReadInstalledVersion", "IsServiceInstalled"}), false},
-      {"offered version names the folder above", 0x200, "", "..", {false}, true, true, true, -1,
+      {"offered version names the folder above", 0x200, "", "..", {false}, true, true, true, O::kVersionNamesNoFolder,
        with({"ReadSetupVersion", "ReadInstalledVersion"}), false},
       // Settings that lead out of their folders: nothing made, copied, run
       // or recorded.
-      {"Execution breaks its rule", 0x200, "1.0", "2.0", {true}, true, true, true, -1,
+      {"Execution breaks its rule", 0x200, "1.0", "2.0", {true}, true, true, true, O::kExecutionLeadsOut,
        with({"ReadSetupVersion", "ReadInstalledVersion", check}), false, false},
-      {"InstallPath leads out", 0x200, "1.0", "2.0", {true}, true, true, true, -1,
+      {"InstallPath leads out", 0x200, "1.0", "2.0", {true}, true, true, true, O::kInstallPathLeadsOut,
        with({"ReadSetupVersion", "ReadInstalledVersion", check, resolve}), false, true, true},
-      {"Execution breaks its rule, service missing", 0x200, "2.0", "2.0", {false}, true, true, true, -1,
+      {"Execution breaks its rule, service missing", 0x200, "2.0", "2.0", {false}, true, true, true, O::kExecutionLeadsOut,
        with({"ReadSetupVersion", "ReadInstalledVersion", "IsServiceInstalled", check}), false, false},
+      {"RegistryKey leads out", 0x200, "1.0", "2.0", {true}, true, true, true, O::kRegistryKeyLeadsOut,
+       with({"ReadSetupVersion", "ReadInstalledVersion"}), false, true, false, true},
+      {"payload differs from its seal", 0x200, "1.0", "2.0", {true}, true, true, true, O::kSealMismatch,
+       with({"ReadSetupVersion", "ReadInstalledVersion", check, resolve, copy}), false, true, false, false, true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -99,7 +106,8 @@ TEST_F(SetupRunTest, DecisionTable) {
     ops.installedVersion = row.installed;
     ops.offeredVersion = row.offered;
     ops.serviceInstalled = row.service;
-    ops.copyResult = row.copy;
+    ops.copyOutcome = row.rejected ? CopyOutcome::kRejected : row.copy ? CopyOutcome::kComplete : CopyOutcome::kIncomplete;
+    ops.registryKeyRefused = row.registryKeyRefused;
     ops.launchResult = row.launch;
     ops.createKey = row.createKey;
     ops.executionKeepsToRule = row.executionKeepsToRule;
@@ -113,7 +121,7 @@ TEST_F(SetupRunTest, DecisionTable) {
       }
     }
 
-    EXPECT_EQ(row.exitCode, RunSetup(ops));
+    EXPECT_EQ(row.outcome, RunSetup(ops));
     EXPECT_EQ(expected, ops.calls);
     EXPECT_EQ(row.recorded, QueryValue(rowKey.path(), "Version").exists);
     EXPECT_EQ(row.recorded, QueryValue(rowKey.path(), "Path").exists);
@@ -134,7 +142,7 @@ TEST_F(SetupRunTest, OnlyBitsEightToFifteenOpenTheGate) {
     ScriptedOperations ops;
     ops.firmwareWord = gate.word;
     ops.installedVersion = ops.offeredVersion;  // nothing to do once past the gate
-    EXPECT_EQ(gate.exitCode, RunSetup(ops)) << std::hex << gate.word.value_or(0);
+    EXPECT_EQ(gate.exitCode, ExitCodeOf(RunSetup(ops))) << std::hex << gate.word.value_or(0);
     EXPECT_EQ(gate.exitCode == 0 ? 1u : 0u, ops.CountOf("ReadSetupVersion"));
   }
 }
@@ -143,7 +151,7 @@ TEST_F(SetupRunTest, RecordHoldsExactTextsWithTheirTerminators) {
   operations.offeredVersion = "2.1.0";
   operations.installFolder = "C:\\Program Files (x86)\\Vendor\\Tool\\2.1.0\\";
   operations.installedVersion = "";
-  ASSERT_EQ(0, RunSetup(operations));
+  ASSERT_EQ(O::kInstalled, RunSetup(operations));
   const auto version = QueryValue(key.path(), "Version");
   const auto path = QueryValue(key.path(), "Path");
   EXPECT_EQ(static_cast<DWORD>(REG_SZ), version.type);
@@ -179,7 +187,7 @@ TEST_F(SetupRunTest, OfferThatNamesNoFolderEndsBeforeTheInstallFolder) {
     ops.offeredVersion = c.offered;
     ops.serviceInstalled = {false, false};
     ops.registryKey = rowKey.path();
-    EXPECT_EQ(-1, RunSetup(ops));
+    EXPECT_EQ(O::kVersionNamesNoFolder, RunSetup(ops));
     std::vector<std::string> expected = {"InitializeComponentModel", "AcpiInit", "ReadMbifValues(0)",
                                          "ReadSetupVersion", "ReadInstalledVersion"};
     if (c.presenceChecked) expected.push_back("IsServiceInstalled");
@@ -191,7 +199,7 @@ TEST_F(SetupRunTest, OfferThatNamesNoFolderEndsBeforeTheInstallFolder) {
 TEST_F(SetupRunTest, InstallWithoutRecordAsksForTheServiceOnlyAfterTheLaunch) {
   operations.installedVersion = "";
   operations.offeredVersion = "1.0";
-  ASSERT_EQ(0, RunSetup(operations));
+  ASSERT_EQ(O::kInstalled, RunSetup(operations));
   ASSERT_EQ(1u, operations.CountOf("IsServiceInstalled"));
   EXPECT_EQ("IsServiceInstalled", operations.calls[operations.calls.size() - 3]);
   EXPECT_EQ("LaunchServiceExecutable(" + operations.installFolder + ")",
@@ -223,17 +231,16 @@ TEST_F(SetupRunTest, ComparisonDecidesBeforeThePresenceCheck) {
     ops.offeredVersion = c.offered;
     ops.serviceInstalled = {c.service, true};
     ops.registryKey = rowKey.path();
-    EXPECT_EQ(c.exitCode, RunSetup(ops)) << c.installed << " vs " << c.offered;
+    EXPECT_EQ(c.exitCode, ExitCodeOf(RunSetup(ops))) << c.installed << " vs " << c.offered;
     EXPECT_EQ(c.presenceChecks, ops.CountOf("IsServiceInstalled")) << c.installed << " vs " << c.offered;
     EXPECT_EQ(c.deployed ? 1u : 0u, ops.CountOf("CopyPayload")) << c.installed << " vs " << c.offered;
   }
 }
 
-TEST_F(SetupRunTest, EmptyInstallFolderIsPassedOnUnchecked) {
+TEST_F(SetupRunTest, NoInstallFolderEndsTheRunBeforeTheCopy) {
   operations.installFolder = "";
-  operations.copyResult = false;
-  EXPECT_EQ(-1, RunSetup(operations));
-  EXPECT_EQ(1u, operations.CountOf("CopyPayload(C:\\Setup\\,)"));
+  EXPECT_EQ(O::kNoInstallFolder, RunSetup(operations));
+  EXPECT_EQ(0u, operations.CountOf("CopyPayload"));
   EXPECT_EQ(0u, operations.CountOf("LaunchServiceExecutable"));
 }
 
