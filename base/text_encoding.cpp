@@ -44,4 +44,13 @@ std::string AnsiFromWide(std::wstring_view wide) { return FromWide(CP_ACP, wide)
 
 std::string Utf8FromWide(std::wstring_view wide) { return FromWide(CP_UTF8, wide); }
 
+std::wstring WideDecimal(unsigned long long number) {
+  std::wstring digits;
+  do {
+    digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + number % 10));
+    number /= 10;
+  } while (number != 0);
+  return digits;
+}
+
 }  // namespace vantu

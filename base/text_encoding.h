@@ -19,6 +19,10 @@ std::string AnsiFromWide(std::wstring_view wide);
 // UTF-16 text as UTF-8; a lone surrogate becomes U+FFFD.
 std::string Utf8FromWide(std::wstring_view wide);
 
+// A number in decimal digits, as UTF-16 (for names: the C runtime's
+// std::to_wstring would bring its whole formatted output into the image).
+std::wstring WideDecimal(unsigned long long number);
+
 // A conversion fails only when memory runs out; each of the three then
 // throws std::bad_alloc, as the standard library does.
 

@@ -6,10 +6,10 @@
 #include "runlog/run_log.h"
 
 namespace vantu {
-namespace {
 
-// Names tried for one temporary file before the placement gives up.
-constexpr unsigned kTemporaryNamesTried = 100;
+const wchar_t kStagingFolderName[] = L"~FanServiceSetup.staging";
+
+namespace {
 
 // Whether another program holds `target` open or locked: it cannot be
 // opened for writing, whatever sharing is offered, and says so with a
@@ -28,26 +28,39 @@ bool IsHeldByAnother(const std::wstring& target, DWORD* error) {
 
 }  // namespace
 
-FilePlacer::FilePlacer(std::wstring installFolder) : folder_(std::move(installFolder)) {}
+FilePlacer::FilePlacer(std::wstring installFolder)
+    : folder_(std::move(installFolder)), staging_(folder_ + kStagingFolderName + L"\\") {}
 
 FilePlacer::~FilePlacer() {
   for (const std::wstring& temporary : temporaries_) DeleteFileW(temporary.c_str());
+  if (stagingMade_) RemoveDirectoryW(staging_.c_str());
 }
 
-HANDLE FilePlacer::NewTemporary(std::wstring* path, DWORD* error) {
-  const std::wstring stem = folder_ + L"~FanServiceSetup-" + std::to_wstring(GetCurrentProcessId()) + L"-";
-  for (unsigned tried = 0; tried < kTemporaryNamesTried; ++tried) {
-    *path = stem + std::to_wstring(next_++) + L".tmp";
-    const HANDLE file =
-        CreateFileW(path->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-      temporaries_.push_back(*path);
-      return file;
-    }
-    *error = GetLastError();
-    if (*error != ERROR_FILE_EXISTS && *error != ERROR_ALREADY_EXISTS) return INVALID_HANDLE_VALUE;
+bool FilePlacer::PrepareStaging() {
+  if (stagingMade_) return true;
+  if (stagingError_) return false;
+  if (CreateDirectoryW(staging_.c_str(), nullptr)) {
+    stagingMade_ = true;
+    return true;
   }
-  return INVALID_HANDLE_VALUE;
+  stagingError_ = GetLastError();
+  if (stagingError_ == ERROR_ALREADY_EXISTS) {
+    // Left by a run that was killed: emptied of its files.
+    const std::wstring pattern = staging_ + L"*";
+    WIN32_FIND_DATAW found{};
+    UniqueFindHandle search(FindFirstFileW(pattern.c_str(), &found));
+    for (bool more = static_cast<bool>(search); more; more = FindNextFileW(search.get(), &found) != FALSE) {
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+      const std::wstring left = staging_ + found.cFileName;
+      SetFileAttributesW(left.c_str(), FILE_ATTRIBUTE_NORMAL);
+      DeleteFileW(left.c_str());
+    }
+    stagingError_ = 0;
+    stagingMade_ = true;
+    return true;
+  }
+  if (LogEnabled()) LogLine({"no staging folder ", staging_, ": ", ErrorText(stagingError_)});
+  return false;
 }
 
 void FilePlacer::Forget(const std::wstring& temporary) {
@@ -66,16 +79,25 @@ FilePlacer::Result FilePlacer::Fail(const std::wstring& temporary) {
 
 FilePlacer::Result FilePlacer::Place(HANDLE source, const std::wstring& name, FileCheck* check) {
   const std::wstring target = folder_ + name;
-  std::wstring temporary;
+  if (!PrepareStaging()) return Result::kFailed;
+  // CREATE_NEW follows no link and replaces nothing.
+  const std::wstring temporary = staging_ + name;
   DWORD error = 0;
   DataCopy copied;
   {
-    UniqueFileHandle written(NewTemporary(&temporary, &error));
+    UniqueFileHandle written(
+        CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!written) {
-      if (LogEnabled()) LogLine({"could not copy ", name, ": ", ErrorText(error)});
+      if (LogEnabled()) LogLine({"could not copy ", name, ": ", ErrorText(GetLastError())});
       return Result::kFailed;
     }
+    temporaries_.push_back(temporary);
     copied = copier_.Copy(source, written.get(), check);
+    // As a copy of the file keeps it: when it was last written.
+    FILETIME lastWritten{};
+    if (copied.copied && GetFileTime(source, nullptr, nullptr, &lastWritten)) {
+      SetFileTime(written.get(), nullptr, nullptr, &lastWritten);
+    }
   }
   if (!copied.copied && !copied.error) {
     // The check stopped the copy, and said why.

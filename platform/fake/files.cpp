@@ -1046,3 +1046,65 @@ UINT WINAPI GetWindowsDirectoryW(LPWSTR buffer, UINT size) {
   std::wmemcpy(buffer, kFolder, length + 1);
   return length;
 }
+
+BOOL WINAPI CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES security) {
+  if (auto fault = Enter("CreateDirectoryW", {Text(pathName), Ptr(security)})) return Fail(*fault);
+  internal::ResolvedPath path;
+  if (!pathName || !internal::Resolve(Text(pathName), &path)) return Fail(ERROR_PATH_NOT_FOUND);
+  if (IsHostLink(path.host) || HostAttributes(path.host) != INVALID_FILE_ATTRIBUTES) {
+    return Fail(ERROR_ALREADY_EXISTS);
+  }
+  if (HostAttributes(fs::path(path.host).parent_path().string()) != FILE_ATTRIBUTE_DIRECTORY) {
+    return Fail(ERROR_PATH_NOT_FOUND);
+  }
+  if (::mkdir(path.host.c_str(), 0755) != 0) return Fail(ERROR_ACCESS_DENIED);
+  return TRUE;
+}
+
+BOOL WINAPI RemoveDirectoryW(LPCWSTR pathName) {
+  if (auto fault = Enter("RemoveDirectoryW", {Text(pathName)})) return Fail(*fault);
+  internal::ResolvedPath path;
+  if (!pathName || !internal::Resolve(Text(pathName), &path)) return Fail(ERROR_PATH_NOT_FOUND);
+  const DWORD attributes = IsHostLink(path.host) ? FILE_ATTRIBUTE_ARCHIVE : HostAttributes(path.host);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return Fail(MissingError(path.host));
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return Fail(ERROR_DIRECTORY);
+  if (::rmdir(path.host.c_str()) != 0) return Fail(errno == ENOTEMPTY ? ERROR_DIR_NOT_EMPTY : ERROR_ACCESS_DENIED);
+  return TRUE;
+}
+
+namespace {
+
+// FILETIME counts 100 ns from 1601; the host's times count from 1970.
+constexpr uint64_t kFileTimeAt1970 = 116444736000000000ULL;
+
+}  // namespace
+
+BOOL WINAPI GetFileTime(HANDLE file, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite) {
+  if (auto fault = Enter("GetFileTime", {Ptr(file)})) return Fail(*fault);
+  const OpenedFile* open = FindOpenFile(file);
+  struct stat info {};
+  if (!open || ::stat(open->host.c_str(), &info) != 0) return Fail(ERROR_INVALID_HANDLE);
+  const uint64_t ticks = kFileTimeAt1970 + static_cast<uint64_t>(info.st_mtim.tv_sec) * 10000000ULL +
+                         static_cast<uint64_t>(info.st_mtim.tv_nsec) / 100;
+  for (FILETIME* time : {creation, lastAccess, lastWrite}) {
+    if (time) *time = FILETIME{static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
+  }
+  return TRUE;
+}
+
+BOOL WINAPI SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* lastAccess, const FILETIME* lastWrite) {
+  if (auto fault = Enter("SetFileTime", {Ptr(file)})) return Fail(*fault);
+  (void)creation;
+  (void)lastAccess;
+  const OpenedFile* open = FindOpenFile(file);
+  if (!open) return Fail(ERROR_INVALID_HANDLE);
+  if (!(open->access & kWriteAccess)) return Fail(ERROR_ACCESS_DENIED);
+  if (!lastWrite) return TRUE;
+  if (open->data) std::fflush(open->data);
+  const uint64_t ticks = (static_cast<uint64_t>(lastWrite->dwHighDateTime) << 32 | lastWrite->dwLowDateTime) -
+                         kFileTimeAt1970;
+  const struct timespec times[2] = {{0, UTIME_OMIT},
+                                    {static_cast<time_t>(ticks / 10000000ULL), static_cast<long>(ticks % 10000000ULL) * 100}};
+  if (::utimensat(AT_FDCWD, open->host.c_str(), times, 0) != 0) return Fail(ERROR_ACCESS_DENIED);
+  return TRUE;
+}

@@ -398,6 +398,16 @@ BOOL WINAPI SetEndOfFile(HANDLE file);
 #define MOVEFILE_REPLACE_EXISTING 0x00000001u
 BOOL WINAPI DeleteFileW(LPCWSTR fileName);
 BOOL WINAPI MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags);
+// Folders: made (the security attributes are not looked at;
+// ERROR_ALREADY_EXISTS when the name is taken) and removed when empty
+// (ERROR_DIR_NOT_EMPTY).
+#define ERROR_DIR_NOT_EMPTY 145L
+BOOL WINAPI CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES security);
+BOOL WINAPI RemoveDirectoryW(LPCWSTR pathName);
+// A file's times by its handle: only the time of last writing is kept (the
+// host's modification time); the others read as it and are not set.
+BOOL WINAPI GetFileTime(HANDLE file, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite);
+BOOL WINAPI SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* lastAccess, const FILETIME* lastWrite);
 // C:\windows, without a trailing backslash.
 UINT WINAPI GetWindowsDirectoryW(LPWSTR buffer, UINT size);
 
