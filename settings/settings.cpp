@@ -66,7 +66,14 @@ std::wstring ModulePath() {
     std::unique_ptr<wchar_t[]> buffer(new wchar_t[size]);
     const DWORD count = GetModuleFileNameW(nullptr, buffer.get(), size);
     if (count == 0) return std::wstring();
-    if (count < size) return std::wstring(buffer.get(), count);
+    if (count >= size) continue;
+    std::wstring path(buffer.get(), count);
+    // Wine 8 gives the path of an image started from a share as
+    // UNC\server\share\... (its NT name, \??\UNC\..., without the \??\);
+    // Windows gives \\server\share\..., which this makes of it. No path
+    // that Windows gives starts so (it would be a relative one).
+    if (path.compare(0, 4, L"UNC\\") == 0) path.replace(0, 3, L"\\");
+    return path;
   }
   return std::wstring();
 }

@@ -89,6 +89,8 @@ TEST_F(PlatformCallsTest, ModuleDirectoryRules) {
       {deep, "D:\\" + std::string(180, 'd') + "\\", 2},
       {std::string(127, 'x'), "", 1},  // fits 128 characters with its terminator
       {std::string(128, 'x'), "", 2},  // reported as cut: asked again with 256
+      {"\\\\server\\share\\Setup\\setup.exe", "\\\\server\\share\\Setup\\", 1},
+      {"UNC\\server\\share\\Setup\\setup.exe", "\\\\server\\share\\Setup\\", 1},  // as Wine gives it
   };
   for (const auto& c : cases) {
     fake_win32::SetModuleFileName(c.module);
