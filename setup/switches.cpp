@@ -33,7 +33,7 @@ const char kUsage[] =
     "               done without the switch too.\r\n"
     "  /?, /HELP    shows this text and does nothing else\r\n"
     "\r\n"
-    "Exit codes (the run log names the outcome):\r\n"
+    "Exit codes (the run log names the outcome of the run):\r\n"
     "  0            installed or updated; nothing to do; or deployed without a\r\n"
     "               record (the service executable did not start, or the\r\n"
     "               registry record could not be written)\r\n"

@@ -2,8 +2,9 @@
 programs may write; everything there, setup.ini included, may be hostile,
 and nothing the run makes may land outside the folders it means.
 
-- Settings that lead out (InstallPath, Execution): -1 before anything is
-  made, copied, run or recorded; the log names the setting and its rule.
+- Settings that lead out (InstallPath, Execution, RegistryKey): -1 before
+  anything is made, copied, run or recorded; the log names the setting and
+  its rule, and the outcome.
   Ordinary values still deploy, and the service executable runs by its full
   path with the install folder as its current folder.
 - Links in the program folder, as far as Wine makes them: a Unix symbolic
@@ -111,7 +112,6 @@ UNSAFE_SETTINGS = {
     "install_path_drive_relative": ("InstallPath", r"C:Outside", [r"C:\Outside"]),
     "install_path_root": ("InstallPath", r"\Outside", [r"C:\Outside"]),
     "install_path_slash_root": ("InstallPath", "/Outside", [r"C:\Outside"]),
-    "install_path_empty_component": ("InstallPath", r"Outside\\x", []),
     "execution_climbs_out": ("Execution", r"..\..\..\..\Users\Public\x.exe", []),
     "execution_absolute": ("Execution", PLANTED, []),
     "execution_sub_folder": ("Execution", r"lang\standin_service.exe", []),
@@ -119,6 +119,10 @@ UNSAFE_SETTINGS = {
     # (In quotes on both sides the profile functions take the quotes off.)
     "execution_begins_with_quote": ("Execution", '"standin_service.exe', []),
     "execution_dot_dot": ("Execution", "..", []),
+    # Would replace the machine's Path (REG_EXPAND_SZ) by the install folder.
+    "registry_key_outside_software": ("RegistryKey", r"System\CurrentControlSet\Control\Session Manager\Environment",
+                                      []),
+    "registry_key_empty_component": ("RegistryKey", r"Software\\Vendor", []),
 }
 
 
@@ -151,13 +155,15 @@ def unsafe_setting(ctx, key: str, value: str, outside: list[str]):
     lines = log_lines(ctx)
     one_line(lines, "^" + re.escape(f'setting "{key}" = "{shown}" breaks its rule (') + r".+\): .+; nothing deployed$",
              "the broken rule")
-    check_equal(lines[-1], "exit code -1 (0xFFFFFFFF)", "last line")
+    check_equal(lines[-1], f"outcome {key}LeadsOut: exit code -1 (0xFFFFFFFF)", "last line")
 
 
 ORDINARY_SETTINGS = {
     "blanks": dict(install_path=r"Vendor\Fan Control", execution="fan service.exe"),
     "trailing_backslash": dict(install_path="Vendor\\Fan Control\\", execution="standin_service.exe"),
     "dots": dict(install_path="a.b", execution="a.b.exe"),
+    # Two separators in a row are one, as Windows reads them.
+    "empty_component": dict(install_path=r"Vendor\\Fan", execution="standin_service.exe"),
 }
 
 
@@ -169,7 +175,7 @@ def ordinary_setting(ctx, install_path: str, execution: str):
     ctx.host_path(WORK).mkdir()
     result = ctx.run_setup(cwd=WORK)
     check_equal((result.exit_code, result.timed_out, result.boxes), (0, False, []), "(exit code, timed out, boxes)")
-    install = ctx.install_dir(install_path=install_path.rstrip("\\"))
+    install = ctx.install_dir(install_path=re.sub(r"\\+", r"\\", install_path).rstrip("\\"))
     check_deployed(ctx, install)
     check_launched_and_recorded(ctx, install, execution)
 
@@ -180,8 +186,6 @@ PROGRAM_FOLDER_LINKS = {
     # Wine lists it as the file it leads to; only its final path gives it away.
     "unix_link_to_a_file": dict(entry="notes.txt", target=SECRET,
                                 logged=r"it leads to C:\Secret\secret.txt (a link)"),
-    # Listed as a folder with the reparse-point attribute, without a tag.
-    "unix_link_to_a_folder": dict(entry="docs", target=r"C:\Secret", logged="a reparse point (tag 0x00000000)"),
     "unix_link_out_of_drive_c": dict(entry="host.txt", target="/etc/hostname",
                                      logged=r"it leads to Z:\etc\hostname (a link)"),
     "hard_link": dict(entry="notes.txt", target=None, logged="it is a file of 2 names (a hard link)"),
@@ -222,6 +226,24 @@ def program_folder_link(ctx, entry: str, target: str | None, logged: str | None)
              + "$", "the link")
     one_line(lines, r"^copy failed: \d+ copied, 0 passed over, 1 failed$", "copy counts")
     check_equal(ctx.host_path(SECRET).read_bytes(), SECRET_TEXT, "the secret")
+
+
+def folders_beside_setup(ctx):
+    """A plain sub-folder and a Unix symbolic link to a folder (which Wine
+    lists as a folder with the reparse-point attribute) beside setup.exe:
+    folders are never deployed, links among them; both are passed by, named
+    in the log, and the run completes: deployed, run, recorded."""
+    prepare(ctx, files={**PAYLOAD, "lang\\de.txt": b"in a sub-folder"})
+    link(ctx, SETUP_DIR + r"\docs", r"C:\Secret")
+    result = ctx.run_setup(cwd=WORK, args=[f"/LOG={LOG}"])
+    check_equal((result.exit_code, result.timed_out, result.boxes), (0, False, []), "(exit code, timed out, boxes)")
+    install = ctx.install_dir()
+    check_deployed(ctx, install)
+    check_launched_and_recorded(ctx, install)
+    lines = log_lines(ctx)
+    for folder in ("lang", "docs"):
+        one_line(lines, f"^folder not deployed: {folder}$", folder)
+    check_equal(lines[-1], "outcome Installed: exit code 0", "last line")
 
 
 def link_down_a_long_path(ctx):
@@ -353,7 +375,7 @@ def log_name_taken_by_a_link(ctx):
     run_unchanged(ctx, result, "run")
     check(not ctx.host_path(r"C:\Secret\made.log").exists(), "a file was made where the link leads")
     lines = log_lines(ctx, temp + "\\" + today_log_name(2))
-    check_equal(lines[-1], "exit code 0", "last line of the log under the next name")
+    check_equal(lines[-1], "outcome Installed: exit code 0", "last line of the log under the next name")
 
 
 for _name, (_key, _value, _outside) in UNSAFE_SETTINGS.items():
@@ -364,6 +386,7 @@ for _name, _row in ORDINARY_SETTINGS.items():
 for _name, _row in PROGRAM_FOLDER_LINKS.items():
     add_case(f"program_folder_link[{_name}]", program_folder_link, needs_component=True, **_row)
 add_case("program_folder_is_a_link", program_folder_is_a_link, needs_component=True)
+add_case("folders_beside_setup", folders_beside_setup, needs_component=True)
 add_case("link_down_a_long_path", link_down_a_long_path, needs_component=True)
 for _kind in LOG_LINKS:
     add_case(f"log_refused[{_kind}]", log_refused, needs_component=True, kind=_kind)

@@ -45,11 +45,12 @@ def outside(paths, install: str) -> list[str]:
     return sorted(p for p in paths if not p.lower().startswith(folder) and not folder.startswith(p.lower() + "\\"))
 
 
-def common_lines(ctx, lines: list[str], exit_code: str) -> None:
+def common_lines(ctx, lines: list[str], outcome: str) -> None:
     bits = ctx.lane.name
     one_line(lines, rf"^setup\.exe \d+\.\d+\.\d+\.\d+ \({bits}-bit\) started: C:\\Fan\\Setup\\setup\.exe$",
              "start line: version, bitness, module path")
-    check_equal(lines[-1], f"exit code {exit_code}", "last line")
+    exit_code = "0" if outcome in ("Installed", "NothingToDo", "DeployedWithoutRecord") else "-1 (0xFFFFFFFF)"
+    check_equal(lines[-1], f"outcome {outcome}: exit code {exit_code}", "last line")
 
 
 # -- the cause of the outcome, one line each -------------------------------------
@@ -61,7 +62,7 @@ def gate_closed(ctx):
     check_equal(result.exit_code, 0xFFFFFFFF, "exit code")
     lines = log_lines(ctx)
     one_line(lines, r"^firmware word 0x000001FF: board not supported", "gate")
-    common_lines(ctx, lines, "-1 (0xFFFFFFFF)")
+    common_lines(ctx, lines, "BoardNotSupported")
     check(not [line for line in lines if line.startswith("setting ")], "settings read after a closed gate")
 
 
@@ -76,7 +77,7 @@ def copy_failure(ctx):
     one_line(lines, r"^could not copy a\.dll: 5 \(.+\) even after resetting the target's attributes$",
              "the failed file")
     one_line(lines, r"^copy failed: \d+ copied, 0 passed over, 1 failed$", "copy counts")
-    common_lines(ctx, lines, "-1 (0xFFFFFFFF)")
+    common_lines(ctx, lines, "CopyFailed")
 
 
 def launch_failure(ctx):
@@ -90,7 +91,7 @@ def launch_failure(ctx):
              "command line")
     one_line(lines, r"^the service executable did not start: 2 \(.+\)$", "launch error")
     one_line(lines, r"^no record: the service executable did not start$", "record")
-    common_lines(ctx, lines, "0")
+    common_lines(ctx, lines, "DeployedWithoutRecord")
 
 
 def missing_setup_ini(ctx):
@@ -103,7 +104,7 @@ def missing_setup_ini(ctx):
     one_line(lines, r'^setting "version" missing from C:\\Fan\\Setup\\setup\.ini: message shown: '
              r'Can not read version from setup\.ini$', "the missing version")
     one_line(lines, r'^offered version "" names no install folder: nothing deployed$', "why nothing was deployed")
-    common_lines(ctx, lines, "-1 (0xFFFFFFFF)")
+    common_lines(ctx, lines, "VersionNamesNoFolder")
 
 
 def normal_install(ctx):
@@ -129,7 +130,7 @@ def normal_install(ctx):
     one_line(lines, r"^the service executable ended with exit code 0$", "service exit code")
     one_line(lines, "^recorded HKLM\\\\" + re.escape(key) + ": Version = \"1.0\", Path = \"" + re.escape(install)
              + '"$', "record")
-    common_lines(ctx, lines, "0")
+    common_lines(ctx, lines, "Installed")
 
 
 # -- where the log goes, and where nothing goes ----------------------------------

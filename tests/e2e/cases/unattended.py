@@ -113,7 +113,7 @@ def usage(ctx):
     for switch in ("/?", "-?", "/help"):
         result = ctx.run_setup(args=[switch, f"/LOG={LOG}"], output=True)
         check_equal((result.exit_code, result.boxes), (0, []), f"{switch}: (exit code, boxes)")
-        check("setup.exe [/LOG[=path]] [/QUIET] [/?]" in result.stdout and "Exit codes:" in result.stdout,
+        check("setup.exe [/LOG[=path]] [/QUIET] [/?]" in result.stdout and "Exit codes" in result.stdout,
               f"{switch}: no usage on standard output: {result.stdout!r}")
     check_equal(ctx.component_calls(), calls_before, "the component's calls")
     check_equal(ctx.drive_files(), drive_before, "drive C: (no log, no install folder)")
