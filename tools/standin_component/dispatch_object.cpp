@@ -334,6 +334,15 @@ STDMETHODIMP DispatchObject::Invoke(DISPID id, REFIID riid, LCID lcid, WORD flag
     LogEvent(JsonObject().Add("event", "die").Add("method", method->narrowName));
     ExitProcess(3);
   }
+  if (!scenario.waitFor.empty()) {
+    // Holds its caller in the middle of the call, for a test to change the
+    // world meanwhile: until the file exists, at most a minute.
+    LogEvent(JsonObject().Add("event", "waiting").Add("method", method->narrowName).Add("for", scenario.waitFor));
+    for (int waited = 0; waited < 60000 && GetFileAttributesA(scenario.waitFor.c_str()) == INVALID_FILE_ATTRIBUTES;
+         waited += 10) {
+      Sleep(10);
+    }
+  }
 
   const HRESULT checked = CheckCall(*method, riid, flags, *parameters, argumentError);
   if (FAILED(checked)) return checked;

@@ -137,6 +137,7 @@ MethodScenario ReadMethodScenario(const char* method) {
     AddError(scenario.errors, "Array", array, "not one of same, new, ui1, i4, empty, bstr");
   }
   scenario.die = ReadFlagKey(path, method, "Die", scenario.errors);
+  scenario.waitFor = ReadKey(path, method, "WaitFor");
   scenario.unknown = ReadFlagKey(path, method, "Unknown", scenario.errors);
   return scenario;
 }

@@ -30,6 +30,7 @@ struct MethodScenario {
   std::optional<ULONG> length;            // Length: the length to leave
   ArrayMode array = ArrayMode::kSame;     // Array
   bool die = false;                       // Die: end the process mid-call
+  std::string waitFor;                    // WaitFor: a file to wait for before answering
   bool unknown = false;                   // Unknown: the name is not known
   // Keys whose text could not be read, as "Key=text: reason".
   std::vector<std::string> errors;

@@ -14,12 +14,16 @@
 
 #include "setup/exit_codes.h"
 #include "setup/production_operations.h"
+#include "setup/run_context.h"
 #include "setup/setup_run.h"
 
 int main(int, char**) {
   try {
-    vantu::ProductionOperations operations;
-    return vantu::RunSetup(operations);
+    vantu::RunContext context;
+    context.OpenProgramFolder();
+    if (const auto refused = context.Take()) return vantu::ExitCodeOf(*refused);
+    vantu::ProductionOperations operations(context);
+    return vantu::ExitCodeOf(vantu::RunSetup(operations));
   } catch (const std::bad_alloc&) {
     return vantu::kExitFailure;
   }

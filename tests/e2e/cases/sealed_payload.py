@@ -36,17 +36,19 @@ RUNS = {
 }
 
 
-def seal_program_folder(ctx) -> bytes:
-    """Replaces setup.exe in the program folder by the image sealed with that folder."""
+def seal_program_folder(ctx, folder: str | None = None) -> bytes:
+    """Replaces setup.exe in the program folder (`folder`, by default
+    SETUP_DIR) by the image sealed with that folder; returns the image."""
+    host = ctx.host_path(folder) if folder else ctx.setup_dir
     with tempfile.TemporaryDirectory(prefix="e2e-seal-") as temporary:
         sealed = Path(temporary) / "setup.exe"
-        completed = subprocess.run([sys.executable, str(SEAL), str(ctx.setup_dir), str(ctx.tools.setup), str(sealed)],
+        completed = subprocess.run([sys.executable, str(SEAL), str(host), str(ctx.tools.setup), str(sealed)],
                                    capture_output=True, text=True)
         if completed.returncode != 0:
             raise CaseFailure(f"scripts/seal failed ({completed.returncode}): {completed.stderr.strip()}")
         image = sealed.read_bytes()
     check(image != ctx.tools.setup.read_bytes(), "scripts/seal left setup.exe as it was")
-    (ctx.setup_dir / "setup.exe").write_bytes(image)
+    (host / "setup.exe").write_bytes(image)
     return image
 
 
@@ -142,13 +144,16 @@ def files_not_sealed(ctx):
 
 def payload_byte_changed(ctx):
     """One byte of a payload file changed after sealing: -1, no launch, no
-    record, the log names the file."""
+    record, the log names the file, and no file of the install folder, under
+    any name (a temporary one included), holds the changed bytes."""
     install = sealed_setup(ctx)
     data = bytearray((ctx.setup_dir / "fan.dll").read_bytes())
     data[100] ^= 1
     (ctx.setup_dir / "fan.dll").write_bytes(bytes(data))
     result = ctx.run_setup(args=[f"/LOG={LOG}"])
     check_refused(ctx, result, install, "sealed file fan.dll differs from the seal: SHA-256 ")
+    holding = [name for name, content in ctx.listing(install).items() if content == bytes(data)]
+    check_equal(holding, [], "files of the install folder that hold the changed bytes")
 
 
 def setup_ini_changed(ctx):

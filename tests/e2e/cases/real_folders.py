@@ -1,0 +1,78 @@
+"""setup.exe started from the folders deployment tools use: a share
+(\\\\server\\share\\..., which Wine keeps in the prefix as
+dosdevices/unc/server/share) and a mapped drive letter (dosdevices/m:, a
+link to a folder), sealed and unsealed. Each case runs setup.exe twice in
+one prefix, from C:\\Fan\\Setup and from the other folder, each into an
+install folder, record key and service name of its own: the outcomes
+(exit code, boxes, files, launch, record) are the same, and the log's
+first line names the path setup.exe was started from."""
+
+from __future__ import annotations
+
+import os
+import subprocess
+import sys
+import tempfile
+from pathlib import Path
+
+from harness import SETUP_DIR, CaseFailure, add_case, check, check_equal, simple_package, write_ini
+from harness.outcome import deployment_outcome
+
+from cases.sealed_payload import SEAL
+
+LOG = r"C:\Logs\setup.log"
+PAYLOAD = {"fan.dll": bytes(range(256)) * 8, "notes.txt": b"fan curves\r\n"}
+
+
+def fill(ctx, host: Path, install_path: str, record_key: str, sealed: bool) -> dict[str, bytes]:
+    """setup.exe, the stand-in service, PAYLOAD and setup.ini in `host`,
+    sealed on request; returns the folder's files."""
+    host.mkdir(parents=True, exist_ok=True)
+    (host / "standin_service.exe").write_bytes(ctx.tools.standin_service.read_bytes())
+    for name, data in PAYLOAD.items():
+        (host / name).write_bytes(data)
+    write_ini(host / "setup.ini", {"Common": {"ServiceName": "FanCtl" + record_key.rsplit("\\", 1)[-1],
+                                              "InstallPath": install_path, "RegistryKey": record_key,
+                                              "Execution": "standin_service.exe", "version": "1.0"}})
+    image = ctx.tools.setup.read_bytes()
+    if sealed:
+        with tempfile.TemporaryDirectory(prefix="e2e-seal-") as temporary:
+            out = Path(temporary) / "setup.exe"
+            done = subprocess.run([sys.executable, str(SEAL), str(host), str(ctx.tools.setup), str(out)],
+                                  capture_output=True, text=True)
+            if done.returncode != 0:
+                raise CaseFailure(f"scripts/seal failed: {done.stderr.strip()}")
+            image = out.read_bytes()
+    (host / "setup.exe").write_bytes(image)
+    return {p.name: p.read_bytes() for p in host.iterdir() if p.is_file()}
+
+
+def started_from(ctx, kind: str, sealed: bool):
+    ctx.install_component({"iAcpiMbif": {"Data": simple_package(0x200).hex()}})
+    ctx.host_path(LOG).parent.mkdir(parents=True, exist_ok=True)
+    dosdevices = ctx.prefix.path / "dosdevices"
+    if kind == "share":
+        host, folder = dosdevices / "unc" / "server" / "share" / "Setup", r"\\server\share\Setup"
+    else:
+        target = ctx.prefix.path / "mapped"
+        target.mkdir()
+        os.symlink(target, dosdevices / "m:")
+        host, folder = target / "Setup", r"M:\Setup"
+
+    outcomes = {}
+    for where, path, files in (("C:", SETUP_DIR, ctx.setup_dir), (kind, folder, host)):
+        install_path, record_key = rf"Fan\{where[0].upper()}", rf"Software\FanCtl\{where[0].upper()}"
+        program_folder = fill(ctx, files, install_path, record_key, sealed)
+        result = ctx.run_setup(folder=path, args=[f"/LOG={LOG}"])
+        outcomes[where] = deployment_outcome(ctx, result, install_path, record_key, program_folder)
+        first = ctx.host_path(LOG).read_bytes()[3:].decode("utf-8").split("\r\n")[0]
+        check(first.endswith(f" started: {path}\\setup.exe"), f"the log's first line: {first!r}")
+    check_equal(outcomes["C:"]["exit code"], 0, "exit code from C:")
+    check(outcomes["C:"]["install folder is the program folder"], "the install folder from C: is its program folder")
+    check_equal(outcomes[kind], outcomes["C:"], f"outcome from {folder} against the one from C:")
+
+
+for _kind in ("share", "mapped_drive"):
+    for _sealed in (False, True):
+        add_case(f"started_from[{_kind}{'_sealed' if _sealed else ''}]", started_from, needs_component=True,
+                 kind=_kind, sealed=_sealed)
