@@ -57,10 +57,10 @@ bool SettingsFile::MakeCopy(DataObserver* observer, std::string* why) {
     *why = "the Windows folder is unknown: " + ErrorText(GetLastError());
     return false;
   }
-  const std::wstring stem = folder + L"FanServiceSetup-" + std::to_wstring(GetCurrentProcessId()) + L"-";
+  const std::wstring stem = folder + L"FanServiceSetup-" + WideDecimal(GetCurrentProcessId()) + L"-";
   UniqueFileHandle writer;
   for (int n = 0; n < kCopyNamesTried && !writer; ++n) {
-    const std::wstring path = stem + std::to_wstring(n) + L".ini";
+    const std::wstring path = stem + WideDecimal(n) + L".ini";
     // CREATE_NEW follows no link and takes no name that anything has.
     writer.reset(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (writer) {

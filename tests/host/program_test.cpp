@@ -125,9 +125,12 @@ TEST_F(ProgramTest, NoticesWhereNobodyCanSeeABox) {
     bool boxFails;
     bool boxShown;
     const char* logged;  // how the log tells what became of the message
+    DWORD session = 1;
   };
   const Case cases[] = {
       {"interactive", false, true, false, true, "message shown: "},
+      {"session 0, visible station", false, true, false, false,
+       "message not shown (session 0, where nobody sees a window), written to standard error: ", 0},
       {"quiet", true, true, false, false, "message not shown (/QUIET), written to standard error: "},
       {"invisible station", false, false, false, false,
        "message not shown (the window station is not visible), written to standard error: "},
@@ -146,6 +149,7 @@ TEST_F(ProgramTest, NoticesWhereNobodyCanSeeABox) {
       scenario.settings.erase("Execution");
       scenario.WriteSetupIni(scenario.settings);
       fake_win32::SetWindowStationVisible(c.stationVisible);
+      fake_win32::SetSessionId(c.session);
       if (c.boxFails) fake_win32::FailEveryCall("MessageBoxA", ERROR_ACCESS_DENIED);
       std::vector<std::string> arguments = {std::string("/LOG=") + kLog};
       if (c.quiet) arguments.push_back("/QUIET");

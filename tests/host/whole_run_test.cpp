@@ -177,6 +177,55 @@ TEST_F(WholeRunTest, TheImageThatRunsIsTheImageInstalled) {
   EXPECT_EQ("MZ setup", test_support::ReadFile(again.InstallFolder() + "setup.exe"));
 }
 
+// Each part of the run context that cannot be taken ends the run before
+// the firmware is asked: nothing is read, made, run or recorded, and the
+// run's copy of setup.ini is gone. A volume that tells no final path is no
+// such failure: the program folder and its files are taken by the path the
+// run was started from.
+TEST_F(WholeRunTableTest, RunContextThatCannotBeTaken) {
+  struct Case {
+    const char* name;
+    const char* function;  // failed at its `occurrence`th call, with `error`
+    int occurrence;
+    uint32_t error;
+    RunOutcome outcome;
+  };
+  const Case cases[] = {
+      {"program folder not opened", "CreateFileW", 1, ERROR_ACCESS_DENIED, RunOutcome::kNoProgramFolder},
+      {"program folder's final path", "GetFinalPathNameByHandleW", 1, ERROR_ACCESS_DENIED, RunOutcome::kNoProgramFolder},
+      {"image not opened", "CreateFileW", 2, ERROR_SHARING_VIOLATION, RunOutcome::kImageNotHeld},
+      {"image not mapped", "MapViewOfFile", 1, ERROR_NOT_ENOUGH_MEMORY, RunOutcome::kImageNotHeld},
+      {"setup.ini held by another", "CreateFileW", 3, ERROR_SHARING_VIOLATION, RunOutcome::kSetupIniNotTaken},
+      {"setup.ini's kind", "GetFileInformationByHandleEx", 1, ERROR_ACCESS_DENIED, RunOutcome::kSetupIniNotTaken},
+      {"no Windows folder", "GetWindowsDirectoryW", 1, ERROR_NOT_ENOUGH_MEMORY, RunOutcome::kSetupIniNotTaken},
+      {"copy not made", "CreateFileW", 4, ERROR_ACCESS_DENIED, RunOutcome::kSetupIniNotTaken},
+      {"setup.ini not read", "ReadFile", 1, ERROR_LOCK_VIOLATION, RunOutcome::kSetupIniNotTaken},
+      {"copy not written", "WriteFile", 1, ERROR_DISK_FULL, RunOutcome::kSetupIniNotTaken},
+      {"copy not held", "CreateFileW", 5, ERROR_ACCESS_DENIED, RunOutcome::kSetupIniNotTaken},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake_win32::Reset();
+    {
+      RunScenario scenario;
+      fake_win32::FailCall(c.function, c.occurrence, c.error);
+      EXPECT_EQ(c.outcome, test_support::RunOnce());
+      EXPECT_EQ(0, CallCount("CoInitialize"));
+      EXPECT_EQ(0, CallCount("GetPrivateProfileStringW"));
+      EXPECT_FALSE(FolderExists(scenario.InstallFolder()));
+      EXPECT_TRUE(test_support::FilesIn("C:\\windows\\Temp\\").empty());
+    }
+    ExpectAllReleased();
+  }
+  for (const DWORD error : {DWORD{ERROR_NOT_SUPPORTED}, DWORD{ERROR_INVALID_FUNCTION}, DWORD{ERROR_INVALID_PARAMETER}}) {
+    fake_win32::Reset();
+    RunScenario scenario;
+    fake_win32::FailEveryCall("GetFinalPathNameByHandleW", error);
+    EXPECT_EQ(RunOutcome::kInstalled, test_support::RunOnce()) << error;
+    EXPECT_EQ("MZ service", test_support::ReadFile(scenario.InstallFolder() + "fansvc.exe"));
+  }
+}
+
 TEST_F(WholeRunTest, LaunchFailureLeavesNoRecord) {
   scenario.settings["Execution"] = "absent.exe";
   scenario.WriteSetupIni(scenario.settings);

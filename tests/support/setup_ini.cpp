@@ -9,16 +9,25 @@ namespace test_support {
 SetupIniFile::SetupIniFile() : path_(U8(vantu::ModuleDirectory() + L"setup.ini")) {
   MakeFolder(U8(vantu::ModuleDirectory()));
   RemoveTree(path_);
-  settings_.Take(vantu::ModuleDirectory(), nullptr);
+  Take();
+}
+
+void SetupIniFile::Take() {
+  settings_ = std::make_unique<vantu::SettingsFile>();
+  settings_->Take(vantu::ModuleDirectory(), nullptr);
 }
 
 SetupIniFile::SetupIniFile(const std::string& contents) : SetupIniFile() { Rewrite(contents); }
 
-SetupIniFile::~SetupIniFile() { RemoveTree(path_); }
+SetupIniFile::~SetupIniFile() {
+  settings_.reset();
+  RemoveTree(path_);
+}
 
 void SetupIniFile::Rewrite(const std::string& contents) {
+  settings_.reset();
   WriteFile(path_, contents);
-  settings_.Take(vantu::ModuleDirectory(), nullptr);
+  Take();
 }
 
 }  // namespace test_support

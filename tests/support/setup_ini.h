@@ -4,6 +4,7 @@
 // is the test program itself.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "settings/settings_file.h"
@@ -24,11 +25,14 @@ class SetupIniFile {
   // Writes it anew, and takes it again.
   void Rewrite(const std::string& contents);
   const std::string& path() const { return path_; }
-  const vantu::SettingsFile& settings() const { return settings_; }
+  const vantu::SettingsFile& settings() const { return *settings_; }
 
  private:
+  void Take();
+
   std::string path_;
-  vantu::SettingsFile settings_;
+  // Held while taken: let go before setup.ini is written again.
+  std::unique_ptr<vantu::SettingsFile> settings_;
 };
 
 }  // namespace test_support

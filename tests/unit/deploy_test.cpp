@@ -273,6 +273,18 @@ TEST_F(DeployTest, TargetHeldOpenIsSkipped) {
   EXPECT_EQ("other", ReadFile(target.path() + "other.txt"));
 }
 
+// What a run that was killed left in the staging folder is cleared by the
+// next one, and the staging folder goes with it.
+TEST_F(DeployTest, StagingLeftByAKilledRunIsCleared) {
+  WriteFile(source.path() + "a.txt", "a");
+  MakeFolder(target.path() + "~FanServiceSetup.staging");
+  WriteFile(target.path() + "~FanServiceSetup.staging\\a.txt", "half of a");
+  EXPECT_TRUE(CopyPayload(W(source.path()), W(target.path())));
+  EXPECT_EQ((std::vector<std::string>{"a.txt"}), Walk(target.path(), true));
+  EXPECT_FALSE(FolderExists(target.path() + "~FanServiceSetup.staging"));
+  EXPECT_EQ("a", ReadFile(target.path() + "a.txt"));
+}
+
 TEST_F(DeployTest, TargetFolderThatIsNotThereFailsTheCopy) {
   WriteFile(source.path() + "a.txt", "a");
   WriteFile(source.path() + "b.txt", "b");

@@ -1,5 +1,7 @@
 #include "settings/settings.h"
 
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -100,17 +102,22 @@ TEST_F(SettingsTest, LongValueIsReadWhole) {
 }
 
 // The settings come from the bytes taken at the start, kept in a copy of
-// the run's own outside the program folder: setup.ini changed or removed
-// since changes nothing, and the copy goes with the run.
+// the run's own outside the program folder; setup.ini itself is held so
+// that nobody can change or remove it meanwhile, and the copy goes with the
+// run.
 TEST_F(SettingsTest, EveryReadSeesTheFileAsTaken) {
   std::wstring copy;
   {
     SetupIniFile ini("[Common]\nversion=1.0\n");
     copy = ini.settings().read_path();
     EXPECT_FALSE(LiesBelowFolder(copy, ModuleDirectory().substr(0, ModuleDirectory().size() - 1)));
-    test_support::WriteFile(ini.path(), "[Common]\nversion=6.6\n");
-    EXPECT_EQ("1.0", U8(ReadSetupVersion(ini.settings())));
-    test_support::RemoveTree(ini.path());
+    const std::wstring path = W(ini.path());
+    const HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, writer);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+    EXPECT_FALSE(DeleteFileW(path.c_str()));
     EXPECT_EQ("1.0", U8(ReadSetupVersion(ini.settings())));
     EXPECT_TRUE(test_support::FileExists(U8(copy)));
   }
