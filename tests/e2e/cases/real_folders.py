@@ -10,15 +10,12 @@ first line names the path setup.exe was started from."""
 from __future__ import annotations
 
 import os
-import subprocess
-import sys
-import tempfile
 from pathlib import Path
 
-from harness import SETUP_DIR, CaseFailure, add_case, check, check_equal, simple_package, write_ini
+from harness import SETUP_DIR, add_case, check, check_equal, simple_package, write_ini
 from harness.outcome import deployment_outcome
 
-from cases.sealed_payload import SEAL
+from cases.sealed_payload import seal_program_folder
 
 LOG = r"C:\Logs\setup.log"
 PAYLOAD = {"fan.dll": bytes(range(256)) * 8, "notes.txt": b"fan curves\r\n"}
@@ -34,16 +31,9 @@ def fill(ctx, host: Path, install_path: str, record_key: str, sealed: bool) -> d
     write_ini(host / "setup.ini", {"Common": {"ServiceName": "FanCtl" + record_key.rsplit("\\", 1)[-1],
                                               "InstallPath": install_path, "RegistryKey": record_key,
                                               "Execution": "standin_service.exe", "version": "1.0"}})
-    image = ctx.tools.setup.read_bytes()
+    (host / "setup.exe").write_bytes(ctx.tools.setup.read_bytes())
     if sealed:
-        with tempfile.TemporaryDirectory(prefix="e2e-seal-") as temporary:
-            out = Path(temporary) / "setup.exe"
-            done = subprocess.run([sys.executable, str(SEAL), str(host), str(ctx.tools.setup), str(out)],
-                                  capture_output=True, text=True)
-            if done.returncode != 0:
-                raise CaseFailure(f"scripts/seal failed: {done.stderr.strip()}")
-            image = out.read_bytes()
-    (host / "setup.exe").write_bytes(image)
+        seal_program_folder(ctx, host)
     return {p.name: p.read_bytes() for p in host.iterdir() if p.is_file()}
 
 

@@ -36,10 +36,11 @@ RUNS = {
 }
 
 
-def seal_program_folder(ctx, folder: str | None = None) -> bytes:
-    """Replaces setup.exe in the program folder (`folder`, by default
-    SETUP_DIR) by the image sealed with that folder; returns the image."""
-    host = ctx.host_path(folder) if folder else ctx.setup_dir
+def seal_program_folder(ctx, folder: str | Path | None = None) -> bytes:
+    """Replaces setup.exe in the program folder (`folder`: a C:\\ path, a
+    host path, by default SETUP_DIR) by the image sealed with that folder;
+    returns the image."""
+    host = folder if isinstance(folder, Path) else ctx.host_path(folder) if folder else ctx.setup_dir
     with tempfile.TemporaryDirectory(prefix="e2e-seal-") as temporary:
         sealed = Path(temporary) / "setup.exe"
         completed = subprocess.run([sys.executable, str(SEAL), str(host), str(ctx.tools.setup), str(sealed)],
