@@ -4,13 +4,14 @@ twice, signed images verify and still pass end-to-end cases of their lanes.
 
     python3 tests/release/check_release.py [--junit REPORT.xml] [--build-root build] [--keep]
 
-1. Bad command lines are refused before anything is built.
+1. Bad command lines are refused before anything is built, --sign without
+   --seal (or --unsealed) with the reason.
 2. Release A, unsigned, with its temporary source tree below one folder.
-3. Release B, signed with a throwaway self-signed certificate (openssl,
-   password in a file), its source tree below another folder with a longer
-   path, built later. The plain images it reports ("built: ...") must have
-   A's sums, and each signed image with its signature removed must be A's
-   image byte for byte: the signature adds nothing else.
+3. Release B, signed (--unsealed) with a throwaway self-signed certificate
+   (openssl, password in a file), its source tree below another folder with
+   a longer path, built later. The plain images it reports ("built: ...")
+   must have A's sums, and each signed image with its signature removed
+   must be A's image byte for byte: the signature adds nothing else.
 4. A clone of HEAD with one source line changed and committed: its release
    (the 64-bit image alone) differs from A's.
 5. B's images verify against the test certificate (SHA-256); with one byte
@@ -144,19 +145,24 @@ def code_byte_offset(image: Path) -> int:
 def check_refusals(report: Report, tmp: Path) -> None:
     """Command lines scripts/release must refuse before building anything."""
     missing = tmp / "no-such-file"
+    sign = ["--sign", RELEASE, "--password-file", RELEASE]
     rows = {
-        "--sign without a password file": ["--sign", RELEASE],
-        "--password-file without --sign": ["--password-file", RELEASE],
-        "--sign with a certificate that is not there": ["--sign", missing, "--password-file", RELEASE],
-        "--seal with a payload folder that is not there": ["--seal", missing],
-        "--only with an unknown image": ["--only", "win16"],
+        "--sign without a password file": (["--sign", RELEASE, "--unsealed"], "needs --password-file"),
+        "--password-file without --sign": (["--password-file", RELEASE], "needs --sign"),
+        "--sign with a certificate that is not there": (["--sign", missing, "--password-file", RELEASE, "--unsealed"],
+                                                        "cannot read the certificate"),
+        "--seal with a payload folder that is not there": (["--seal", missing], "does not exist"),
+        "--only with an unknown image": (["--only", "win16"], "win32 or win64"),
+        "--sign without --seal": (sign, "--sign needs --seal PAYLOAD_FOLDER: a signed, unsealed setup.exe shows the "
+                                        "vendor's name, asks for administrator rights and copies and runs whatever"),
+        "--unsealed with --seal": ([*sign, "--unsealed", "--seal", tmp], "contradict"),
     }
-    for name, args in rows.items():
+    for name, (args, message) in rows.items():
         out = tmp / "refused" / "dist"
         completed, seconds = release([*args, "--out", out], tmp / "refused-tmp")
         report.add(f"refused: {name}",
-                   completed.returncode != 0 and "release:" in completed.stderr and not out.exists()
-                   and seconds < 30, failure_text(completed))
+                   completed.returncode == 1 and completed.stderr.startswith("release: ")
+                   and message in completed.stderr and not out.exists() and seconds < 30, failure_text(completed))
 
 
 def check_release_a(report: Report, dist: Path) -> dict[str, Path]:
@@ -325,9 +331,10 @@ def main() -> int:
             return finish(report, args, started)
         check_release_a(report, a_dist)
         p12, password, ca = certificate
-        b, b_seconds = release(["--out", b_dist, "--sign", p12, "--password-file", password],
+        b, b_seconds = release(["--out", b_dist, "--sign", p12, "--password-file", password, "--unsealed"],
                                tmp / "a-folder-with-a-longer-name" / "two")
-        if report.add("release B (signed with the test certificate)", b.returncode == 0, failure_text(b), b_seconds):
+        if report.add("release B (signed with the test certificate, --unsealed)", b.returncode == 0 and
+                      "signed: win32/setup.exe (unsealed)" in b.stdout, failure_text(b), b_seconds):
             check_same_images(report, a_dist, b, b_dist, tmp)
             check_signatures(report, b_dist, ca, other, tmp)
         c_seconds = check_changed_line(report, a_dist, tmp, certificate)

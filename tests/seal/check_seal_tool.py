@@ -5,8 +5,8 @@ imports, manifest and version resource still pass tests/pe); the sections
 after the resources move intact; the headers and the checksum are right;
 sealing twice gives the same bytes, and sealing a sealed image replaces its
 seal; every folder or image it must refuse is refused, with nothing
-written. The manifest is read back here by a reader of its own, not the
-tool's.
+written, cut and corrupted images too (at random, from a fixed seed). The
+manifest is read back here by a reader of its own, not the tool's.
 
 With --reader (build/winNN/tools/seal_reader.exe) and --lane, it also reads
 the sealed image under Wine through the product's own code (seal/), and has
@@ -24,9 +24,13 @@ Usage: check_seal_tool.py SETUP.EXE --machine i386|amd64 [--reader SEAL_READER.E
        check_seal_tool.py --wine-check-count
 """
 import argparse
+import contextlib
 import hashlib
+import io
 import json
 import os
+import random
+import runpy
 import shutil
 import struct
 import subprocess
@@ -326,7 +330,22 @@ def refusal_checks(check, setup_exe, work):
     refused("a device name", {"con.txt": b"x"}, message="device CON")
     refused("a name not valid UTF-8", {}, lambda f: open(os.path.join(os.fsencode(f), b"\xff.dll"), "wb").close(),
             message="not valid UTF-8")
-    refused("names differing only in case", {"Fan.dll": b"1", "fan.DLL": b"2"}, message="differ only in case")
+    # Names that differ only in case, as NTFS folds them (Latin, Greek with a final sigma, Cyrillic).
+    for pair in (("Fan.dll", "fan.DLL"), ("\u00c4.dll", "\u00e4.dll"), ("\u03bb\u03cc\u03b3\u03bf\u03c2.txt",
+                 "\u039b\u038c\u0393\u039f\u03a3.txt"), ("\u0414\u0430.txt", "\u0434\u0430.txt")):
+        refused(f"names differing only in case: {' '.join(pair)}", dict.fromkeys(pair, b"x"),
+                message="differ only in case")
+    for name, device in (("COM\u00b9", "COM\u00b9"), ("lpt\u00b3.txt", "LPT\u00b3"), ("CONIN$", "CONIN$"),
+                         ("conout$.log", "CONOUT$"), ("CONIN$.txt", "CONIN$"), ("Com\u00b2 .tar.gz", "COM\u00b2")):
+        refused(f"the device name {name}", {name: b"x"}, message=f"device {device}")
+    # Kept apart by Windows (\u00df has no one-unit upper case; surrogates are not folded); not devices.
+    apart = dict.fromkeys(("Stra\u00dfe.txt", "STRASSE.txt", "\U00010400.txt", "\U00010428.txt", "COM10.txt",
+                           "CONIN.txt"), b"x")
+    make_payload(work / "apart", setup_exe, apart)
+    result = run_seal(work / "apart", setup_exe, work / "apart.exe")
+    listed = read_manifest(seals_of(check_setup_exe.PeFile((work / "apart.exe").read_bytes()))[0][1]) \
+        if result.returncode == 0 else result.stderr
+    check("names Windows keeps apart, and names like devices, are sealed", listed == expected_entries(apart), listed)
 
     def signed_image():
         pe = bytearray(setup_exe.read_bytes())
@@ -344,10 +363,61 @@ def refusal_checks(check, setup_exe, work):
     with_overlay = work / "overlay.exe"
     with_overlay.write_bytes(setup_exe.read_bytes() + b"appended")
     refused("data after the last section", {"a.dll": b"x"}, image=with_overlay, message="after its last section")
+    malformed_checks(check, setup_exe, work)
     result = run_seal(work / "no-such-folder", setup_exe, work / "x.exe")
     check("refused: a missing folder", result.returncode == 1 and "is no folder" in result.stderr, result.stderr)
     result = subprocess.run([sys.executable, str(SEAL), str(work)], capture_output=True, text=True)
     check("a bad command line exits 2", result.returncode == 2, result.stderr)
+
+
+def malformed_checks(check, setup_exe, work, seed=1, count=300):
+    """Cut images, and images with bytes of the headers or resource tree changed at random, sealed by the script
+    run here (runpy; an exception escaping it is a traceback): refused (exit 1, one line, nothing written) or sealed."""
+    make_payload(work / "fuzz", setup_exe, {"a.dll": b"x"})
+    image, out = work / "fuzz.exe", work / "fuzz-out" / "out.exe"
+    out.parent.mkdir()
+
+    def outcome(data):
+        image.write_bytes(data)
+        errors, code, saved = io.StringIO(), None, sys.argv
+        sys.argv = ["seal", str(work / "fuzz"), str(image), str(out)]
+        try:
+            with contextlib.redirect_stderr(errors), contextlib.redirect_stdout(io.StringIO()):
+                runpy.run_path(str(SEAL), run_name="__main__")
+        except SystemExit as stop:
+            code = stop.code
+        except Exception as error:  # noqa: BLE001 - what a traceback would show
+            return f"traceback: {error!r}"
+        finally:
+            sys.argv = saved
+        lines, written = errors.getvalue().splitlines(), sorted(p.name for p in out.parent.iterdir())
+        out.unlink(missing_ok=True)
+        if code == 1 and len(lines) == 1 and lines[0].startswith("seal: ") and not written:
+            return "refused"
+        return "sealed" if code == 0 and not lines and written == ["out.exe"] else f"exit {code}, {lines}, {written}"
+
+    data = setup_exe.read_bytes()
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    table = pe + 24 + struct.unpack_from("<H", data, pe + 20)[0]
+    cuts = {"DOS header": 1, "e_lfanew": 0x3E, "PE signature": pe + 2, "file header": pe + 12,
+            "optional header": pe + 64, "data directories": table - 4, "section table": table + 20}
+    sections = {name.decode(): (raw, size) for name, _, _, raw, size in check_setup_exe.PeFile(data).sections}
+    for name, (raw, size) in sections.items():
+        cuts.update({f"{name} start": raw + 1, f"{name} middle": raw + size // 2, f"{name} end": raw + size - 1})
+    rsrc = sections[".rsrc"][0]
+    cuts.update({"resource directory": rsrc + 10, "resource entries": rsrc + 20})
+    wrong = {where: result for where, at in cuts.items() if (result := outcome(data[:at])) != "refused"}
+    check(f"cut images ({len(cuts)} kinds of place): each refused, one line, nothing written", not wrong, wrong)
+    rng, results = random.Random(seed), {}
+    for case in range(count):
+        changed = bytearray(data)
+        start, end = (0x3C, table + 40 * len(sections)) if case % 2 else (rsrc, rsrc + 512)
+        for _ in range(rng.randint(1, 4)):
+            changed[rng.randrange(start, end)] ^= rng.randint(1, 255)
+        results.setdefault(outcome(bytes(changed)), []).append(case)
+    check(f"changed headers and resource trees (seed {seed}, {count} images): refused with one line or sealed",
+          set(results) <= {"refused", "sealed"} and results.get("refused"),
+          {result: f"{len(cases)}, the first {cases[0]}" for result, cases in results.items()})
 
 
 def wine_checks(check, reader, lane, setup_exe, sealed, work):
