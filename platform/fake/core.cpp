@@ -127,6 +127,8 @@ void Reset() {
   internal::ResetLibraries();
   internal::ResetResources();
   internal::ResetSecurity();
+  internal::ResetObjects();
+  internal::ResetEnvironment();
   // Setting up the state above is not part of what a test observes.
   state.calls.clear();
   state.counts.clear();
