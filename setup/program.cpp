@@ -26,7 +26,9 @@ void WriteStandardOutput(const char* text) {
 }
 
 int LoggedExit(int exitCode) {
-  LogLine({exitCode == kExitSuccess ? "exit code 0" : "exit code -1 (0xFFFFFFFF)"});
+  LogLine({exitCode == kExitSuccess          ? "exit code 0"
+           : exitCode == kExitAlreadyRunning ? "exit code 1618 (ERROR_INSTALL_ALREADY_RUNNING)"
+                                             : "exit code -1 (0xFFFFFFFF)"});
   return exitCode;
 }
 
@@ -46,9 +48,16 @@ int RunProgram(const std::vector<std::wstring>& arguments) {
     OpenRequestedLog(switches.log, operations.program_folder(), log);
     DecideNotices(switches.quiet);
     RunGuard guard;
-    if (guard.Take() == RunGuard::Outcome::kTimedOut) {
-      WriteStandardErrorLine("another setup run held the machine for too long; nothing was done");
-      return LoggedExit(kExitFailure);
+    switch (guard.Take()) {
+      case RunGuard::Outcome::kTimedOut:
+        WriteStandardErrorLine("another setup run held the machine for too long; nothing was done");
+        return LoggedExit(kExitAlreadyRunning);
+      case RunGuard::Outcome::kFailed:
+        WriteStandardErrorLine(("the run guard could not be taken: " + guard.failure() + "; nothing was done").c_str());
+        return LoggedExit(kExitFailure);
+      case RunGuard::Outcome::kTaken:
+      case RunGuard::Outcome::kTakenOver:
+        break;
     }
     RunSeal seal;
     if (seal.Prepare() == RunSeal::Outcome::kRefused) return LoggedExit(kExitFailure);

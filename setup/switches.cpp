@@ -35,11 +35,13 @@ const char kUsage[] =
     "\r\n"
     "Exit codes:\r\n"
     "  0            installed or updated, or nothing to do\r\n"
+    "  1618         another setup run held the machine for longer than 10\r\n"
+    "               minutes; nothing was done (ERROR_INSTALL_ALREADY_RUNNING:\r\n"
+    "               try again later)\r\n"
     "  -1           (0xFFFFFFFF) the board is not supported, the offered version\r\n"
     "               names no install folder, InstallPath or Execution leads out\r\n"
     "               of its folder, the payload could not be copied or differs\r\n"
-    "               from the seal, or another setup run held the machine for\r\n"
-    "               longer than 10 minutes\r\n";
+    "               from the seal, or the run guard could not be taken\r\n";
 
 Switches ParseSwitches(const std::vector<std::wstring>& arguments) {
   Switches switches;
