@@ -251,16 +251,20 @@ class Context:
         return folder
 
     def run(self, program: str, args: list[str] | None = None, timeout_ms: int = 30000,
-            cwd: str | None = None, invisible: bool = False, output: bool = False) -> RunResult:
+            cwd: str | None = None, invisible: bool = False, output: bool = False,
+            env: dict[str, str] | None = None) -> RunResult:
         """Runs a program (C:\\ path) through runner.exe, which answers its message boxes.
         `cwd` (a C:\\ folder) is the current folder it inherits; by default
         it is a Z:\\ folder, wherever the harness was started. `invisible`
         starts it in a window station that nobody can see (no box is ever
-        answered there); `output` keeps its standard output and error."""
-        return self.start(program, args, timeout_ms, cwd, invisible, output).wait()
+        answered there); `output` keeps its standard output and error; `env`
+        adds variables to the environment it inherits (Wine takes them in
+        from the host's; WINEPATH adds folders to the front of PATH)."""
+        return self.start(program, args, timeout_ms, cwd, invisible, output, env).wait()
 
     def start(self, program: str, args: list[str] | None = None, timeout_ms: int = 30000,
-              cwd: str | None = None, invisible: bool = False, output: bool = False) -> "PendingRun":
+              cwd: str | None = None, invisible: bool = False, output: bool = False,
+              env: dict[str, str] | None = None) -> "PendingRun":
         """Starts a program as `run` does, without waiting: the returned run
         can be killed (`kill`, through runner.exe's TerminateProcess) and
         waited for (`wait`)."""
@@ -282,16 +286,17 @@ class Context:
         self.prefix.started = True
         log_file = folder / f"runner-{self._results}.log"
         with open(log_file, "wb") as log:
-            process = subprocess.Popen(self.prefix.command(command), env=self.prefix.env(),
+            process = subprocess.Popen(self.prefix.command(command), env={**self.prefix.env(), **(env or {})},
                                        cwd=self.host_path(cwd) if cwd else None,
                                        stdin=subprocess.DEVNULL, stdout=log, stderr=log)
         return PendingRun(process, folder / result_name, folder / kill_name, log_file, timeout_ms / 1000 + 60,
                           streams)
 
     def run_setup(self, timeout_ms: int = 30000, cwd: str | None = None, folder: str = SETUP_DIR,
-                  args: list[str] | None = None, invisible: bool = False, output: bool = False) -> RunResult:
+                  args: list[str] | None = None, invisible: bool = False, output: bool = False,
+                  env: dict[str, str] | None = None) -> RunResult:
         return self.run(win_join(folder, "setup.exe"), args=args, timeout_ms=timeout_ms, cwd=cwd,
-                        invisible=invisible, output=output)
+                        invisible=invisible, output=output, env=env)
 
     def built_tool(self, file_name: str) -> Path:
         """A test tool of the same build as the setup.exe under test (Linux path)."""
