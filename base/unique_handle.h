@@ -89,10 +89,23 @@ struct RegistryKeyPolicy : NullIsInvalid<HKEY> {
   static void Close(HKEY key) noexcept { RegCloseKey(key); }
 };
 
+// A module from LoadLibraryExW, released with FreeLibrary.
+struct LibraryPolicy : NullIsInvalid<HMODULE> {
+  static void Close(HMODULE module) noexcept { FreeLibrary(module); }
+};
+
+// Memory that a function allocated for its caller with LocalAlloc, such as
+// the security descriptor of GetSecurityInfo.
+struct LocalMemoryPolicy : NullIsInvalid<HLOCAL> {
+  static void Close(HLOCAL memory) noexcept { LocalFree(memory); }
+};
+
 using UniqueKernelHandle = UniqueHandle<KernelHandlePolicy>;
 using UniqueFileHandle = UniqueHandle<FileHandlePolicy>;
 using UniqueFindHandle = UniqueHandle<FindHandlePolicy>;
 using UniqueServiceHandle = UniqueHandle<ServiceHandlePolicy>;
 using UniqueRegistryKey = UniqueHandle<RegistryKeyPolicy>;
+using UniqueLibrary = UniqueHandle<LibraryPolicy>;
+using UniqueLocalMemory = UniqueHandle<LocalMemoryPolicy>;
 
 }  // namespace vantu

@@ -1,5 +1,6 @@
-// Owners (base/unique_handle.h) for what hashing holds: bcrypt.dll itself,
-// an algorithm provider and a hash object. bcrypt.dll is loaded at run time
+// Owners (base/unique_handle.h) for what hashing holds: an algorithm
+// provider and a hash object (bcrypt.dll itself is a UniqueLibrary of
+// base/unique_handle.h). bcrypt.dll is loaded at run time
 // (sha256_provider.h), so an algorithm or a hash is closed through the
 // function of the same bcrypt.dll: each travels with that function.
 #pragma once
@@ -10,11 +11,6 @@
 #include "base/unique_handle.h"
 
 namespace vantu {
-
-// A module from LoadLibraryExW, released with FreeLibrary.
-struct LibraryPolicy : NullIsInvalid<HMODULE> {
-  static void Close(HMODULE module) noexcept { FreeLibrary(module); }
-};
 
 using CloseAlgorithmFunction = decltype(&BCryptCloseAlgorithmProvider);
 using DestroyHashFunction = decltype(&BCryptDestroyHash);
@@ -43,7 +39,6 @@ struct HashPolicy {
   static void Close(Type hash) noexcept { hash.destroy(hash.handle); }
 };
 
-using UniqueLibrary = UniqueHandle<LibraryPolicy>;
 using UniqueAlgorithm = UniqueHandle<AlgorithmPolicy>;
 using UniqueHash = UniqueHandle<HashPolicy>;
 

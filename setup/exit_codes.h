@@ -11,5 +11,9 @@ namespace vantu {
 constexpr int kExitSuccess = 0;
 // Every other outcome. Read as an unsigned process exit code: 0xFFFFFFFF.
 constexpr int kExitFailure = -1;
+// Another run held the machine-wide run guard for longer than the limit:
+// ERROR_INSTALL_ALREADY_RUNNING, which deployment tools (Configuration
+// Manager, Intune) retry later.
+constexpr int kExitAlreadyRunning = 1618;
 
 }  // namespace vantu

@@ -1,5 +1,5 @@
 // setup.exe: installs or updates the fan-control service. The exit code is
-// its report: 0, or -1 for each cause that exit_codes.h names. Its switches
+// its report: 0, 1618 or -1, for the causes that exit_codes.h names. Its switches
 // (/LOG, /QUIET, /?) are in switches.h; every other argument is ignored. Its
 // arguments, like every path it handles, are UTF-16 (wmain).
 #include <new>

@@ -26,8 +26,11 @@ void WriteStandardOutput(const char* text) {
 }
 
 RunOutcome Ended(RunOutcome outcome) {
+  const int exitCode = ExitCodeOf(outcome);
   LogLine({"outcome ", OutcomeName(outcome), ": ",
-           ExitCodeOf(outcome) == kExitSuccess ? "exit code 0" : "exit code -1 (0xFFFFFFFF)"});
+           exitCode == kExitSuccess          ? "exit code 0"
+           : exitCode == kExitAlreadyRunning ? "exit code 1618 (ERROR_INSTALL_ALREADY_RUNNING)"
+                                             : "exit code -1 (0xFFFFFFFF)"});
   return outcome;
 }
 
@@ -41,9 +44,16 @@ RunOutcome Run(const Switches& switches) {
     OpenRequestedLog(switches.log, context.program_folder().path(), log);
     DecideNotices(switches.quiet);
     RunGuard guard;
-    if (guard.Take() == RunGuard::Outcome::kTimedOut) {
-      WriteStandardErrorLine("another setup run held the machine for too long; nothing was done");
-      return Ended(RunOutcome::kRunGuardTimedOut);
+    switch (guard.Take()) {
+      case RunGuard::Outcome::kTimedOut:
+        WriteStandardErrorLine("another setup run held the machine for too long; nothing was done");
+        return Ended(RunOutcome::kRunGuardTimedOut);
+      case RunGuard::Outcome::kFailed:
+        WriteStandardErrorLine(("the run guard could not be taken: " + guard.failure() + "; nothing was done").c_str());
+        return Ended(RunOutcome::kRunGuardUnavailable);
+      case RunGuard::Outcome::kTaken:
+      case RunGuard::Outcome::kTakenOver:
+        break;
     }
     if (const std::optional<RunOutcome> refused = context.Take()) return Ended(*refused);
     ProductionOperations operations(context);

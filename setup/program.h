@@ -11,7 +11,9 @@
 namespace vantu {
 
 // Returns the exit code. /? prints the usage and does nothing else (no log,
-// no guard, no run). A sealed image whose payload does not match its seal
+// no guard, no run). A run guard held by another run for longer than its
+// limit ends the run with 1618, one that cannot be taken with -1, before
+// anything is read. A sealed image whose payload does not match its seal
 // ends with -1 before any setting is read. Out of memory ends the run with
 // -1.
 int RunProgram(const std::vector<std::wstring>& arguments);

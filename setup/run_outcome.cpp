@@ -23,6 +23,7 @@ const char* OutcomeName(RunOutcome outcome) {
     case RunOutcome::kSealNotCheckable: return "SealNotCheckable";
     case RunOutcome::kSealMismatch: return "SealMismatch";
     case RunOutcome::kRunGuardTimedOut: return "RunGuardTimedOut";
+    case RunOutcome::kRunGuardUnavailable: return "RunGuardUnavailable";
     case RunOutcome::kOutOfMemory: return "OutOfMemory";
   }
   return "Unknown";
@@ -34,6 +35,8 @@ int ExitCodeOf(RunOutcome outcome) {
     case RunOutcome::kNothingToDo:
     case RunOutcome::kDeployedWithoutRecord:
       return kExitSuccess;
+    case RunOutcome::kRunGuardTimedOut:
+      return kExitAlreadyRunning;
     default:
       return kExitFailure;
   }

@@ -24,13 +24,15 @@ enum class RunOutcome {
   kSealMalformed,          // the image's seal cannot be read
   kSealNotCheckable,       // the image is sealed but SHA-256 is not available
   kSealMismatch,           // setup.ini or a file of the payload differs from the seal
-  kRunGuardTimedOut,       // another run held the machine for longer than the limit
+  kRunGuardUnavailable,    // the machine-wide run guard could not be taken (an error, a name others made)
   kOutOfMemory,
+  // Exit code 1618 (ERROR_INSTALL_ALREADY_RUNNING), which deployment tools retry.
+  kRunGuardTimedOut,       // another run held the machine for longer than the limit
 };
 
 // Its name in the log: "CopyFailed".
 const char* OutcomeName(RunOutcome outcome);
-// The exit code it ends the run with: 0 or -1.
+// The exit code it ends the run with: 0, -1 or 1618.
 int ExitCodeOf(RunOutcome outcome);
 
 }  // namespace vantu

@@ -9,6 +9,7 @@
 #include "runlog/run_log.h"
 #include "settings/setting_rules.h"
 #include "settings/settings.h"
+#include "setup/machine_environment.h"
 
 namespace vantu {
 
@@ -58,12 +59,24 @@ bool LaunchServiceExecutable(const SettingsFile& settings, const std::wstring& i
   std::unique_ptr<wchar_t[]> buffer(new wchar_t[kCommandLineBufferSize]());
   std::wmemcpy(buffer.get(), commandLine.c_str(), commandLine.size() + 1);
 
+  // Never the caller's environment, which is the user's to set.
+  MachineEnvironment environment;
+  std::string why;
+  if (!environment.Make(&why)) {
+    LogLine({"the service executable was not started: the machine's default environment could not be made (", why,
+             ")"});
+    return false;
+  }
+  LogLine({"the service executable gets the machine's default environment (", std::to_string(environment.variables()),
+           " variables), not setup.exe's"});
+
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
   LogLine({"starting the service executable: ", commandLine});
-  if (!CreateProcessW(program.c_str(), buffer.get(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                      installFolder.c_str(), &startup, &process)) {
+  if (!CreateProcessW(program.c_str(), buffer.get(), nullptr, nullptr, FALSE,
+                      CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, environment.block(), installFolder.c_str(),
+                      &startup, &process)) {
     if (LogEnabled()) LogLine({"the service executable did not start: ", ErrorText(GetLastError())});
     // No process was made: both handles in the process record are null, so
     // there is nothing to wait for and nothing to close. A wait on them and

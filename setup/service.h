@@ -29,10 +29,12 @@ bool ExecutionKeepsToItsRule(const SettingsFile& settings);
 // Runs the executable named by the "Execution" setting from `installFolder`
 // with "/Service", without a window, and waits until it has ended: its full
 // path is the application name (nothing is looked for on a search path or
-// in the command line), and `installFolder` is its current folder. True when
-// the process was created. A value that breaks the setting's rule (setup.ini
-// may have changed since the run looked at it), an empty install folder and
-// a command line that does not fit the buffer create no process.
+// in the command line), `installFolder` is its current folder, and its
+// environment is the machine's default (machine_environment.h), not
+// setup.exe's. True when the process was created. A value that breaks the
+// setting's rule, an empty install folder, a command line that does not fit
+// the buffer and a machine environment that cannot be made create no
+// process.
 bool LaunchServiceExecutable(const SettingsFile& settings, const std::wstring& installFolder);
 
 }  // namespace vantu

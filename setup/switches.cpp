@@ -37,14 +37,17 @@ const char kUsage[] =
     "  0            installed or updated; nothing to do; or deployed without a\r\n"
     "               record (the service executable did not start, or the\r\n"
     "               registry record could not be written)\r\n"
+    "  1618         another setup run held the machine for longer than 10\r\n"
+    "               minutes; nothing was done (ERROR_INSTALL_ALREADY_RUNNING:\r\n"
+    "               try again later)\r\n"
     "  -1           (0xFFFFFFFF) the board is not supported; the offered version\r\n"
     "               names no install folder; InstallPath, Execution or\r\n"
     "               RegistryKey leads out of its place; the install folder\r\n"
     "               cannot be resolved; the program folder cannot be opened;\r\n"
     "               setup.exe or setup.ini cannot be held; the payload could not\r\n"
     "               be copied; the seal is malformed, cannot be checked, or the\r\n"
-    "               payload differs from it; another setup run held the machine\r\n"
-    "               for longer than 10 minutes; out of memory\r\n";
+    "               payload differs from it; the run guard could not be taken;\r\n"
+    "               out of memory\r\n";
 
 Switches ParseSwitches(const std::vector<std::wstring>& arguments) {
   Switches switches;

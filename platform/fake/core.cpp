@@ -128,6 +128,8 @@ void Reset() {
   internal::ResetResources();
   internal::ResetSecurity();
   internal::ResetImage();
+  internal::ResetObjects();
+  internal::ResetEnvironment();
   // Setting up the state above is not part of what a test observes.
   state.calls.clear();
   state.counts.clear();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fake_win32/api.h"
+#include "fake_win32/object_control.h"
 
 namespace fake_win32::internal {
 
@@ -34,7 +35,8 @@ std::string Utf8FromAnsi(const char* text);
 std::string AnsiFromUtf8(const std::string& text);
 
 // Resource ledger. Kinds: "key", "scm", "find", "process", "thread",
-// "file", "array", "bstr", "token".
+// "file", "array", "bstr", "token", "mutex", "namespace", "boundary",
+// "local memory", "environment", "module", "algorithm", "hash".
 void Opened(const std::string& kind, const void* id);
 // Returns false (and records a misuse) when `id` is not open as `kind`.
 bool Closed(const std::string& kind, const void* id);
@@ -74,16 +76,52 @@ void ResetModule();
 void ResetText();
 void ResetSession();
 
-// The standard handles, mutexes (session.cpp): false / nullopt when the
-// handle is none of theirs.
+// The standard handles (session.cpp): false when the handle is none of
+// theirs.
 bool WriteStandard(HANDLE handle, const void* data, DWORD size);
-std::optional<DWORD> WaitForMutex(HANDLE handle, DWORD milliseconds);
-bool CloseMutex(HANDLE handle);
+// Lets time pass on the tick count (a wait that times out).
+void AdvanceTicks(ULONGLONG milliseconds);
 
 void ResetCrypto();
 void ResetLibraries();
 void ResetResources();
 void ResetSecurity();
+void ResetObjects();
+void ResetEnvironment();
+
+// SIDs and ACLs as bytes in Windows' layouts (security.cpp).
+std::string SidFromText(const std::string& text);
+std::string TextOfSid(const void* sid);
+size_t SidSize(const void* sid);
+std::string AclFromEntries(const std::vector<AccessEntry>& entries);
+std::vector<AccessEntry> EntriesOfAcl(const void* acl);
+// Who an object lets in: an empty owner is none; no DACL lets everybody in.
+struct Security {
+  std::string owner;
+  bool daclPresent = true;
+  std::string acl;
+};
+// The security an object is made with: from `descriptor` (absolute), or the
+// token's defaults (owner Administrators; Administrators and the local
+// system account allowed) without one. False, with the error set, for an
+// owner the token may not give.
+bool SecurityToMake(const SECURITY_DESCRIPTOR* descriptor, Security* security);
+// Whether `security` grants the token every right in `requested`
+// (GENERIC_ALL grants every right).
+bool Grants(const Security& security, DWORD requested);
+// Whether the token holds the SID.
+bool TokenHolds(const std::string& sid);
+
+// Named objects (objects.cpp): false / nullopt when the handle is none of theirs.
+std::optional<DWORD> WaitForMutex(HANDLE handle, DWORD milliseconds);
+bool CloseMutex(HANDLE handle);
+// kernel32's namespace functions that GetProcAddress hands out; null for
+// the others.
+FARPROC NamespaceFunction(const std::string& name);
+
+// userenv.dll's functions (environment.cpp).
+BOOL WINAPI CreateEnvironmentBlock(LPVOID* environment, HANDLE token, BOOL inherit);
+BOOL WINAPI DestroyEnvironmentBlock(LPVOID environment);
 
 // kernel32 as GetModuleHandleW hands it out, and the functions of it that a
 // test provides (security.cpp).

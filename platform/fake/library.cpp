@@ -1,5 +1,6 @@
-// Modules: the system folder holds one DLL, bcrypt.dll, whose functions are
-// the in-memory ones of crypto.cpp.
+// Modules: the system folder holds two DLLs, bcrypt.dll, whose functions are
+// the in-memory ones of crypto.cpp, and userenv.dll, whose are those of
+// environment.cpp.
 #include <bcrypt.h>
 
 #include <cstring>
@@ -22,11 +23,12 @@ using internal::Text;
 
 const wchar_t kSystemFolder[] = L"C:\\windows\\system32";
 const wchar_t kCryptoDll[] = L"bcrypt.dll";
+const wchar_t kUserEnvironmentDll[] = L"userenv.dll";
 constexpr DWORD kSearchFlags = 0x00001F00u;  // every LOAD_LIBRARY_SEARCH_* flag
 
 struct LibraryState {
   bool searchFlagsKnown = true;
-  std::set<uintptr_t> modules;  // handles of bcrypt.dll
+  std::map<uintptr_t, std::wstring> modules;  // handle -> the DLL's name
 };
 
 LibraryState& State() {
@@ -71,25 +73,26 @@ HMODULE WINAPI LoadLibraryExW(LPCWSTR fileName, HANDLE reserved, DWORD flags) {
     return nullptr;
   }
   const std::wstring name = Lower(fileName);
-  const std::wstring fullPath = Lower(kSystemFolder) + L"\\" + kCryptoDll;
-  bool found = false;
-  if (name == kCryptoDll) {
-    found = true;
-    if (!(flags & LOAD_LIBRARY_SEARCH_SYSTEM32)) {
-      internal::Misuse("LoadLibraryExW(\"" + Text(fileName) + "\") without LOAD_LIBRARY_SEARCH_SYSTEM32: the search "
-                       "starts in the program's own folder");
+  std::wstring found;
+  for (const wchar_t* dll : {kCryptoDll, kUserEnvironmentDll}) {
+    if (name == dll) {
+      found = dll;
+      if (!(flags & LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+        internal::Misuse("LoadLibraryExW(\"" + Text(fileName) + "\") without LOAD_LIBRARY_SEARCH_SYSTEM32: the "
+                         "search starts in the program's own folder");
+      }
+    } else if (name == Lower(kSystemFolder) + L"\\" + dll) {
+      found = dll;
     }
-  } else if (name == fullPath) {
-    found = true;
   }
-  if (!found) {
+  if (found.empty()) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }
   // Each load hands out a handle of its own (Windows counts the loads of
   // one module), so that the ledger sees every load released.
   const uintptr_t value = internal::NewHandleValue();
-  State().modules.insert(value);
+  State().modules[value] = found;
   HMODULE module = reinterpret_cast<HMODULE>(value);
   internal::Opened("module", module);
   SetLastError(ERROR_SUCCESS);
@@ -103,11 +106,16 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
   }
   if (internal::IsKernel32(module)) return internal::Kernel32Function(procName);
   if (module == internal::Ntdll()) return internal::NtdllFunction(procName);
-  if (!State().modules.count(reinterpret_cast<uintptr_t>(module))) {
+  const auto loaded = State().modules.find(reinterpret_cast<uintptr_t>(module));
+  if (loaded == State().modules.end()) {
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
   }
-  static const std::map<std::string, FARPROC> kExports = {
+  static const std::map<std::string, FARPROC> kUserEnvironmentExports = {
+      {"CreateEnvironmentBlock", Address(&internal::CreateEnvironmentBlock)},
+      {"DestroyEnvironmentBlock", Address(&internal::DestroyEnvironmentBlock)},
+  };
+  static const std::map<std::string, FARPROC> kCryptoExports = {
       {"BCryptCloseAlgorithmProvider", Address(&BCryptCloseAlgorithmProvider)},
       {"BCryptCreateHash", Address(&BCryptCreateHash)},
       {"BCryptDestroyHash", Address(&BCryptDestroyHash)},
@@ -116,8 +124,9 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
       {"BCryptHashData", Address(&BCryptHashData)},
       {"BCryptOpenAlgorithmProvider", Address(&BCryptOpenAlgorithmProvider)},
   };
-  const auto found = procName && !IS_INTRESOURCE(procName) ? kExports.find(procName) : kExports.end();
-  if (found == kExports.end()) {
+  const auto& exports = loaded->second == kCryptoDll ? kCryptoExports : kUserEnvironmentExports;
+  const auto found = procName && !IS_INTRESOURCE(procName) ? exports.find(procName) : exports.end();
+  if (found == exports.end()) {
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
   }

@@ -111,6 +111,8 @@ DWORD SystemMessage(DWORD flags, DWORD messageId, Char* buffer, DWORD size) {
       {2, "The system cannot find the file specified.\r\n"},
       {3, "The system cannot find the path specified.\r\n"},
       {5, "Access is denied.\r\n"},
+      {6, "The handle is invalid.\r\n"},
+      {8, "Not enough memory resources are available to process this command.\r\n"},
       {32, "The process cannot access the file because it is being used by another process.\r\n"},
       {33, "The process cannot access the file because another process has locked a portion of the file.\r\n"},
       {39, "The disk is full.\r\n"},

@@ -2,9 +2,12 @@
 // test's runner stand in for it; the process has ended by the time
 // CreateProcess returns, so a wait returns at once.
 #include <cstring>
+#include <cwchar>
 #include <functional>
 #include <map>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "fake_win32/control.h"
 #include "files.h"
@@ -23,6 +26,7 @@ struct ProcessState {
   std::function<DWORD(const std::string&)> runner;
   std::map<uintptr_t, DWORD> exitCodes;  // process handles
   std::map<uintptr_t, bool> threads;     // thread handles
+  std::optional<std::vector<std::string>> environment;  // of the last process
   DWORD nextId = 100;
 };
 
@@ -48,12 +52,15 @@ void ResetProcesses() {
   State().runner = nullptr;
   State().exitCodes.clear();
   State().threads.clear();
+  State().environment.reset();
 }
 }  // namespace internal
 
 void SetProcessRunner(std::function<DWORD(const std::string& commandLine)> runner) {
   State().runner = std::move(runner);
 }
+
+std::optional<std::vector<std::string>> LastProcessEnvironment() { return State().environment; }
 
 }  // namespace fake_win32
 
@@ -129,6 +136,17 @@ BOOL WINAPI CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURI
   auto utf8 = [](const wchar_t* text) {
     return text ? std::optional<std::string>(Text(text)) : std::nullopt;
   };
+  State().environment.reset();
+  if (environment) {
+    if (!(creationFlags & CREATE_UNICODE_ENVIRONMENT)) {
+      internal::Misuse("CreateProcessW with an environment block but without CREATE_UNICODE_ENVIRONMENT");
+    }
+    std::vector<std::string> variables;
+    for (const auto* entry = static_cast<const wchar_t*>(environment); *entry; entry += std::wcslen(entry) + 1) {
+      variables.push_back(Text(entry));
+    }
+    State().environment = variables;
+  }
   return Create(utf8(applicationName), utf8(commandLine), utf8(currentDirectory), startupInfo != nullptr,
                 processInformation);
 }

@@ -56,7 +56,7 @@ def find_tools(build: Path, setup_exe: Path | None = None) -> tuple[Tools | None
     # A tool that exists in the source tree must be built: a missing build is
     # an error of the build. One that does not exist yet skips its cases.
     optional = {}
-    for name in ("standin_component", "export_client", "file_holder", "header_caller"):
+    for name in ("standin_component", "export_client", "file_holder", "header_caller", "object_holder"):
         optional[name] = exe(f"tools/{name}.exe") if (SOURCE_ROOT / "tools" / name).is_dir() else None
     if missing:
         return None, missing

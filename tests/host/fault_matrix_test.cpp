@@ -76,6 +76,11 @@ const std::map<std::string, std::vector<uint32_t>>& ErrorsByFunction() {
       {"UnmapViewOfFile", {ERROR_INVALID_ADDRESS}},
       {"SetFileAttributesW", {ERROR_ACCESS_DENIED}},
       {"CreateProcessW", {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_DIRECTORY}},
+      {"LoadLibraryExW", {ERROR_MOD_NOT_FOUND}},
+      {"GetProcAddress", {ERROR_PROC_NOT_FOUND}},
+      {"CreateEnvironmentBlock", {ERROR_NOT_ENOUGH_MEMORY}},
+      {"DestroyEnvironmentBlock", {ERROR_INVALID_PARAMETER}},
+      {"FreeLibrary", {ERROR_INVALID_HANDLE}},
       {"CreateFileW", {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_FILE_NOT_FOUND}},
       {"GetFileInformationByHandleEx", {ERROR_ACCESS_DENIED}},
       // ERROR_NOT_SUPPORTED: a volume that tells no final path.
@@ -234,7 +239,11 @@ Outcome Expected(Scenario scenario, const std::vector<Call>& calls, size_t index
     // folder without the file.
     return error == ERROR_ACCESS_DENIED ? installed : copyFailed;
   }
-  if (f == "CreateProcessW") return notLaunched;
+  // userenv.dll and its functions make the service executable's
+  // environment: without it, it is not started.
+  if (f == "CreateProcessW" || f == "LoadLibraryExW" || f == "GetProcAddress" || f == "CreateEnvironmentBlock") {
+    return notLaunched;
+  }
   // The offered version in the ANSI code page, for the comparison: a
   // conversion fails only for want of memory, which ends the run before the
   // install folder.

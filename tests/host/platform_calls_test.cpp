@@ -2,6 +2,7 @@
 // copes when the platform says no.
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "registry/version_value.h"
 #include "settings/ini_reader.h"
 #include "settings/settings.h"
+#include "setup/machine_environment.h"
 #include "setup/service.h"
 #include "tests/support/scratch.h"
 #include "tests/support/service_stand_in.h"
@@ -258,8 +260,13 @@ TEST_F(PlatformCallsTest, LaunchArgumentsAndHandles) {
   EXPECT_EQ("(null)", create[2]);
   EXPECT_EQ("(null)", create[3]);
   EXPECT_EQ("0", create[4]);
-  EXPECT_EQ("0x8000000", create[5]);
-  EXPECT_EQ("(null)", create[6]);
+  EXPECT_EQ("0x8000400", create[5]);  // no window; a UTF-16 environment
+  // The machine's default environment, not this process's.
+  EXPECT_EQ((std::vector<std::string>{"ALLUSERSPROFILE=C:\\ProgramData", "ComSpec=C:\\windows\\system32\\cmd.exe",
+                                      "Path=C:\\windows\\system32;C:\\windows", "SystemDrive=C:",
+                                      "SystemRoot=C:\\windows", "TEMP=C:\\windows\\TEMP", "TMP=C:\\windows\\TEMP",
+                                      "windir=C:\\windows"}),
+            fake_win32::LastProcessEnvironment().value_or(std::vector<std::string>{"inherited"}));
   EXPECT_EQ(folder.path(), create[7]);  // the install folder is its current folder
   EXPECT_EQ(std::to_string(sizeof(STARTUPINFOW)), create[8]);
   const auto sequence = CallSequence();
@@ -268,6 +275,48 @@ TEST_F(PlatformCallsTest, LaunchArgumentsAndHandles) {
   EXPECT_EQ("0xFFFFFFFF", CallsTo("WaitForSingleObject")[0].args[1]);
   const auto closes = CallsTo("CloseHandle");
   EXPECT_EQ(CallsTo("WaitForSingleObject")[0].args[0], closes[closes.size() - 2].args[0]);  // the process first
+}
+
+// The service executable's environment: the machine's default, with
+// SystemRoot and SystemDrive; never made of anything else when that fails.
+TEST_F(PlatformCallsTest, MachineEnvironmentOrNone) {
+  const Args lacking = {"Path=C:\\windows\\system32", "TEMP=C:\\windows\\TEMP"};
+  const Args completed = {"Path=C:\\windows\\system32", "SystemDrive=C:", "SystemRoot=C:\\windows",
+                          "TEMP=C:\\windows\\TEMP"};
+  const struct {
+    const char* function;  // made to fail ("" none; "old Windows": LOAD_LIBRARY_SEARCH_* unknown)
+    uint32_t error;
+    const char* why;  // "" made: `completed` from `lacking`
+  } cases[] = {
+      {"old Windows", 0, ""},
+      {"LoadLibraryExW", ERROR_MOD_NOT_FOUND, "userenv.dll could not be loaded from the system folder: 126"},
+      {"GetProcAddress", ERROR_PROC_NOT_FOUND,
+       "userenv.dll has no CreateEnvironmentBlock or DestroyEnvironmentBlock: 127"},
+      {"CreateEnvironmentBlock", ERROR_NOT_ENOUGH_MEMORY,
+       "CreateEnvironmentBlock failed: 8 (Not enough memory resources are available to process this command.)"},
+      {"GetSystemWindowsDirectoryW", ERROR_ACCESS_DENIED,
+       "the machine's environment lacks SystemRoot or SystemDrive, and the Windows folder is unknown: 5 (Access is "
+       "denied.)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.function);
+    fake_win32::Reset();
+    fake_win32::SetMachineEnvironment(lacking);
+    fake_win32::SetLibrarySearchFlagsKnown(std::string(c.function) != "old Windows");
+    if (c.error) fake_win32::FailEveryCall(c.function, c.error);
+    MachineEnvironment environment;
+    std::string why;
+    EXPECT_EQ(!*c.why, environment.Make(&why));
+    EXPECT_EQ(c.why, why);
+    Args variables;
+    for (const auto* entry = static_cast<const wchar_t*>(environment.block()); !*c.why && *entry;
+         entry += std::wcslen(entry) + 1) {
+      variables.push_back(U8(entry));
+    }
+    EXPECT_EQ(*c.why ? Args{} : completed, variables);
+    EXPECT_TRUE(fake_win32::OpenResources().empty()) << ::testing::PrintToString(fake_win32::OpenResources());
+    EXPECT_TRUE(fake_win32::Misuses().empty()) << ::testing::PrintToString(fake_win32::Misuses());
+  }
 }
 
 TEST_F(PlatformCallsTest, CommandLineMustFitItsBuffer) {

@@ -3,6 +3,7 @@
 // machine-wide guard that lets one run at a time go on.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -175,53 +176,175 @@ TEST_F(ProgramTest, NoticesWhereNobodyCanSeeABox) {
   }
 }
 
-// The guard: taken at once, after another run let go, taken over from a run
-// that was killed, given up after the limit (nothing is run), or missing
-// (the run goes on as it always did). After the run it is let go and closed.
+// The guard belongs to administrators: a mutex in a private namespace whose
+// boundary holds Administrators or, where the system has none, in Global\;
+// each made with a DACL for Administrators and the local system account
+// alone, and held while the service executable runs.
+TEST_F(ProgramTest, GuardAsCreated) {
+  using fake_win32::PrivateNamespaces;
+  const std::vector<fake_win32::AccessEntry> adminOnly = {{"S-1-5-32-544", GENERIC_ALL, true},
+                                                          {"S-1-5-18", GENERIC_ALL, true}};
+  // Windows; one whose CreateBoundaryDescriptorW makes nothing and says
+  // nothing; Wine 8.
+  for (int variant = 0; variant < 3; ++variant) {
+    const bool inNamespace = variant == 0;
+    const std::string name = inNamespace ? "FanControlServiceSetup\\Run" : "Global\\FanControlServiceSetup.Guard";
+    SCOPED_TRACE(variant);
+    fake_win32::Reset();
+    fake_win32::SetPrivateNamespaces(variant == 2 ? PrivateNamespaces::kWine8 : PrivateNamespaces::kWindows);
+    if (variant == 1) fake_win32::FailEveryCall("CreateBoundaryDescriptorW", ERROR_SUCCESS);
+    fake_win32::NamespaceFacts space;
+    fake_win32::ObjectSecurity mutex;
+    {
+      RunScenario scenario;
+      scenario.duringLaunch = [&] {
+        space = fake_win32::PrivateNamespaceNow("FanControlServiceSetup");
+        mutex = fake_win32::NamedObjectSecurity(name);
+        EXPECT_TRUE(fake_win32::MutexOwnedHere(name));
+      };
+      EXPECT_EQ(0, Run({}));
+      EXPECT_EQ(1u, scenario.launches.size());
+    }
+    EXPECT_EQ("S-1-5-32-544", mutex.owner);
+    EXPECT_EQ(adminOnly, mutex.dacl);
+    EXPECT_EQ(inNamespace, space.exists);
+    EXPECT_EQ(inNamespace ? "FanControlServiceSetup" : "", space.boundaryName);
+    EXPECT_EQ(inNamespace ? std::vector<std::string>{"S-1-5-32-544"} : std::vector<std::string>{}, space.boundarySids);
+    EXPECT_EQ(inNamespace ? adminOnly : std::vector<fake_win32::AccessEntry>{}, space.security.dacl);
+    EXPECT_FALSE(fake_win32::MutexOwnedHere(name));
+    EXPECT_FALSE(fake_win32::PrivateNamespaceNow("FanControlServiceSetup").exists);
+    EXPECT_TRUE(fake_win32::OpenResources().empty()) << ::testing::PrintToString(fake_win32::OpenResources());
+  }
+}
+
+// Another run holds the guard: a second one waits for it, takes over from
+// one that was killed, or gives up after the limit with 1618, having done
+// nothing. Names that other users' programs made (the guard of earlier
+// versions, Global\FanControlServiceSetup.Guard) make no run wait and none
+// go on unguarded: out of the namespace's reach, or, without namespaces, a
+// name that no run made ends the run at once.
 TEST_F(ProgramTest, OneRunAtATime) {
   using fake_win32::OtherOwner;
+  const std::string inNamespace = "FanControlServiceSetup\\Run";
+  const std::string global = "Global\\FanControlServiceSetup.Guard";
+  const std::string earlier = "Global\\FanControlServiceSetup.Run";
+  const auto heldByAnotherRun = [](const std::string& name, OtherOwner other) {
+    return [=] {
+      fake_win32::HoldPrivateNamespaceElsewhere("FanControlServiceSetup");
+      // Closed by the other run between this run's create and open: made afresh.
+      fake_win32::FailCall("OpenPrivateNamespaceW", 1, ERROR_PATH_NOT_FOUND);
+      fake_win32::SetMutexOwner(name, other, 1500);
+    };
+  };
+  const auto madeByAUser = [](const std::string& name, DWORD everybody) {
+    return [=] {
+      fake_win32::MakeNamedObject(name, "Mutex", {"S-1-5-21-1-2-3-1001", true, {{"S-1-1-0", everybody, true}}});
+      fake_win32::SetMutexOwner(name, OtherOwner::kHolds);
+    };
+  };
   struct Case {
-    const char* name;
-    OtherOwner other;
-    bool mutexFails;
+    bool namespaces;
+    std::function<void()> setUp;
     int exitCode;
-    bool ran;
-    const char* line;  // a line the log must hold ("" none)
+    std::string line;  // in the log
+  };
+  const std::string usersOwn = "the run guard could not be taken: " + global +
+                               ": made by another program, not by a setup run (owner S-1-5-21-1-2-3-1001)";
+  const std::string gaveUp = "another setup run still holds the run guard after 600 s: giving up";
+  const Case cases[] = {
+      {true, [] {}, 0, "run guard: the mutex " + inNamespace + " in the administrators' private namespace"},
+      {true, heldByAnotherRun(inNamespace, OtherOwner::kReleasesAfter), 0, "the other setup run ended: waited 1500 ms"},
+      {true, heldByAnotherRun(inNamespace, OtherOwner::kEnded), 0,
+       "took over the run guard of a setup run that ended without letting go of it (waited 0 ms)"},
+      {true, heldByAnotherRun(inNamespace, OtherOwner::kHolds), 1618, gaveUp},
+      {false, heldByAnotherRun(global, OtherOwner::kHolds), 1618, gaveUp},
+      {true, [&] { madeByAUser(earlier, SYNCHRONIZE)(), madeByAUser(global, GENERIC_ALL)(); }, 0,
+       "run guard: the mutex " + inNamespace + " in the administrators' private namespace"},
+      {false, madeByAUser(earlier, SYNCHRONIZE), 0,
+       "run guard: the mutex " + global + " for administrators alone (this system has no private namespaces)"},
+      {false, madeByAUser(global, GENERIC_ALL), -1, usersOwn + "; nothing done"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    fake_win32::Reset();
+    test_support::MakeFolder("C:\\logs");
+    bool guarded = false;
+    {
+      RunScenario scenario;
+      if (!c.namespaces) fake_win32::SetPrivateNamespaces(fake_win32::PrivateNamespaces::kWine8);
+      c.setUp();
+      const std::string guard = c.namespaces ? inNamespace : global;
+      scenario.duringLaunch = [&] { guarded = fake_win32::MutexOwnedHere(guard); };
+      EXPECT_EQ(c.exitCode, Run({std::string("/LOG=") + kLog}));
+      EXPECT_EQ(c.exitCode ? 0 : 1, CallCount("CoInitialize"));
+      EXPECT_FALSE(fake_win32::MutexOwnedHere(guard));
+    }
+    EXPECT_EQ(c.exitCode == 0, guarded);
+    EXPECT_TRUE(HasLine(c.line)) << ::testing::PrintToString(LogLines());
+    EXPECT_EQ(c.exitCode == 1618 || c.line.find("waited 1500") != std::string::npos,
+              HasLine("another setup run is in progress: waiting for it to end (at most 600 s)"));
+    EXPECT_EQ(c.exitCode == 1618  ? "setup.exe: another setup run held the machine for too long; nothing was done\r\n"
+              : c.exitCode == -1 ? "setup.exe: " + usersOwn + "; nothing was done\r\n"
+                                 : "",
+              fake_win32::StandardError());
+  }
+}
+
+// Every call that makes or waits for the guard, failed: -1, nothing done,
+// why on standard error and in the log, everything released.
+TEST_F(ProgramTest, GuardErrors) {
+  struct Case {
+    bool namespaces;
+    const char* function;
+    uint32_t error;
+    const char* failure;
   };
   const Case cases[] = {
-      {"free", OtherOwner::kNone, false, 0, true, ""},
-      {"another run ends", OtherOwner::kReleasesAfter, false, 0, true,
-       "the other setup run ended: waited 1500 ms"},
-      {"another run was killed", OtherOwner::kEnded, false, 0, true,
-       "took over the run guard of a setup run that ended without letting go of it (waited 0 ms)"},
-      {"held by someone for good", OtherOwner::kHolds, false, -1, false,
-       "another setup run still holds the run guard after 600 s: giving up"},
-      {"no guard", OtherOwner::kNone, true, 0, true,
-       "no machine-wide run guard (5 (Access is denied.)): going on without it"},
+      {true, "CreateWellKnownSid", ERROR_NOT_ENOUGH_MEMORY,
+       "FanControlServiceSetup: building its security descriptor failed: 8 (Not enough memory resources are "
+       "available to process this command.)"},
+      {true, "CreateBoundaryDescriptorW", ERROR_NOT_ENOUGH_MEMORY,
+       "FanControlServiceSetup: CreateBoundaryDescriptorW failed: 8 (Not enough memory resources are available to "
+       "process this command.)"},
+      {true, "AddSIDToBoundaryDescriptor", ERROR_ACCESS_DENIED,
+       "FanControlServiceSetup: AddSIDToBoundaryDescriptor failed: 5 (Access is denied.)"},
+      // A run without administrator rights is not within the boundary.
+      {true, "CreatePrivateNamespaceW", ERROR_ACCESS_DENIED,
+       "FanControlServiceSetup: CreatePrivateNamespaceW failed: 5 (Access is denied.)"},
+      {true, "OpenPrivateNamespaceW", ERROR_ACCESS_DENIED,
+       "FanControlServiceSetup: OpenPrivateNamespaceW failed: 5 (Access is denied.)"},
+      {true, "CreateMutexW", ERROR_ACCESS_DENIED,
+       "FanControlServiceSetup\\Run: CreateMutexW failed: 5 (Access is denied.)"},
+      {true, "WaitForSingleObject", ERROR_INVALID_HANDLE,
+       "FanControlServiceSetup\\Run: WaitForSingleObject failed: 6 (The handle is invalid.)"},
+      {false, "SetSecurityDescriptorDacl", ERROR_INVALID_PARAMETER,
+       "Global\\FanControlServiceSetup.Guard: building its security descriptor failed: 87"},
+      // A DACL that keeps this run out (5), an object of another type (6).
+      {false, "CreateMutexW", ERROR_INVALID_HANDLE,
+       "Global\\FanControlServiceSetup.Guard: CreateMutexW failed: 6 (The handle is invalid.)"},
+      {false, "GetSecurityInfo", ERROR_ACCESS_DENIED,
+       "Global\\FanControlServiceSetup.Guard: GetSecurityInfo failed: 5 (Access is denied.)"},
   };
-  const std::string guard = "Global\\FanControlServiceSetup.Run";
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.function);
     fake_win32::Reset();
     test_support::MakeFolder("C:\\logs");
     {
       RunScenario scenario;
-      if (c.other != OtherOwner::kNone) fake_win32::SetMutexOwner(guard, c.other, 1500);
-      if (c.mutexFails) fake_win32::FailEveryCall("CreateMutexW", ERROR_ACCESS_DENIED);
-      EXPECT_EQ(c.exitCode, Run({std::string("/LOG=") + kLog}));
-      EXPECT_EQ(c.ran ? 1u : 0u, scenario.launches.size());
-      EXPECT_EQ(c.ran ? 1 : 0, CallCount("CoInitialize"));
-      EXPECT_FALSE(fake_win32::MutexOwnedHere(guard));
+      if (!c.namespaces) fake_win32::SetPrivateNamespaces(fake_win32::PrivateNamespaces::kNone);
+      // The namespace and the mutex are there already, made by another run.
+      fake_win32::HoldPrivateNamespaceElsewhere("FanControlServiceSetup");
+      fake_win32::SetMutexOwner("Global\\FanControlServiceSetup.Guard", fake_win32::OtherOwner::kReleasesAfter);
+      fake_win32::FailEveryCall(c.function, c.error);
+      EXPECT_EQ(-1, Run({std::string("/LOG=") + kLog}));
+      EXPECT_EQ(0, CallCount("CoInitialize"));
     }
-    if (*c.line) {
-      EXPECT_TRUE(HasLine(c.line)) << ::testing::PrintToString(LogLines());
-    }
-    if (c.other == OtherOwner::kHolds || c.other == OtherOwner::kReleasesAfter) {
-      EXPECT_TRUE(HasLine("another setup run is in progress: waiting for it to end (at most 600 s)"));
-    }
-    EXPECT_EQ(c.exitCode == 0 ? "" : "setup.exe: another setup run held the machine for too long; nothing was done\r\n",
+    EXPECT_EQ("setup.exe: the run guard could not be taken: " + std::string(c.failure) + "; nothing was done\r\n",
               fake_win32::StandardError());
-    EXPECT_EQ(c.ran ? (c.mutexFails ? 0 : 1) : 0, CallCount("ReleaseMutex"));
+    EXPECT_TRUE(HasLine("the run guard could not be taken: " + std::string(c.failure) + "; nothing done"))
+        << ::testing::PrintToString(LogLines());
+    EXPECT_TRUE(fake_win32::OpenResources().empty()) << ::testing::PrintToString(fake_win32::OpenResources());
+    EXPECT_TRUE(fake_win32::Misuses().empty()) << ::testing::PrintToString(fake_win32::Misuses());
   }
 }
 

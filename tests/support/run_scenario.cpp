@@ -49,6 +49,7 @@ RunScenario::RunScenario(ULONG firmwareWord, const std::string& version) {
   RegisterAsBridgeComponent(&component);
   fake_win32::SetProcessRunner([this](const std::string& commandLine) -> DWORD {
     launches.push_back(commandLine);
+    if (duringLaunch) duringLaunch();
     fake_win32::AddService(kServiceName, commandLine);
     return 0;
   });

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -43,6 +44,8 @@ class RunScenario {
   ScriptedComponent component;
   // Command lines the service executable was run with.
   std::vector<std::string> launches;
+  // Called while the service executable runs, when set.
+  std::function<void()> duringLaunch;
 };
 
 }  // namespace test_support

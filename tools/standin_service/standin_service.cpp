@@ -6,8 +6,10 @@
 // With /Service anywhere in its command line it
 //   1. appends one JSON line to service_runs.log in its own folder:
 //      {"commandLine": "<GetCommandLineW>", "exePath": "<its own path>",
-//       "currentFolder": "<its current folder>"}
-//      (texts in UTF-16 escapes: its folder and name may be in any script)
+//       "currentFolder": "<its current folder>",
+//       "environment": ["NAME=value", ...]}
+//      (texts in UTF-16 escapes: its folder and name may be in any script;
+//      the environment it was started with, in its order)
 //   2. reads standin_service.ini from its own folder, section [Service]:
 //        Name=      service to register; empty: "ServiceName" of section
 //                   "Common" in setup.ini in its own folder
@@ -66,6 +68,17 @@ std::wstring ProfileString(const std::wstring& file, const wchar_t* section, con
   return std::wstring(buffer, length);
 }
 
+// The process's environment as a JSON array of "NAME=value" texts.
+std::string EnvironmentJson() {
+  wchar_t* block = GetEnvironmentStringsW();
+  std::string json = "[";
+  for (const wchar_t* entry = block; entry && *entry; entry += std::wcslen(entry) + 1) {
+    json += (json.size() > 1 ? ", " : "") + tools::JsonString(std::wstring(entry));
+  }
+  if (block) FreeEnvironmentStringsW(block);
+  return json + "]";
+}
+
 bool HasServiceSwitch(const wchar_t* commandLine) {
   const wchar_t* p = commandLine;
   while ((p = std::wcsstr(p, L"/Service")) != nullptr) {
@@ -112,7 +125,8 @@ int main() {
   const std::wstring logFile = folder + L"service_runs.log";
   AppendLine(logFile, "{\"commandLine\": " + tools::JsonString(std::wstring(commandLine)) +
                           ", \"exePath\": " + tools::JsonString(exePath) +
-                          ", \"currentFolder\": " + tools::JsonString(CurrentFolder()) + "}");
+                          ", \"currentFolder\": " + tools::JsonString(CurrentFolder()) +
+                          ", \"environment\": " + EnvironmentJson() + "}");
 
   const std::wstring iniFile = folder + L"standin_service.ini";
   std::wstring name = ProfileString(iniFile, L"Service", L"Name");

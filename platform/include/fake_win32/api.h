@@ -242,6 +242,8 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE handle);
 // Processes and modules
 // ---------------------------------------------------------------------------
 #define CREATE_NO_WINDOW 0x08000000u
+// The environment block given is UTF-16.
+#define CREATE_UNICODE_ENVIRONMENT 0x00000400u
 #define WAIT_OBJECT_0 0x00000000u
 #define WAIT_TIMEOUT 0x00000102u
 #define WAIT_FAILED 0xFFFFFFFFu
@@ -299,7 +301,12 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);
 
 // Named mutexes: a machine-wide guard. A wait on a mutex that another
 // process owns and ends without releasing returns WAIT_ABANDONED, and the
-// waiter owns it then.
+// waiter owns it then. A name "Alias\Name" lies in the private namespace of
+// that alias which this process has open (fake_win32/object_control.h);
+// "Global\" and "Local\" are the session's and the machine's. A name taken
+// by an object of another type fails with ERROR_INVALID_HANDLE; one whose
+// DACL does not grant MUTEX_ALL_ACCESS, with ERROR_ACCESS_DENIED
+// (security_api.h).
 #define WAIT_ABANDONED 0x00000080u
 #define ERROR_NOT_OWNER 288L
 HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCWSTR name);
@@ -473,6 +480,9 @@ DWORD WINAPI GetLongPathNameW(LPCWSTR shortPath, LPWSTR longPath, DWORD size);
 
 // The temporary folder, with its trailing backslash: C:\windows\temp\ here.
 DWORD WINAPI GetTempPathW(DWORD size, LPWSTR buffer);
+// The Windows folder shared by every session, without a trailing
+// backslash: C:\windows here.
+UINT WINAPI GetSystemWindowsDirectoryW(LPWSTR buffer, UINT size);
 
 // ---------------------------------------------------------------------------
 // Time, error texts and the module's own resources
@@ -536,7 +546,7 @@ struct TOKEN_USER {
   SID_AND_ATTRIBUTES User;
 };
 enum TOKEN_INFORMATION_CLASS { TokenUser = 1 };
-enum WELL_KNOWN_SID_TYPE { WinLocalSystemSid = 22, WinBuiltinAdministratorsSid = 26 };
+enum WELL_KNOWN_SID_TYPE { WinWorldSid = 1, WinLocalSystemSid = 22, WinBuiltinAdministratorsSid = 26 };
 BOOL WINAPI OpenProcessToken(HANDLE process, DWORD desiredAccess, PHANDLE token);
 BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass, LPVOID information,
                                 DWORD length, LPDWORD returnLength);
@@ -766,3 +776,4 @@ UINT WINAPI SysStringLen(BSTR text);
 
 #include "fake_win32/library_api.h"
 #include "fake_win32/file_read_api.h"
+#include "fake_win32/security_api.h"

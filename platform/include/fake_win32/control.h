@@ -96,7 +96,8 @@ void SetWindowStationVisible(bool visible);
 const std::string& StandardOutput();
 const std::string& StandardError();
 
-// Another process and a named mutex (names compare without case): it holds
+// Another process and a named mutex (names compare without case; "Alias\Name"
+// lies in the private namespace of that alias, object_control.h): it holds
 // the mutex and never lets go (a wait times out, the waited time passing on
 // the tick count), it held it and ended without releasing it (the next wait
 // returns WAIT_ABANDONED), or it releases it after `waitedMs` (the next wait
@@ -193,3 +194,4 @@ bool IsComInitializedOnThisThread();
 }  // namespace fake_win32
 
 #include "fake_win32/module_control.h"
+#include "fake_win32/object_control.h"

@@ -1,8 +1,12 @@
 // Modules: loading a DLL of the system folder, its functions, the system
 // folder's path, and the running module's resources.
 //
-// The system folder holds one DLL here, bcrypt.dll, whose functions are
-// those of crypto_api.h. Loaded modules go through the resource ledger
+// The system folder holds two DLLs here: bcrypt.dll, whose functions are
+// those of crypto_api.h, and userenv.dll, with CreateEnvironmentBlock and
+// DestroyEnvironmentBlock (the machine's default environment, set through
+// object_control.h; a block that takes in the caller's environment is
+// recorded as a misuse, the blocks go through the ledger as
+// "environment"). Loaded modules go through the resource ledger
 // ("module"). A load of a DLL by bare name without LOAD_LIBRARY_SEARCH_
 // SYSTEM32 goes through the standard search, which on Windows looks in the
 // program's own folder first: it still loads here, and is recorded as a

@@ -15,7 +15,9 @@ and nothing the run makes may land outside the folders it means.
   (CreateSymbolicLinkW does nothing, FSCTL_SET_REPARSE_POINT is not
   supported): the host tests cover those kinds.
 - The run log: never through a link, never in the program folder, never over
-  anything but a plain file of one name; the run goes on without it."""
+  anything but a plain file of one name; the run goes on without it.
+- The service executable starts with the machine's default environment,
+  not with what the caller set (a variable of its own, a PATH entry)."""
 
 import hashlib
 import os
@@ -23,7 +25,7 @@ import re
 import time
 
 from harness import (DEFAULT_SETTINGS, SETUP_DIR, add_case, check, check_equal, registry_diff, simple_package,
-                     write_ini)
+                     win_join, write_ini)
 
 RECORD_KEY = DEFAULT_SETTINGS["RegistryKey"]
 LOG = r"C:\Logs\setup.log"
@@ -378,6 +380,32 @@ def log_name_taken_by_a_link(ctx):
     check_equal(lines[-1], "outcome Installed: exit code 0", "last line of the log under the next name")
 
 
+def service_environment(ctx):
+    """The caller sets a variable of its own and puts a folder of its own at
+    the front of PATH (WINEPATH). The stand-in service executable, started
+    by hand with that environment, sees both (so Wine passes them on); run
+    by setup.exe, it sees neither, and SystemRoot and SystemDrive are
+    there."""
+    prepare(ctx)
+    caller = {"FANSETUP_CALLER_ONLY": "set by the caller", "WINEPATH": r"C:\UserTools"}
+    ctx.host_path(WORK + r"\standin_service.exe").write_bytes(ctx.tools.standin_service.read_bytes())
+    ctx.run(win_join(WORK, "standin_service.exe"), ["/Service"], env=caller)
+    by_hand = ctx.service_runs(WORK)[0]["environment"]
+    check("FANSETUP_CALLER_ONLY=set by the caller" in by_hand, f"the caller's variable did not reach: {by_hand}")
+    result = ctx.run_setup(args=[f"/LOG={LOG}"], env=caller)
+    check_equal((result.exit_code, result.timed_out), (0, False), "(exit code, timed out)")
+    runs = ctx.service_runs(ctx.install_dir())
+    check_equal(len(runs), 1, "service executable runs")
+    names = {entry.split("=", 1)[0].upper(): entry.split("=", 1)[1] for entry in runs[0]["environment"]}
+    check("FANSETUP_CALLER_ONLY" not in names,
+          f"the caller's variable reached the service executable ({len(names)} variables)")
+    check(r"C:\UserTools" not in names.get("PATH", "").split(";"), f"the caller's PATH entry: {names.get('PATH')}")
+    check_equal((names.get("SYSTEMROOT"), names.get("SYSTEMDRIVE")), (r"C:\windows", "C:"),
+                "(SystemRoot, SystemDrive)")
+    one_line(log_lines(ctx), r"^the service executable gets the machine's default environment \(\d+ variables\), "
+             r"not setup\.exe's$", "the environment's line")
+
+
 for _name, (_key, _value, _outside) in UNSAFE_SETTINGS.items():
     add_case(f"unsafe_setting[{_name}]", unsafe_setting, needs_component=True, key=_key, value=_value,
              outside=_outside)
@@ -391,3 +419,4 @@ add_case("link_down_a_long_path", link_down_a_long_path, needs_component=True)
 for _kind in LOG_LINKS:
     add_case(f"log_refused[{_kind}]", log_refused, needs_component=True, kind=_kind)
 add_case("log_name_taken_by_a_link", log_name_taken_by_a_link, needs_component=True)
+add_case("service_environment", service_environment, needs_component=True)

@@ -1,6 +1,16 @@
 """Unattended runs, as deployment tools make them: no message box where nobody
 can see one (an invisible window station, or /QUIET), the usage on /?, no
-incomplete fresh folder recorded as installed, and one run at a time."""
+incomplete fresh folder recorded as installed, and one run at a time, under
+a guard that no program of the user's own can hold or take away.
+
+Wine 8 has no private namespaces: there the guard is the mutex
+Global\FanControlServiceSetup.Guard, made with a DACL for Administrators and
+the local system account, and a name that a run did not make ends the run
+at once (-1) instead of keeping it waiting. Wine runs every program as one
+user and lets any of them name Administrators as an object's owner, so a
+program that imitates the guard exactly is taken for another run; on
+Windows the guard lies in a namespace no user's program can reach (the host
+tests show that side)."""
 
 import time
 
@@ -205,6 +215,96 @@ def killed_run_guard_taken_over(ctx):
               for line in lines), "the second run did not take the guard over:\n  " + "\n  ".join(lines))
 
 
+GUARD = r"Global\FanControlServiceSetup.Guard"
+ADMIN_ONLY = "O:BAD:P(A;;GA;;;BA)(A;;GA;;;SY)"
+
+
+def guard_of_earlier_versions(ctx, sddl):
+    """Another program holds Global\FanControlServiceSetup.Run, the guard of
+    earlier versions, which any program could make: made plainly, it kept
+    every run waiting 10 minutes; made with a DACL that grants SYNCHRONIZE
+    alone, it sent every run on without a guard. Now the run neither waits
+    nor goes unguarded: it deploys in the usual time under its own guard."""
+    open_gate(ctx)
+    ctx.put_setup(files=PAYLOAD, settings={})
+    started = time.monotonic()
+    with ctx.object_held("mutex", r"Global\FanControlServiceSetup.Run", sddl):
+        result = ctx.run_setup(args=[f"/LOG={LOG}"], timeout_ms=60000)
+    ctx.note(f"run: {time.monotonic() - started:.1f} s")
+    check_equal(outcome(ctx, result), {"exit code": 0, "timed out": False, "install folder": sorted([
+        *PAYLOAD, "setup.exe", "setup.ini", "standin_service.exe"]), "launches": 1, "record": True}, "outcome")
+    lines = log_lines(ctx)
+    check(f"run guard: the mutex {GUARD} for administrators alone (this system has no private namespaces)" in lines,
+          "the run did not take its own guard:\n  " + "\n  ".join(lines))
+    check(not any("waiting for it to end" in line for line in lines), "the run waited:\n  " + "\n  ".join(lines))
+
+
+# Names that a program of the user's own makes first under the guard's name:
+# kind, security descriptor, and the reason the run gives (an error code's
+# text is Wine's own, and left out).
+SQUATTED = {
+    "synchronize_only": ("mutex", "D:P(A;;0x100000;;;WD)", "CreateMutexW failed: 5 "),
+    "no_descriptor": ("mutex", None, "made by another program, not by a setup run (no owner)"),
+    "users_own": ("mutex", "D:(A;;GA;;;WD)",
+                  "made by another program, not by a setup run (owner S-1-5-21-0-0-0-513)"),
+    "open_to_everybody": ("mutex", "O:BAD:(A;;GA;;;WD)",
+                          "made by another program, not by a setup run (its DACL lets S-1-1-0 in)"),
+    "admins_own_free": ("free-mutex", "O:BAD:P(A;;GA;;;BA)(A;;GA;;;SY)(A;;0x100000;;;WD)",
+                        "made by another program, not by a setup run (its DACL lets S-1-1-0 in)"),
+    "event": ("event", None, "CreateMutexW failed: 6 "),
+    "semaphore": ("semaphore", ADMIN_ONLY, "CreateMutexW failed: 6 "),
+}
+
+
+def guard_name_squatted(ctx):
+    """The guard's name made first by a program of the user's own, held or
+    not, in each way above: the run ends at once with -1, says why on
+    standard error and in the log, and does nothing (no component call, no
+    install folder, no launch, no record); never waits, never goes on
+    without the guard."""
+    open_gate(ctx)
+    ctx.put_setup(files=PAYLOAD, settings={})
+    calls_before = ctx.component_calls()
+    for row, (kind, sddl, reason) in SQUATTED.items():
+        with ctx.object_held(kind, GUARD, sddl) as made:
+            started = time.monotonic()
+            result = ctx.run_setup(args=[f"/LOG={LOG}"], output=True, timeout_ms=60000)
+            seconds = time.monotonic() - started
+        why = f"the run guard could not be taken: {GUARD}: {reason}"
+        check_equal((result.exit_code, result.timed_out), (0xFFFFFFFF, False), f"{row} ({made}): (exit code, timed out)")
+        check(seconds < 20, f"{row}: the run took {seconds:.1f} s")
+        check(result.stderr.startswith(f"setup.exe: {why}") and result.stderr.endswith("; nothing was done\r\n"),
+              f"{row}: standard error {result.stderr!r}")
+        lines = log_lines(ctx)
+        check(any(line.startswith(why) and line.endswith("; nothing done") for line in lines),
+              f"{row}: no reason in the log:\n  " + "\n  ".join(lines))
+        check_equal(outcome(ctx, result), {"exit code": 0xFFFFFFFF, "timed out": False, "install folder": [],
+                                           "launches": 0, "record": False}, f"{row}: outcome")
+    check_equal(ctx.component_calls(), calls_before, "the component's calls")
+
+
+def guard_imitated(ctx):
+    """What the guard cannot tell under Wine: a program of the user's own
+    that makes the guard exactly as a run does (owner Administrators, the
+    same DACL; Wine lets any program name that owner) and holds it is taken
+    for another run. The run waits for it, and goes on once it lets go."""
+    open_gate(ctx)
+    ctx.put_setup(files=PAYLOAD, settings={})
+    waiting = "another setup run is in progress: waiting for it to end (at most 600 s)"
+    with ctx.object_held("mutex", GUARD, ADMIN_ONLY):
+        run = ctx.start(r"C:\Fan\Setup\setup.exe", [f"/LOG={LOG}"], timeout_ms=60000)
+        deadline = time.monotonic() + 30
+        while not (ctx.host_path(LOG).exists() and waiting in log_lines(ctx)):
+            if time.monotonic() > deadline or not run.running():
+                raise CaseFailure("the run did not wait for the imitation")
+            time.sleep(0.2)
+    result = run.wait()
+    check_equal(outcome(ctx, result), {"exit code": 0, "timed out": False, "install folder": sorted([
+        *PAYLOAD, "setup.exe", "setup.ini", "standin_service.exe"]), "launches": 1, "record": True}, "outcome")
+    check(any(line.startswith("took over the run guard") or line.startswith("the other setup run ended")
+              for line in log_lines(ctx)), "the run did not say it waited")
+
+
 add_case("invisible_station", invisible_station, needs_component=True)
 add_case("invisible_station_without_the_check", invisible_station_without_the_check, needs_component=True)
 add_case("quiet_switch", quiet_switch, needs_component=True)
@@ -212,3 +312,8 @@ add_case("usage", usage, needs_component=True)
 add_case("source_held_without_read_sharing", source_held_without_read_sharing, needs_component=True)
 add_case("two_runs_together", two_runs_together, needs_component=True)
 add_case("killed_run_guard_taken_over", killed_run_guard_taken_over, needs_component=True)
+add_case("guard_of_earlier_versions[held]", guard_of_earlier_versions, needs_component=True, sddl=None)
+add_case("guard_of_earlier_versions[synchronize_only]", guard_of_earlier_versions, needs_component=True,
+         sddl="D:P(A;;0x100000;;;WD)")
+add_case("guard_name_squatted", guard_name_squatted, needs_component=True)
+add_case("guard_imitated", guard_imitated, needs_component=True)

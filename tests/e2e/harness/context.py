@@ -131,6 +131,7 @@ class Tools:
     export_client: Path | None = None  # None: tools/export_client/ does not exist
     file_holder: Path | None = None  # None: tools/file_holder/ does not exist
     header_caller: Path | None = None  # None: tools/header_caller/ does not exist
+    object_holder: Path | None = None  # None: tools/object_holder/ does not exist
 
 
 @dataclass
@@ -250,16 +251,20 @@ class Context:
         return folder
 
     def run(self, program: str, args: list[str] | None = None, timeout_ms: int = 30000,
-            cwd: str | None = None, invisible: bool = False, output: bool = False) -> RunResult:
+            cwd: str | None = None, invisible: bool = False, output: bool = False,
+            env: dict[str, str] | None = None) -> RunResult:
         """Runs a program (C:\\ path) through runner.exe, which answers its message boxes.
         `cwd` (a C:\\ folder) is the current folder it inherits; by default
         it is a Z:\\ folder, wherever the harness was started. `invisible`
         starts it in a window station that nobody can see (no box is ever
-        answered there); `output` keeps its standard output and error."""
-        return self.start(program, args, timeout_ms, cwd, invisible, output).wait()
+        answered there); `output` keeps its standard output and error; `env`
+        adds variables to the environment it inherits (Wine takes them in
+        from the host's; WINEPATH adds folders to the front of PATH)."""
+        return self.start(program, args, timeout_ms, cwd, invisible, output, env).wait()
 
     def start(self, program: str, args: list[str] | None = None, timeout_ms: int = 30000,
-              cwd: str | None = None, invisible: bool = False, output: bool = False) -> "PendingRun":
+              cwd: str | None = None, invisible: bool = False, output: bool = False,
+              env: dict[str, str] | None = None) -> "PendingRun":
         """Starts a program as `run` does, without waiting: the returned run
         can be killed (`kill`, through runner.exe's TerminateProcess) and
         waited for (`wait`)."""
@@ -281,16 +286,17 @@ class Context:
         self.prefix.started = True
         log_file = folder / f"runner-{self._results}.log"
         with open(log_file, "wb") as log:
-            process = subprocess.Popen(self.prefix.command(command), env=self.prefix.env(),
+            process = subprocess.Popen(self.prefix.command(command), env={**self.prefix.env(), **(env or {})},
                                        cwd=self.host_path(cwd) if cwd else None,
                                        stdin=subprocess.DEVNULL, stdout=log, stderr=log)
         return PendingRun(process, folder / result_name, folder / kill_name, log_file, timeout_ms / 1000 + 60,
                           streams)
 
     def run_setup(self, timeout_ms: int = 30000, cwd: str | None = None, folder: str = SETUP_DIR,
-                  args: list[str] | None = None, invisible: bool = False, output: bool = False) -> RunResult:
+                  args: list[str] | None = None, invisible: bool = False, output: bool = False,
+                  env: dict[str, str] | None = None) -> RunResult:
         return self.run(win_join(folder, "setup.exe"), args=args, timeout_ms=timeout_ms, cwd=cwd,
-                        invisible=invisible, output=output)
+                        invisible=invisible, output=output, env=env)
 
     def built_tool(self, file_name: str) -> Path:
         """A test tool of the same build as the setup.exe under test (Linux path)."""
@@ -397,39 +403,57 @@ class Context:
         root = self.host_path(folder)
         return {p.name: (None if p.is_dir() else p.read_bytes()) for p in root.iterdir()}
 
-    # -- a file held open by another process ----------------------------------
+    # -- a file or a named object held by another process ----------------------
 
     @contextmanager
     def file_held(self, windows_path: str, timeout_ms: int = 60000):
         """While the block runs, file_holder.exe keeps the file open without
         sharing (every other open fails with a sharing violation)."""
-        if self.tools.file_holder is None:
-            raise CaseSkip("tools/file_holder/ does not exist")
-        if not self.tools.file_holder.is_file():
-            raise CaseFailure(f"{self.tools.file_holder} is not built")
+        with self._held(self.tools.file_holder, "file_holder", [windows_path], windows_path, timeout_ms):
+            yield
+
+    @contextmanager
+    def object_held(self, kind: str, name: str, sddl: str | None = None, timeout_ms: int = 180000):
+        """While the block runs, object_holder.exe keeps the named kernel
+        object that it made first: `kind` "mutex" (owned: held),
+        "free-mutex", "event" or "semaphore", with the security descriptor
+        `sddl` (None: none). Yields what it made: the create's error code
+        (0, or 183 when the name was there) and the owner and DACL in SDDL.
+        It lets go after `timeout_ms` at the latest: longer than a run that
+        it keeps waiting is given."""
+        with self._held(self.tools.object_holder, "object_holder", [kind, name, sddl or "-"], name,
+                        timeout_ms) as made:
+            yield made
+
+    @contextmanager
+    def _held(self, tool: Path | None, tool_name: str, args: list[str], what: str, timeout_ms: int):
+        if tool is None:
+            raise CaseSkip(f"tools/{tool_name}/ does not exist")
+        if not tool.is_file():
+            raise CaseFailure(f"{tool} is not built")
         folder = self._ensure_tools()
-        holder = folder / "file_holder.exe"
+        holder = folder / f"{tool_name}.exe"
         if not holder.exists():
-            shutil.copy2(self.tools.file_holder, holder)
+            shutil.copy2(tool, holder)
         self._results += 1
         ready, release = f"held-{self._results}.ready", f"held-{self._results}.release"
         output = folder / f"held-{self._results}.log"
         self.prefix.started = True
         with open(output, "wb") as log:
             process = subprocess.Popen(
-                self.prefix.command([win_join(TOOLS_DIR, "file_holder.exe"), windows_path, win_join(TOOLS_DIR, ready),
+                self.prefix.command([win_join(TOOLS_DIR, f"{tool_name}.exe"), *args, win_join(TOOLS_DIR, ready),
                                      win_join(TOOLS_DIR, release), str(timeout_ms)]),
                 env=self.prefix.env(), stdin=subprocess.DEVNULL, stdout=log, stderr=log)
         try:
             deadline = time.monotonic() + 30
             while not (folder / ready).exists():
                 if process.poll() is not None:
-                    raise WineError(f"file_holder.exe ended ({process.returncode}) without holding {windows_path}: "
+                    raise WineError(f"{tool_name}.exe ended ({process.returncode}) without holding {what}: "
                                     + output.read_text(encoding="latin-1").strip())
                 if time.monotonic() > deadline:
-                    raise WineError(f"file_holder.exe did not hold {windows_path} within 30 s")
+                    raise WineError(f"{tool_name}.exe did not hold {what} within 30 s")
                 time.sleep(0.05)
-            yield
+            yield (folder / ready).read_text(encoding="latin-1").strip()
         finally:
             (folder / release).write_bytes(b"")
             try:
@@ -437,9 +461,9 @@ class Context:
             except subprocess.TimeoutExpired:
                 process.kill()
                 process.wait()
-                raise WineError("file_holder.exe did not end after its release")
+                raise WineError(f"{tool_name}.exe did not end after its release")
         if code != 0:
-            raise WineError(f"file_holder.exe ended with {code} (2: it was never released)")
+            raise WineError(f"{tool_name}.exe ended with {code} (2: it was never released)")
 
     # -- the stand-in service --------------------------------------------------
 
