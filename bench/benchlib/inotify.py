@@ -1,6 +1,8 @@
 """Watches one folder with Linux inotify and timestamps when files in it are
-created and closed after writing, so that the copy inside a whole run can be
-timed from outside the process, the same way for every program.
+created, closed after writing or moved in, so that the copy inside a whole
+run can be timed from outside the process, the same way for every program
+(setup.exe writes each file in its staging folder, made in the watched
+folder, and moves it in when complete; a floor program writes it in place).
 
 The reader thread blocks in read(2) and stamps each batch of events with
 time.monotonic_ns() as it wakes; while a copy runs the events arrive one or
@@ -13,6 +15,7 @@ from __future__ import annotations
 import ctypes
 import ctypes.util
 import os
+import shutil
 import struct
 import threading
 import time
@@ -20,7 +23,10 @@ from dataclasses import dataclass
 from pathlib import Path
 
 IN_CLOSE_WRITE = 0x00000008
+IN_MOVED_TO = 0x00000080
 IN_CREATE = 0x00000100
+# setup.exe's staging folder in the install folder: its creation starts the copy.
+STAGING = "~FanServiceSetup.staging"
 IN_Q_OVERFLOW = 0x00004000
 
 _HEADER = struct.Struct("iIII")  # wd, mask, cookie, len
@@ -41,7 +47,7 @@ class FolderWatch:
         self._fd = libc.inotify_init1(os.O_CLOEXEC)
         if self._fd < 0:
             raise InotifyError(f"inotify_init1: errno {ctypes.get_errno()}")
-        wd = libc.inotify_add_watch(self._fd, os.fsencode(folder), IN_CREATE | IN_CLOSE_WRITE)
+        wd = libc.inotify_add_watch(self._fd, os.fsencode(folder), IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_TO)
         if wd < 0:
             os.close(self._fd)
             raise InotifyError(f"inotify_add_watch {folder}: errno {ctypes.get_errno()}")
@@ -104,7 +110,10 @@ class FolderWatch:
         no write-back of earlier runs fall into the next one, and drops the
         events so far: what the next take() returns is the next run's."""
         for old in self.folder.iterdir():
-            old.unlink()
+            if old.is_dir() and not old.is_symlink():
+                shutil.rmtree(old)
+            else:
+                old.unlink()
         os.sync()
         self.take()
 
@@ -121,8 +130,8 @@ class FolderWatch:
 
 @dataclass
 class CopyProfile:
-    span: float  # seconds from the first creation to the last close after writing
-    files: int  # how many of the names were closed after writing
+    span: float  # seconds from the first creation to the last file in place
+    files: int  # how many of the names were closed after writing, or moved in
     first_tenth: float  # seconds per file over the first tenth of the files (by close time)
     last_tenth: float  # the same over the last tenth
 
@@ -130,10 +139,10 @@ class CopyProfile:
 def copy_profile(events: list[tuple[int, int, str]], names: set[str]) -> CopyProfile:
     """The copy of `names` into the watched folder, as its events show it."""
     nan = float("nan")
-    created = [stamp for stamp, mask, name in events if mask & IN_CREATE and name in names]
+    created = [stamp for stamp, mask, name in events if mask & IN_CREATE and (name in names or name == STAGING)]
     closed: dict[str, int] = {}
     for stamp, mask, name in events:
-        if mask & IN_CLOSE_WRITE and name in names:
+        if mask & (IN_CLOSE_WRITE | IN_MOVED_TO) and name in names:
             closed[name] = stamp
     if not created or not closed:
         return CopyProfile(nan, 0, nan, nan)
