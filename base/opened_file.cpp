@@ -70,6 +70,7 @@ OpenedFileCheck CheckOpenedFile(HANDLE handle, const std::wstring& expectedPath,
     return check;
   }
   check.names = facts.names;
+  check.size = facts.size;
   // The name-surrogate bit of a tag: a link of some kind.
   const bool filtered = facts.reparse_point() && (facts.reparseTag & 0x20000000) == 0;
   if (facts.reparse_point() && !(filtered && rules.filteredFiles)) {

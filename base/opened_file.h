@@ -65,6 +65,7 @@ struct OpenedFileCheck {
   DWORD names = 0;
   DWORD reparseTag = 0;  // kReparsePoint: its tag
   DWORD filterTag = 0;   // a plain file that a filter keeps: its tag
+  uint64_t size = 0;     // its size in bytes
   bool finalPathUnknown = false;  // a plain file whose volume tells no final path
   std::wstring finalPath;
 

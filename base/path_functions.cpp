@@ -1,5 +1,7 @@
 #include "base/path_functions.h"
 
+#include <windows.h>
+
 #include <string_view>
 
 namespace vantu {
@@ -58,6 +60,11 @@ std::wstring PathFromFinalPath(const std::wstring& finalPath) {
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
   if (folder.empty() || folder.back() == L'\\') return folder + name;
   return folder + L"\\" + name;
+}
+
+bool SameFileName(std::wstring_view a, std::wstring_view b) {
+  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
 }
 
 }  // namespace vantu

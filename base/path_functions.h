@@ -21,6 +21,12 @@ std::wstring FileNamePart(const std::wstring& path);
 // scripts' letters too, counts.
 bool SameNameText(std::wstring_view a, std::wstring_view b);
 
+// Whether two file names are one name to the file system: compared as
+// NTFS compares them (CompareStringOrdinal, case ignored in every script).
+// Where a folder keeps case (a case-sensitive folder, a share of a server
+// that keeps it), two entries of the listing may be this one name.
+bool SameFileName(std::wstring_view a, std::wstring_view b);
+
 // Whether two paths name the same place as text: compared as SameNameText
 // compares names, one trailing backslash on either side ignored
 // (C:\Logs\ and c:\logs are the same). A caller that refuses what it

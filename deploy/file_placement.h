@@ -5,19 +5,26 @@
 // the install folder never holds bytes that were not checked, under any
 // name.
 //
+// Each staged file is open, shared with nobody, from the moment it is made
+// until it has its name or is gone: it is moved into place, or deleted,
+// through that handle (SetFileInformationByHandle), so that no other program
+// (users may read below the program-files folder) can open it in between,
+// keep it from moving or make it stay.
+//
 // The staging folder (~FanServiceSetup.staging) has a fixed name: only
 // administrators write in the install folder and one run goes at a time, so
-// what a run that was killed left there is emptied by the next one. Every
-// temporary file is made in that small folder rather than beside thousands
-// of payload files (under Wine every new name costs a scan of its folder).
+// what a run that was killed left there is emptied by the next one (a
+// staging folder that is a link is not used). Every temporary file is made
+// in that small folder rather than beside thousands of payload files (under
+// Wine every new name costs a scan of its folder).
 #pragma once
 
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 #include "base/file_data.h"
+#include "base/unique_handle.h"
 #include "deploy/payload_rule.h"
 
 namespace vantu {
@@ -39,8 +46,7 @@ class FilePlacer {
 
   // Places into `installFolder`, ending in a backslash.
   explicit FilePlacer(std::wstring installFolder);
-  // Removes every temporary file of the placer that is still there, and the
-  // staging folder.
+  // Removes the staging folder.
   ~FilePlacer();
   FilePlacer(const FilePlacer&) = delete;
   FilePlacer& operator=(const FilePlacer&) = delete;
@@ -54,18 +60,18 @@ class FilePlacer {
 
  private:
   // The staging folder, made (or emptied of what a killed run left) at the
-  // first placement; false, logged, when it cannot be.
+  // first placement, and held with the install folder; false, logged, when
+  // it cannot be.
   bool PrepareStaging();
-  void Remove(const std::wstring& temporary);
-  void Forget(const std::wstring& temporary);
-  Result Fail(const std::wstring& temporary);
+  // Moves the staged file `staged` to `name` in the install folder.
+  bool MoveIntoPlace(HANDLE staged, const std::wstring& name);
 
   std::wstring folder_;
   std::wstring staging_;
-  bool stagingMade_ = false;
-  DWORD stagingError_ = 0;
+  UniqueFileHandle installFolder_;  // held; the staging folder must lie in it
+  UniqueFileHandle stagingFolder_;  // held: neither renamed nor removed meanwhile
+  bool stagingFailed_ = false;
   DataCopier copier_;
-  std::vector<std::wstring> temporaries_;  // made and not yet moved or removed
 };
 
 }  // namespace vantu

@@ -92,9 +92,14 @@ CopyOutcome CopyPayload(const std::wstring& sourceRoot, const RunningImage* imag
       LogLine({"not sealed, not copied: ", name});
       continue;
     }
-    // The image that runs, whatever now lies under its name.
-    if (image && !imagePlaced && SameNameText(name, image->name())) {
-      placeImage();
+    // The image that runs, whatever now lies under its name, and only it:
+    // in a folder that keeps case another entry may be the image's name.
+    if (image && SameFileName(name, image->name())) {
+      if (!imagePlaced) {
+        placeImage();
+      } else if (LogEnabled()) {
+        LogLine({"not copied ", name, ": the image's name, whose file is the image that runs"});
+      }
       continue;
     }
     // A link in the program folder could lead the copy to any file: it is

@@ -1,6 +1,7 @@
 #include "deploy/running_image.h"
 
 #include "base/kernel32_function.h"
+#include "base/opened_file.h"
 #include "base/path_functions.h"
 
 namespace vantu {
@@ -27,6 +28,7 @@ struct View {
 
 RunningImage::Outcome RunningImage::Fail(Outcome outcome, DWORD error) {
   file_.reset();
+  finalPath_.clear();
   error_ = error;
   return outcome;
 }
@@ -44,7 +46,14 @@ RunningImage::Outcome RunningImage::Hold(const std::wstring& modulePath) {
   view.address = MapViewOfFile(view.mapping.get(), FILE_MAP_READ, 0, 0, 1);
   if (!view.address) return Fail(Outcome::kUnknown, GetLastError());
   const LONG status = areTheSame(module, view.address);
-  if (status == kStatusSuccess) return Outcome::kHeld;
+  if (status == kStatusSuccess) {
+    // Where its folder lies; a volume that tells no final path is taken by
+    // the path the image was started from.
+    DWORD error = 0;
+    finalPath_ = FinalPathOf(file_.get(), &error);
+    if (finalPath_.empty() && !FinalPathNotSupported(error)) return Fail(Outcome::kUnknown, error);
+    return Outcome::kHeld;
+  }
   if (status == kStatusNotSameDevice) return Fail(Outcome::kNotMapped, 0);
   return Fail(Outcome::kUnknown, static_cast<DWORD>(status));
 }

@@ -39,6 +39,9 @@ class RunningImage {
   Outcome Hold(const std::wstring& modulePath);
 
   HANDLE handle() const { return file_.get(); }
+  // Its final path (every link on the way resolved); empty when not held,
+  // or when the volume tells none.
+  const std::wstring& final_path() const { return finalPath_; }
   // The image's file name (setup.exe, as it was started).
   const std::wstring& name() const { return name_; }
   DWORD error() const { return error_; }
@@ -48,6 +51,7 @@ class RunningImage {
 
   UniqueFileHandle file_;
   std::wstring name_;
+  std::wstring finalPath_;
   DWORD error_ = 0;
 };
 

@@ -64,7 +64,7 @@ SealedPayload::SealedPayload(const SealManifest& manifest, std::wstring imageNam
     : manifest_(manifest), imageName_(std::move(imageName)), hasher_(hasher), seen_(manifest.entries().size()) {}
 
 bool SealedPayload::MayPlace(const std::wstring& name) {
-  if (SameNameText(name, imageName_)) return true;
+  if (SameFileName(name, imageName_)) return true;
   const SealEntry* entry = manifest_.Find(name);
   if (!entry) {
     ++notSealed_;
@@ -120,7 +120,7 @@ void SealedPayload::LogInstallFolder(const std::wstring& installFolder) {
     walker.Open(installFolder);
     for (walker.SkipDirectories(); !walker.AtEnd(); walker.Advance(), walker.SkipDirectories()) {
       const std::wstring name = walker.Current()->cFileName;
-      if (!SameNameText(name, imageName_) && !manifest_.Find(name)) {
+      if (!SameFileName(name, imageName_) && !manifest_.Find(name)) {
         LogLine({"in the install folder but not sealed, left as it is: ", name});
       }
     }

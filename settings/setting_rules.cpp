@@ -1,5 +1,6 @@
 #include "settings/setting_rules.h"
 
+#include "base/path_functions.h"
 #include "runlog/run_log.h"
 
 namespace vantu {
@@ -8,7 +9,8 @@ const char kInstallPathRule[] =
     "a folder below the program-files folder: no drive or \":\", no leading \"\\\" or \"/\", no \".\" or \"..\" "
     "component";
 const char kRegistryKeyRule[] =
-    "a key below HKEY_LOCAL_MACHINE\\SOFTWARE: \"SOFTWARE\\\" and a name after it, no leading \"\\\", no empty "
+    "a key below HKEY_LOCAL_MACHINE\\SOFTWARE: \"SOFTWARE\\\" and a name after it, none of Windows' own keys there "
+    "(Microsoft, Classes, Policies, Clients, RegisteredApplications, Wow6432Node), no leading \"\\\", no empty "
     "component";
 const char kExecutionRule[] = "one plain file name: no \"\\\", \"/\", \":\" or quote, not \".\" or \"..\"";
 
@@ -76,6 +78,15 @@ const char* RegistryKeyFault(const std::wstring& registryKey) {
     }
   }
   if (registryKey[end - 1] == L'\\') return "it has an empty component (two backslashes in a row)";
+  // The first name below SOFTWARE: Windows' own keys lie there (the Run
+  // key, COM's classes, policies), where a record's values would be read
+  // as something else.
+  const size_t first = registryKey.find(L'\\', prefix);
+  const std::wstring vendor = registryKey.substr(prefix, first == std::wstring::npos ? std::wstring::npos : first - prefix);
+  for (const wchar_t* own : {L"Microsoft", L"Classes", L"Policies", L"Clients", L"RegisteredApplications",
+                             L"Wow6432Node"}) {
+    if (SameNameText(vendor, own)) return "it names a key of Windows' own below SOFTWARE";
+  }
   return nullptr;
 }
 

@@ -37,8 +37,10 @@ std::wstring WithoutEmptyComponents(const std::wstring& path);
 
 // What makes `registryKey` name a key outside HKEY_LOCAL_MACHINE\SOFTWARE,
 // for the log; null when it keeps to its rule: "SOFTWARE" (in any case), a
-// backslash and at least one name after it, no leading backslash and no
-// empty component (one trailing backslash is fine). An empty value is no
+// backslash and at least one name after it, that name none of Windows' own
+// (Microsoft, Classes, Policies, Clients, RegisteredApplications,
+// Wow6432Node: the Run key lies there, and COM's classes), no leading
+// backslash and no empty component (one trailing backslash is fine). An empty value is no
 // key at all, and no fault: the record is then left out.
 const char* RegistryKeyFault(const std::wstring& registryKey);
 

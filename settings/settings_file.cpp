@@ -9,11 +9,17 @@ namespace {
 // Names tried in the machine's temporary folder before the run gives up:
 // others may have made files of the names it would take.
 constexpr int kCopyNamesTried = 100;
+// setup.ini holds five short settings: a file larger than this is no
+// setup.ini of this product's, and it is not copied (a sparse file of any
+// size costs its maker nothing, and would fill the system's drive).
+constexpr uint64_t kLargestSetupIni = 64 * 1024;
 
-// %SystemRoot%\Temp\, ending in a backslash; empty when unknown.
+// %SystemRoot%\Temp\, ending in a backslash; empty when unknown. The
+// system's Windows folder, also on a terminal server (where
+// GetWindowsDirectoryW may give a user's own).
 std::wstring MachineTemporaryFolder() {
   wchar_t folder[MAX_PATH];
-  const UINT length = GetWindowsDirectoryW(folder, MAX_PATH);
+  const UINT length = GetSystemWindowsDirectoryW(folder, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return std::wstring();
   std::wstring path(folder, length);
   if (path.back() != L'\\') path += L'\\';
@@ -45,6 +51,10 @@ SettingsFile::Outcome SettingsFile::Take(const std::wstring& programFolder, Data
     const DWORD error = original_.open_error();
     if (error == ERROR_FILE_NOT_FOUND) return Outcome::kMissing;
     return Fail(Outcome::kRefused, error ? ErrorText(error) : original_.check().Describe());
+  }
+  if (original_.check().size > kLargestSetupIni) {
+    return Fail(Outcome::kRefused, "it has " + std::to_string(original_.check().size) + " bytes, more than the " +
+                                       std::to_string(kLargestSetupIni) + " a setup.ini may have");
   }
   std::string why;
   if (!MakeCopy(observer, &why)) return Fail(Outcome::kNoCopy, why);

@@ -1,5 +1,7 @@
 #include "setup/run_context.h"
 
+#include "base/path_functions.h"
+#include "base/text_encoding.h"
 #include "notice/notice.h"
 #include "runlog/run_log.h"
 #include "settings/settings.h"
@@ -16,14 +18,29 @@ std::optional<RunOutcome> Refuse(RunOutcome outcome, const std::string& why) {
 }  // namespace
 
 void RunContext::OpenProgramFolder() {
-  programFolder_.Open(ModuleDirectory());
+  // The image first, then the folder it lies in, by the image's final path:
+  // two lookups of the module's path could each follow a folder link to
+  // another folder, if a program of the user's own points it elsewhere in
+  // between. Where the volume tells no final path, the folder it was
+  // started from.
   imageHeld_ = image_.Hold(ModulePath());
+  std::wstring folder = FolderOfModulePath(image_.final_path());
+  if (folder.empty()) folder = ModuleDirectory();
+  programFolder_.Open(folder);
+  // The folder taken must be the image's (on Windows, a folder that holds
+  // an open file cannot be renamed; Wine lets it).
+  folderIsTheImages_ = image_.final_path().empty() ||
+                       SamePathText(programFolder_.path(), FolderOfModulePath(image_.final_path()));
 }
 
 std::optional<RunOutcome> RunContext::Take() {
   if (programFolder_.path().empty()) {
     return Refuse(RunOutcome::kNoProgramFolder,
                   "the program folder cannot be opened (" + ErrorText(programFolder_.error()) + ")");
+  }
+  if (!folderIsTheImages_) {
+    return Refuse(RunOutcome::kNoProgramFolder, "the program folder " + Utf8FromWide(programFolder_.path()) +
+                                                    " is not the folder of the running setup.exe any more");
   }
   if (programFolder_.final_path_unknown()) {
     LogLine({"the program folder's volume tells no final path (", ErrorText(programFolder_.error()),

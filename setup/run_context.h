@@ -23,9 +23,9 @@ class RunContext {
   RunContext(const RunContext&) = delete;
   RunContext& operator=(const RunContext&) = delete;
 
-  // The program folder and the running image, taken first of all: before
-  // the log (which may not lie in the folder) and before the run guard
-  // (for which the run may wait).
+  // The running image and the program folder it lies in (by the image's
+  // final path), taken first of all: before the log (which may not lie in
+  // the folder) and before the run guard (for which the run may wait).
   void OpenProgramFolder();
 
   // The rest, once the log is open and the run guard taken: the seal and
@@ -44,6 +44,7 @@ class RunContext {
   ProgramFolder programFolder_;
   RunningImage image_;
   RunningImage::Outcome imageHeld_ = RunningImage::Outcome::kNotOpened;
+  bool folderIsTheImages_ = true;
   // The seal before what it checks, so that it outlives the checks of them.
   RunSeal seal_;
   SettingsFile settings_;

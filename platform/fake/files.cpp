@@ -62,6 +62,7 @@ struct OpenedFile {
   std::string host;           // the host path of what is open (a link itself, or what it leads to)
   bool linkItself = false;    // a reparse point opened as such
   DWORD filterTag = 0;        // a file a filter keeps: its tag, which its handle shows
+  bool deleteOnClose = false;  // FileDispositionInfo
   FileIdentity identity;
   DWORD access = 0;
   DWORD share = 0;
@@ -263,6 +264,7 @@ bool CloseFile(HANDLE handle) {
   if (found == files.end()) return false;
   if (found->second.data) std::fclose(found->second.data);
   if (found->second.reader >= 0) ::close(found->second.reader);
+  if (found->second.deleteOnClose) ::unlink(found->second.host.c_str());
   files.erase(found);
   Closed("file", handle);
   return true;
@@ -1035,17 +1037,6 @@ BOOL WINAPI MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD fla
   return TRUE;
 }
 
-UINT WINAPI GetWindowsDirectoryW(LPWSTR buffer, UINT size) {
-  if (auto fault = Enter("GetWindowsDirectoryW", {Ptr(buffer), internal::Num(size)})) {
-    SetLastError(*fault);
-    return 0;
-  }
-  static const wchar_t kFolder[] = L"C:\\windows";
-  const UINT length = static_cast<UINT>(std::wcslen(kFolder));
-  if (!buffer || size <= length) return length + 1;
-  std::wmemcpy(buffer, kFolder, length + 1);
-  return length;
-}
 
 BOOL WINAPI CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES security) {
   if (auto fault = Enter("CreateDirectoryW", {Text(pathName), Ptr(security)})) return Fail(*fault);
@@ -1106,5 +1097,47 @@ BOOL WINAPI SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* l
   const struct timespec times[2] = {{0, UTIME_OMIT},
                                     {static_cast<time_t>(ticks / 10000000ULL), static_cast<long>(ticks % 10000000ULL) * 100}};
   if (::utimensat(AT_FDCWD, open->host.c_str(), times, 0) != 0) return Fail(ERROR_ACCESS_DENIED);
+  return TRUE;
+}
+
+BOOL WINAPI SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS informationClass, LPVOID information,
+                                       DWORD size) {
+  if (auto fault = Enter("SetFileInformationByHandle", {Ptr(file), internal::Num(informationClass),
+                                                        internal::Num(size)})) {
+    return Fail(*fault);
+  }
+  OpenedFile* open = FindOpenFile(file);
+  if (!open) return Fail(ERROR_INVALID_HANDLE);
+  if (!information) return Fail(ERROR_INVALID_PARAMETER);
+  if (!(open->access & DELETE)) return Fail(ERROR_ACCESS_DENIED);
+  if (informationClass == FileDispositionInfo) {
+    if (size < sizeof(FILE_DISPOSITION_INFO)) return Fail(ERROR_BAD_LENGTH);
+    open->deleteOnClose = static_cast<const FILE_DISPOSITION_INFO*>(information)->DeleteFile != 0;
+    return TRUE;
+  }
+  if (informationClass != FileRenameInfo || size < sizeof(FILE_RENAME_INFO)) return Fail(ERROR_INVALID_PARAMETER);
+  const auto* rename = static_cast<const FILE_RENAME_INFO*>(information);
+  // As Wine knows it: an absolute path, no name relative to a folder.
+  if (rename->RootDirectory) return Fail(ERROR_INVALID_PARAMETER);
+  const std::string name = internal::Utf8FromWide(rename->FileName, rename->FileNameLength / sizeof(WCHAR));
+  internal::ResolvedPath target;
+  if (name.size() < 3 || name[1] != ':' || !internal::Resolve(name, &target)) return Fail(ERROR_INVALID_NAME);
+  // Every other handle on the file must share deletion.
+  for (const auto& [value, other] : State().openFiles) {
+    if (&other != open && other.identity == open->identity && !(other.share & FILE_SHARE_DELETE)) {
+      return Fail(ERROR_SHARING_VIOLATION);
+    }
+    (void)value;
+  }
+  const DWORD targetAttributes = HostAttributes(target.host);
+  if (targetAttributes != INVALID_FILE_ATTRIBUTES || IsHostLink(target.host)) {
+    if (!rename->ReplaceIfExists) return Fail(ERROR_ALREADY_EXISTS);
+    if ((targetAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) || internal::IsHeld(target) ||
+        AnyHandleOn(target.host)) {
+      return Fail(ERROR_ACCESS_DENIED);
+    }
+  }
+  if (::rename(open->host.c_str(), target.host.c_str()) != 0) return Fail(ERROR_ACCESS_DENIED);
+  open->host = target.host;
   return TRUE;
 }

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <cwctype>
 #include <string>
 
 #include "fake_win32/control.h"
@@ -271,4 +272,22 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wid
   }
   std::memcpy(text, converted.data(), converted.size());
   return static_cast<int>(converted.size());
+}
+
+int WINAPI CompareStringOrdinal(const WCHAR* first, int firstLength, const WCHAR* second, int secondLength,
+                                BOOL ignoreCase) {
+  fake_win32::internal::Record("CompareStringOrdinal", {});
+  if (!first || !second) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  const std::wstring a = firstLength < 0 ? std::wstring(first) : std::wstring(first, static_cast<size_t>(firstLength));
+  const std::wstring b =
+      secondLength < 0 ? std::wstring(second) : std::wstring(second, static_cast<size_t>(secondLength));
+  for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
+    const wint_t x = ignoreCase ? std::towupper(static_cast<wint_t>(a[i])) : static_cast<wint_t>(a[i]);
+    const wint_t y = ignoreCase ? std::towupper(static_cast<wint_t>(b[i])) : static_cast<wint_t>(b[i]);
+    if (x != y) return x < y ? CSTR_LESS_THAN : CSTR_GREATER_THAN;
+  }
+  return a.size() == b.size() ? CSTR_EQUAL : a.size() < b.size() ? CSTR_LESS_THAN : CSTR_GREATER_THAN;
 }

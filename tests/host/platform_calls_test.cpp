@@ -430,7 +430,7 @@ TEST_F(PlatformCallsTest, WithoutAFinalPathThePathBelowTheVolumeDecides) {
 TEST_F(PlatformCallsTest, PlacingTheFirstFile) {
   struct Case {
     const char* name;
-    std::vector<uint32_t> moveErrors;  // of the first file's renames into place, 0: succeeds
+    std::vector<uint32_t> moveErrors;  // of the first file's moves into place, 0: succeeds
     bool targetThere;                  // the install folder has the first file already
     bool targetHeld;                   // ... and another program holds it
     uint32_t openError;                // of the first CreateFileW of the copy (the source), 0: none
@@ -462,7 +462,9 @@ TEST_F(PlatformCallsTest, PlacingTheFirstFile) {
     if (c.targetThere) WriteFile(target.path() + "a", "old a");
     if (c.targetHeld) fake_win32::HoldOpen(target.path() + "a");
     for (size_t i = 0; i < c.moveErrors.size(); ++i) {
-      if (c.moveErrors[i]) fake_win32::FailCall("MoveFileExW", static_cast<int>(i) + 1, c.moveErrors[i]);
+      if (c.moveErrors[i]) {
+        fake_win32::FailCall("SetFileInformationByHandle", static_cast<int>(i) + 1, c.moveErrors[i]);
+      }
     }
     if (c.openError) fake_win32::FailCall("CreateFileW", 1, c.openError);
     EXPECT_EQ(c.result, CopyPayload(W(source.path()), nullptr, W(target.path())) == CopyOutcome::kComplete);

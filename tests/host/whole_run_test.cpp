@@ -76,18 +76,21 @@ TEST_F(WholeRunTest, FreshInstallThenNothingToDoThenAnUpdate) {
   EXPECT_EQ(std::string("2.1.0\0", 6), QueryValue(RunScenario::kRegistryKey, "Version").bytes);
   EXPECT_EQ(folder + '\0', QueryValue(RunScenario::kRegistryKey, "Path").bytes);
   EXPECT_TRUE(Boxes().empty());
-  // The program folder, the image and setup.ini are taken first, then the
-  // component model starts; the settings are read from the copy taken.
+  // The image, the program folder (by the image's final path) and
+  // setup.ini are taken first, then the component model starts; the
+  // settings are read from the copy taken.
+  const auto opens = fake_win32::CallsTo("CreateFileW");
+  EXPECT_EQ("C:\\Fan\\Setup\\setup.exe", opens.at(0).args[0]);
+  EXPECT_EQ("C:\\Fan\\Setup\\", opens.at(1).args[0]);
+  EXPECT_EQ("C:\\Fan\\Setup\\setup.ini", opens.at(2).args[0]);
   const auto sequence = fake_win32::CallSequence();
-  EXPECT_EQ((std::vector<std::string>{"GetModuleFileNameW", "CreateFileW", "GetFinalPathNameByHandleW"}),
-            std::vector<std::string>(sequence.begin(), sequence.begin() + 3));
   const auto coInitialize = std::find(sequence.begin(), sequence.end(), "CoInitialize");
   EXPECT_EQ(0, std::count(coInitialize, sequence.end(), "GetModuleFileNameW"));
   EXPECT_EQ(0, std::count(sequence.begin(), coInitialize, "GetPrivateProfileStringW"));
 
-  const int moves = CallCount("MoveFileExW");
+  const int moves = CallCount("SetFileInformationByHandle");
   ASSERT_EQ(0, RunOnce());  // same version, service present
-  EXPECT_EQ(moves, CallCount("MoveFileExW"));
+  EXPECT_EQ(moves, CallCount("SetFileInformationByHandle"));
   EXPECT_EQ(1u, scenario.launches.size());
 
   scenario.settings["version"] = "2.2.0";
@@ -129,7 +132,7 @@ TEST_F(WholeRunTest, FullDiskEndsWithoutLaunchOrRecord) {
     copied += FileExists(scenario.InstallFolder() + file) ? 1 : 0;
   }
   EXPECT_EQ(3, copied);
-  EXPECT_EQ(3, CallCount("MoveFileExW"));
+  EXPECT_EQ(3, CallCount("SetFileInformationByHandle") - 1);  // three moved into place, one staged file removed
   EXPECT_EQ(3u, test_support::FilesIn(scenario.InstallFolder()).size());  // no temporary file left
 }
 
@@ -191,13 +194,14 @@ TEST_F(WholeRunTableTest, RunContextThatCannotBeTaken) {
     RunOutcome outcome;
   };
   const Case cases[] = {
-      {"program folder not opened", "CreateFileW", 1, ERROR_ACCESS_DENIED, RunOutcome::kNoProgramFolder},
-      {"program folder's final path", "GetFinalPathNameByHandleW", 1, ERROR_ACCESS_DENIED, RunOutcome::kNoProgramFolder},
-      {"image not opened", "CreateFileW", 2, ERROR_SHARING_VIOLATION, RunOutcome::kImageNotHeld},
+      {"image not opened", "CreateFileW", 1, ERROR_SHARING_VIOLATION, RunOutcome::kImageNotHeld},
+      {"image's final path", "GetFinalPathNameByHandleW", 1, ERROR_ACCESS_DENIED, RunOutcome::kImageNotHeld},
+      {"program folder not opened", "CreateFileW", 2, ERROR_ACCESS_DENIED, RunOutcome::kNoProgramFolder},
+      {"program folder's final path", "GetFinalPathNameByHandleW", 2, ERROR_ACCESS_DENIED, RunOutcome::kNoProgramFolder},
       {"image not mapped", "MapViewOfFile", 1, ERROR_NOT_ENOUGH_MEMORY, RunOutcome::kImageNotHeld},
       {"setup.ini held by another", "CreateFileW", 3, ERROR_SHARING_VIOLATION, RunOutcome::kSetupIniNotTaken},
       {"setup.ini's kind", "GetFileInformationByHandleEx", 1, ERROR_ACCESS_DENIED, RunOutcome::kSetupIniNotTaken},
-      {"no Windows folder", "GetWindowsDirectoryW", 1, ERROR_NOT_ENOUGH_MEMORY, RunOutcome::kSetupIniNotTaken},
+      {"no Windows folder", "GetSystemWindowsDirectoryW", 1, ERROR_NOT_ENOUGH_MEMORY, RunOutcome::kSetupIniNotTaken},
       {"copy not made", "CreateFileW", 4, ERROR_ACCESS_DENIED, RunOutcome::kSetupIniNotTaken},
       {"setup.ini not read", "ReadFile", 1, ERROR_LOCK_VIOLATION, RunOutcome::kSetupIniNotTaken},
       {"copy not written", "WriteFile", 1, ERROR_DISK_FULL, RunOutcome::kSetupIniNotTaken},

@@ -94,6 +94,13 @@ TEST(SettingRulesTest, RegistryKeyStaysBelowSoftware) {
       {"SOFTWARE\\\\Vendor", "empty component"},
       {"SOFTWARE\\Vendor\\\\Fan", "empty component"},
       {"SOFTWARE\\Vendor\\\\", "empty component"},
+      {"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", "Windows' own"},
+      {"Software\\classes\\CLSID\\x", "Windows' own"},
+      {"SOFTWARE\\Policies", "Windows' own"},
+      {"SOFTWARE\\Wow6432Node\\Microsoft\\x", "Windows' own"},
+      {"SOFTWARE\\Clients\\x", "Windows' own"},
+      {"SOFTWARE\\RegisteredApplications", "Windows' own"},
+      {"SOFTWARE\\MicrosoftFan\\x", ""},  // a vendor's own name that begins alike
   };
   for (const Row& row : rows) Check(RegistryKeyFault, row);
 }

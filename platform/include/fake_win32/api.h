@@ -415,8 +415,6 @@ BOOL WINAPI RemoveDirectoryW(LPCWSTR pathName);
 // host's modification time); the others read as it and are not set.
 BOOL WINAPI GetFileTime(HANDLE file, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite);
 BOOL WINAPI SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* lastAccess, const FILETIME* lastWrite);
-// C:\windows, without a trailing backslash.
-UINT WINAPI GetWindowsDirectoryW(LPWSTR buffer, UINT size);
 
 // Mappings of files: a view stands for the file it maps (image.cpp);
 // ntdll's NtAreMappedFilesTheSame, found with GetProcAddress, compares the
@@ -431,7 +429,13 @@ BOOL WINAPI UnmapViewOfFile(LPCVOID address);
 BOOL WINAPI ProcessIdToSessionId(DWORD processId, DWORD* session);
 
 
-enum FILE_INFO_BY_HANDLE_CLASS { FileStandardInfo = 1, FileNameInfo = 2, FileAttributeTagInfo = 9 };
+enum FILE_INFO_BY_HANDLE_CLASS {
+  FileStandardInfo = 1,
+  FileNameInfo = 2,
+  FileRenameInfo = 3,
+  FileDispositionInfo = 4,
+  FileAttributeTagInfo = 9
+};
 typedef unsigned char BOOLEAN;
 union LARGE_INTEGER {
   struct {
@@ -458,6 +462,22 @@ struct FILE_NAME_INFO {
   DWORD FileNameLength;  // in bytes
   WCHAR FileName[1];
 };
+// FileRenameInfo, through SetFileInformationByHandle: the handle (open with
+// DELETE) moves its file to FileName, an absolute path (RootDirectory must
+// be null, as Wine 8 knows no other form); a target that is there is replaced
+// with ReplaceIfExists, as MoveFileExW replaces it (and refused as it
+// refuses). FileDispositionInfo: the file goes when the handle is closed.
+struct FILE_RENAME_INFO {
+  BOOLEAN ReplaceIfExists;
+  HANDLE RootDirectory;
+  DWORD FileNameLength;  // in bytes
+  WCHAR FileName[1];
+};
+struct FILE_DISPOSITION_INFO {
+  BOOLEAN DeleteFile;
+};
+BOOL WINAPI SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS informationClass, LPVOID information,
+                                       DWORD size);
 // FileStandardInfo, FileAttributeTagInfo, and FileNameInfo: the path of what
 // the handle is open on below its
 // volume's root (\a\b.txt), every link resolved, however long.
@@ -512,6 +532,14 @@ DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD 
 // 932 and 936 are known) and UTF-8.
 // ---------------------------------------------------------------------------
 #define CP_ACP 0u
+// Names compared as the file system compares them: one UTF-16 unit at a
+// time, upper-cased (towupper) when ignoring case. CSTR_LESS_THAN,
+// CSTR_EQUAL, CSTR_GREATER_THAN; 0 for a bad argument.
+#define CSTR_LESS_THAN 1
+#define CSTR_EQUAL 2
+#define CSTR_GREATER_THAN 3
+int WINAPI CompareStringOrdinal(const WCHAR* first, int firstLength, const WCHAR* second, int secondLength,
+                                BOOL ignoreCase);
 #define CP_UTF8 65001u
 
 UINT WINAPI GetACP();
