@@ -2,15 +2,12 @@
 
 #include <cstring>
 
+#include "base/little_endian.h"
+
 namespace vantu {
 namespace {
 
 constexpr DWORD kFixedFileInfoSignature = 0xFEEF04BD;
-
-DWORD ReadDword(const BYTE* at) {
-  return static_cast<DWORD>(at[0]) | static_cast<DWORD>(at[1]) << 8 | static_cast<DWORD>(at[2]) << 16 |
-         static_cast<DWORD>(at[3]) << 24;
-}
 
 }  // namespace
 
@@ -26,9 +23,9 @@ std::string FileVersionOf(const BYTE* block, size_t size) {
     if (block[6 + 2 * i] != static_cast<BYTE>(kKey[i]) || block[7 + 2 * i] != 0) return std::string();
   }
   const BYTE* fixed = block + fixedAt;
-  if (ReadDword(fixed) != kFixedFileInfoSignature) return std::string();
-  const DWORD high = ReadDword(fixed + 8);
-  const DWORD low = ReadDword(fixed + 12);
+  if (ReadLittleEndian32(fixed) != kFixedFileInfoSignature) return std::string();
+  const DWORD high = ReadLittleEndian32(fixed + 8);
+  const DWORD low = ReadLittleEndian32(fixed + 12);
   return std::to_string(high >> 16) + "." + std::to_string(high & 0xFFFF) + "." + std::to_string(low >> 16) + "." +
          std::to_string(low & 0xFFFF);
 }

@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/error_text.h"
 #include "base/unique_handle.h"
 
 namespace vantu {
@@ -90,8 +91,5 @@ bool LogEnabled();
 // "0x000001FF": eight hexadecimal digits.
 std::string HexWord(unsigned long value);
 
-// "5 (Access is denied.)": an error code with the system's text for it, in
-// UTF-8.
-std::string ErrorText(DWORD error);
 
 }  // namespace vantu

@@ -23,18 +23,6 @@ extern const wchar_t kMissMarker[];
 // Caption of every message box of the setup.
 extern const char kMessageCaption[];
 
-// The folder of a module path: up to and including its last backslash, else
-// its drive part ("D:"), else empty.
-std::wstring FolderOfModulePath(const std::wstring& modulePath);
-
-// The running executable's full path; empty when the platform cannot
-// report it.
-std::wstring ModulePath();
-
-// The folder of the running executable, ending in a backslash (or a bare
-// drive). Empty when the platform cannot report the executable's path.
-std::wstring ModuleDirectory();
-
 std::wstring ReadServiceName(const SettingsFile& file);
 // Ends in a backslash unless empty.
 std::wstring ReadInstallPath(const SettingsFile& file);

@@ -28,7 +28,7 @@
 
 #include "settings/setting_rules.h"
 #include "settings/settings.h"
-#include "setup/service.h"
+#include "service/service.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "base/module_path.h"
 #include "settings/ini_reader.h"
 #include "settings/settings.h"
 #include "tests/fuzz/fuzz_support.h"

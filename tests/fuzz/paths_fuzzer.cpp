@@ -35,6 +35,7 @@
 #include <string>
 #include <vector>
 
+#include "base/module_path.h"
 #include "base/path_functions.h"
 #include "deploy/directory_walker.h"
 #include "settings/setting_rules.h"

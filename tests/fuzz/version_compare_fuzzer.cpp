@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "setup/version_compare.h"
+#include "run/version_compare.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

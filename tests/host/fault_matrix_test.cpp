@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "fake_win32/control.h"
-#include "setup/production_operations.h"
-#include "setup/setup_run.h"
+#include "run/production_operations.h"
+#include "run/setup_run.h"
 #include "tests/support/run_once.h"
 #include "tests/support/run_scenario.h"
 #include "tests/support/scratch.h"

@@ -6,17 +6,17 @@
 #include <string>
 #include <vector>
 
+#include "base/module_path.h"
 #include "base/opened_file.h"
 #include "deploy/install_folder.h"
 #include "deploy/payload_copy.h"
 #include "fake_win32/control.h"
-#include "registry/reg_reader.h"
-#include "registry/reg_writer.h"
-#include "registry/version_value.h"
+#include "registry/registry_key.h"
+#include "registry/installed_version.h"
 #include "settings/ini_reader.h"
 #include "settings/settings.h"
-#include "setup/machine_environment.h"
-#include "setup/service.h"
+#include "service/machine_environment.h"
+#include "service/service.h"
 #include "tests/support/scratch.h"
 #include "tests/support/service_stand_in.h"
 #include "tests/support/setup_ini.h"

@@ -10,7 +10,7 @@
 #include "fake_win32/control.h"
 #include "fake_win32/module_control.h"
 #include "seal/sha256_provider.h"
-#include "setup/program.h"
+#include "program/program.h"
 #include "tests/support/run_scenario.h"
 #include "tests/support/scratch.h"
 #include "tests/support/seal_bytes.h"

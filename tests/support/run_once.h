@@ -4,9 +4,9 @@
 
 #include <optional>
 
-#include "setup/production_operations.h"
-#include "setup/run_context.h"
-#include "setup/setup_run.h"
+#include "run/production_operations.h"
+#include "run/run_context.h"
+#include "run/setup_run.h"
 
 namespace test_support {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "setup/installed_version.h"
-#include "setup/setup_operations.h"
+#include "registry/installed_version.h"
+#include "run/setup_operations.h"
 #include "tests/support/wide.h"
 
 namespace test_support {

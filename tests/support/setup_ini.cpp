@@ -1,5 +1,6 @@
 #include "tests/support/setup_ini.h"
 
+#include "base/module_path.h"
 #include "settings/settings.h"
 #include "tests/support/scratch.h"
 #include "tests/support/wide.h"

@@ -2,10 +2,8 @@
 
 #include <string>
 
-#include "registry/reg_reader.h"
-#include "registry/reg_writer.h"
-#include "registry/version_value.h"
-#include "setup/installed_version.h"
+#include "registry/registry_key.h"
+#include "registry/installed_version.h"
 #include "tests/support/scratch.h"
 #include "tests/support/setup_ini.h"
 #include "tests/support/wide.h"

@@ -1,4 +1,4 @@
-#include "setup/service.h"
+#include "service/service.h"
 
 #include <windows.h>
 

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "base/module_path.h"
 #include "base/path_functions.h"
 #include "tests/support/scratch.h"
 #include "tests/support/setup_ini.h"

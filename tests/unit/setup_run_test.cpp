@@ -1,4 +1,4 @@
-#include "setup/setup_run.h"
+#include "run/setup_run.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "setup/version_compare.h"
+#include "run/version_compare.h"
 
 #include <gtest/gtest.h>
 

@@ -12,10 +12,10 @@
 //  - there is no machine-wide run guard, no /QUIET and no /?.
 #include <new>
 
-#include "setup/exit_codes.h"
-#include "setup/production_operations.h"
-#include "setup/run_context.h"
-#include "setup/setup_run.h"
+#include "run/exit_codes.h"
+#include "run/production_operations.h"
+#include "run/run_context.h"
+#include "run/setup_run.h"
 
 int main(int, char**) {
   try {
