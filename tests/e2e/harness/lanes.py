@@ -46,7 +46,7 @@ LOADER_64 = "/usr/lib/wine/wine64"
 PROBES = {"32": (LANE32, LOADER_32), "64": (LOADER_64,)}
 NO_32BIT_VARIABLE = "FANSETUP_NO_32BIT"
 UNINSTALLABLE_VARIABLE = "FANSETUP_UNINSTALLABLE"
-# What scripts/bootstrap left about lane 32's packages: "reason: ..." and,
+# What scripts/bootstrap left about lane 32 (its package or root): "reason: ..." and,
 # for a rehearsed failure, "rehearsed: PACKAGE ...".
 BOOTSTRAP_RECORD = os.path.join(SOURCE_ROOT, "build", "bootstrap", "lane32")
 
