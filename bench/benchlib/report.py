@@ -326,6 +326,13 @@ def render(session, payloads: list[int]) -> str:
         unwind = [(name, sections[name]) for name in UNWIND_SECTIONS if sections.get(name)]
         w(f"- {_lane(r)}: of the input sections, `.text` holds {sections.get('.text', 0):,} bytes; the unwind tables "
           "for C++ exceptions " + (", ".join(f"`{name}` {amount:,} bytes" for name, amount in unwind) or "none") + ".")
+    w("- What took the room before: the C++ runtime's objects that instantiate every member of `std::string`, "
+      "`std::wstring` and the copy-on-write string of its exceptions (`string-inst.o`, `wstring-inst.o`, "
+      "`cow-string-inst.o`, and `random.o` with them), linked whole because mingw-w64's linker keeps every unwind "
+      "table and the tables refer to every function of their object (in the 32-bit image the `.eh_frame` of those "
+      "objects alone was 42 KB). setup.exe's own code now instantiates the members it uses, and the few members "
+      "that the runtime's exceptions call come from `platform/mingw/` (README, \"Releases\"): the 32-bit image went "
+      "from 306,688 to 221,184 bytes, the 64-bit one from 230,912 to 178,176.")
     w("")
 
     # -- where the time goes --------------------------------------------------------

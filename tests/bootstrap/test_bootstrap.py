@@ -1,8 +1,8 @@
 """scripts/bootstrap's decisions, against stand-ins for apt-get, dpkg,
-dpkg-query, locale and locale-gen (standins/, first in PATH): which packages
-it asks for on which host, and what it does when the index refresh, lane
-32's packages or a package every lane needs fail. The real apt is never
-called. The bootstrap runs from a copy of scripts/ in a temporary folder,
+dpkg-query, locale, locale-gen and mmdebstrap (standins/, first in PATH):
+which packages it asks for on which host, when it makes lane 32's root and
+from what, and what it does when the index refresh, lane 32's package or
+root or a package every lane needs fail. The real apt is never called. The bootstrap runs from a copy of scripts/ in a temporary folder,
 so that its record of lane 32 lands there, and with a stand-in for the
 probe of 32-bit support (the real probe has its own tests below)."""
 
@@ -44,6 +44,8 @@ class Machine:
         self.tree = self.dir / "tree"
         (self.tree / "scripts" / "lib").mkdir(parents=True)
         shutil.copy2(ROOT / "scripts" / "bootstrap", self.tree / "scripts" / "bootstrap")
+        shutil.copy2(ROOT / "scripts" / "lib" / "lane32_root.sh", self.tree / "scripts" / "lib" / "lane32_root.sh")
+        self.root = self.dir / "lane32"
         probe = ("host_runs_32bit() { return 0; }" if host32
                  else "host_runs_32bit() { echo 'Exec format error'; return 1; }")
         (self.tree / "scripts" / "lib" / "runs_32bit.sh").write_text(probe + "\n")
@@ -77,14 +79,19 @@ class Machine:
     def record(self) -> Path:
         return self.tree / "build" / "bootstrap" / "lane32"
 
-    def bootstrap(self, **env: str) -> subprocess.CompletedProcess:
+    def root_args(self) -> list[str]:
+        """The last mmdebstrap's arguments."""
+        return self.read("mmdebstrap.args").splitlines()
+
+    def bootstrap(self, *args: str, **env: str) -> subprocess.CompletedProcess:
         self.write("calls.log", "")
         environment = {key: value for key, value in os.environ.items()
                        if not key.startswith("FANSETUP_") and key != "STANDIN_DIR"}
         environment.update(PATH=f"{STANDINS}:{os.environ['PATH']}", STANDIN_DIR=str(self.dir),
-                           FANSETUP_LOCALE_GEN=str(self.dir / "locale.gen"), FANSETUP_APT_RETRY_WAIT="0", **env)
-        return subprocess.run([str(self.tree / "scripts" / "bootstrap")], env=environment, capture_output=True,
-                              text=True, timeout=60)
+                           FANSETUP_LOCALE_GEN=str(self.dir / "locale.gen"), FANSETUP_APT_RETRY_WAIT="0",
+                           FANSETUP_LANE32_ROOT=str(self.root), **env)
+        return subprocess.run([str(self.tree / "scripts" / "bootstrap"), *args], env=environment,
+                              capture_output=True, text=True, timeout=60)
 
     def calls(self) -> list[str]:
         return self.read("calls.log").splitlines()
@@ -108,17 +115,54 @@ class Packages(unittest.TestCase):
         self.assertEqual(run.returncode, 0, run.stderr)
         calls = machine.calls()
         self.assertEqual([c.split()[0:2] for c in calls],
-                         [["dpkg", "--add-architecture"], ["apt-get", "update"], ["apt-get", "install"],
-                          ["apt-get", "install"], ["locale-gen"]])
+                         [["apt-get", "update"], ["apt-get", "install"], ["apt-get", "install"],
+                          ["apt-get", "indextargets"], ["mmdebstrap"], ["locale-gen"]])
         every, lane32 = machine.installs()
         for needed in ("wine", "wine64", "xvfb", "g++-mingw-w64-i686", "g++-mingw-w64-x86-64", "python3",
                        "osslsigncode", "openssl", "locales"):
             self.assertIn(needed, every)
         self.assertFalse([p for p in every if ":i386" in p], every)
-        self.assertEqual(lane32, ["wine32:i386"])
+        self.assertEqual(lane32, ["mmdebstrap"])
         self.assertEqual(machine.read("locale.gen"), LOCALE_GEN.replace("# en_US.UTF-8", "en_US.UTF-8")
                          .replace("# ja_JP.UTF-8", "ja_JP.UTF-8"))
         self.assertFalse(machine.record.exists())
+
+    def test_lane_32s_root_is_made_from_the_main_archive_alone_with_both_architectures(self):
+        for name, targets, mirror in (
+                ("the host's mirror", "http://mirror.example/debian\n", "http://mirror.example/debian"),
+                ("none in the host's sources", "", "http://deb.debian.org/debian")):
+            with self.subTest(name):
+                machine = Machine(self)
+                machine.write("indextargets", targets)
+                run = machine.bootstrap()
+                self.assertEqual(run.returncode, 0, run.stderr)
+                args = machine.root_args()
+                self.assertIn("--architectures=amd64,i386", args)
+                self.assertIn("wine32:i386", next(a for a in args if a.startswith("--include=")).split(","))
+                self.assertEqual([a for a in args if not a.startswith("--")],
+                                 ["bookworm", f"{machine.root}.new", f"deb {mirror} bookworm main"])
+                self.assertTrue(any("en_US.UTF-8 ja_JP.UTF-8" in a and "locale-gen" in a for a in args), args)
+                self.assertEqual((machine.root / "etc" / "fansetup-lane32").read_text().splitlines()[0], "recipe: 1")
+                self.assertTrue((machine.root / "usr" / "lib" / "wine" / "wine").exists())
+                self.assertFalse(Path(f"{machine.root}.new").exists())
+                self.assertEqual(machine.read("archs.txt"), "")  # the host never gets i386
+
+    def test_a_root_of_an_older_recipe_or_half_made_is_made_again(self):
+        for name, stamp in (("older recipe", "recipe: 0\n"), ("no stamp", None)):
+            with self.subTest(name):
+                machine = complete(self)
+                stamp_file = machine.root / "etc" / "fansetup-lane32"
+                stamp_file.unlink()
+                if stamp:
+                    stamp_file.write_text(stamp)
+                (machine.root / "left-over").write_text("")
+                Path(f"{machine.root}.new").mkdir()
+                run = machine.bootstrap()
+                self.assertEqual(run.returncode, 0, run.stderr)
+                self.assertEqual(machine.calls()[-1], "mmdebstrap")
+                self.assertIn("recipe: 1", stamp_file.read_text())
+                self.assertFalse((machine.root / "left-over").exists())
+                self.assertFalse(Path(f"{machine.root}.new").exists())
 
     def test_nothing_of_lane_32_where_it_cannot_run(self):
         for name, host32, env, recorded in (
@@ -128,8 +172,9 @@ class Packages(unittest.TestCase):
                 machine = Machine(self, host32=host32)
                 run = machine.bootstrap(**env)
                 self.assertEqual(run.returncode, 0, run.stderr)
-                self.assertNotIn("i386", machine.read("calls.log"))
+                self.assertNotIn("mmdebstrap", machine.read("calls.log"))
                 self.assertEqual(len(machine.installs()), 1)
+                self.assertFalse(machine.root.exists())
                 if recorded:
                     self.assertIn(recorded, machine.record.read_text())
                 else:
@@ -137,12 +182,22 @@ class Packages(unittest.TestCase):
                 again = machine.bootstrap(**env)
                 self.assertEqual((again.returncode, again.stdout, again.stderr, machine.calls()), (0, "", "", []))
 
+    def test_remove_lane32_removes_the_root_and_nothing_else(self):
+        machine = complete(self)
+        Path(f"{machine.root}.new").mkdir()
+        run = machine.bootstrap("--remove-lane32")
+        self.assertEqual((run.returncode, machine.calls()), (0, []), run.stderr)
+        self.assertIn(f"lane 32's root {machine.root} is removed", run.stderr)
+        self.assertEqual([p.name for p in machine.dir.iterdir() if p.name.startswith("lane32")], [])
+        self.assertIn("mmdebstrap", machine.read("installed.txt"))
+
     def test_a_second_run_on_a_complete_machine_calls_nothing_and_says_nothing(self):
         machine = complete(self)
-        before = machine.read("locale.gen"), machine.read("installed.txt"), machine.read("archs.txt")
+        stamp = machine.root / "etc" / "fansetup-lane32"
+        before = machine.read("locale.gen"), machine.read("installed.txt"), stamp.stat().st_mtime_ns
         run = machine.bootstrap()
         self.assertEqual((run.returncode, run.stdout, run.stderr, machine.calls()), (0, "", "", []))
-        self.assertEqual(before, (machine.read("locale.gen"), machine.read("installed.txt"), machine.read("archs.txt")))
+        self.assertEqual(before, (machine.read("locale.gen"), machine.read("installed.txt"), stamp.stat().st_mtime_ns))
 
     def test_only_what_is_missing_is_asked_for(self):
         machine = complete(self)
@@ -189,33 +244,43 @@ class Refresh(unittest.TestCase):
         self.assertEqual(run.returncode, 0, run.stderr)
         self.assertEqual(sum(c == "apt-get update" for c in machine.calls()), 2)
         self.assertEqual(len(machine.installs()), 4)
-        self.assertIn("wine32:i386", machine.read("installed.txt"))
+        self.assertIn("mmdebstrap", machine.read("installed.txt"))
         self.assertNotIn("warning", run.stderr)
 
 
 class Failures(unittest.TestCase):
-    def test_lane_32_packages_that_fail_leave_everything_else_and_a_reason(self):
-        machine = Machine(self, scenario={"uninstallable": {"wine32:i386": HELD}})
-        run = machine.bootstrap()
-        self.assertEqual(run.returncode, 0, run.stderr)
-        self.assertIn("xvfb", machine.read("installed.txt"))
-        self.assertIn("lane 32 will be skipped", run.stderr)
-        reason = "lane 32's packages could not be installed: wine32:i386: " + HELD
-        self.assertEqual(machine.record.read_text(), f"reason: {reason}\n")
-        self.assertEqual(lanes.bootstrap_record(str(machine.record)), (reason, False))
-        # A later install that succeeds wins over the record.
-        machine.scenario()
-        run = machine.bootstrap()
-        self.assertEqual((run.returncode, machine.installs()), (0, [["wine32:i386"]]), run.stderr)
-        self.assertFalse(machine.record.exists())
+    def test_lane_32_failures_leave_everything_else_and_a_reason(self):
+        no_release = "E: cannot read Release of http://deb.debian.org/debian bookworm: 404  Not Found"
+        for name, scenario, fails, reason in (
+                ("mmdebstrap uninstallable", {"uninstallable": {"mmdebstrap": HELD}}, "",
+                 "lane 32's packages could not be installed: mmdebstrap: " + HELD),
+                ("mmdebstrap fails", {}, f"I: running apt-get update...\n{no_release}\n",
+                 "lane 32's root could not be made: " + no_release)):
+            with self.subTest(name):
+                machine = Machine(self, scenario=scenario)
+                machine.write("mmdebstrap.fails", fails)
+                run = machine.bootstrap()
+                self.assertEqual(run.returncode, 0, run.stderr)
+                self.assertIn("xvfb", machine.read("installed.txt"))
+                self.assertIn("ja_JP.utf8", machine.read("locales.txt"))
+                self.assertIn("lane 32 will be skipped", run.stderr)
+                self.assertEqual(machine.record.read_text(), f"reason: {reason}\n")
+                self.assertEqual(lanes.bootstrap_record(str(machine.record)), (reason, False))
+                self.assertEqual([p.name for p in machine.dir.iterdir() if p.name.startswith("lane32")], [])
+                # A later make that succeeds wins over the record.
+                machine.scenario()
+                machine.write("mmdebstrap.fails", "")
+                run = machine.bootstrap()
+                self.assertEqual(run.returncode, 0, run.stderr)
+                self.assertEqual(machine.calls()[-1], "mmdebstrap")
+                self.assertFalse(machine.record.exists())
 
-    def test_a_rehearsed_lane_32_failure_asks_apt_for_nothing_of_it(self):
+    def test_a_rehearsed_lane_32_failure_calls_nothing_of_it(self):
         machine = complete(self)
         run = machine.bootstrap(FANSETUP_UNINSTALLABLE="wine32:i386")
-        self.assertEqual(run.returncode, 0, run.stderr)
-        self.assertEqual(machine.calls(), ["apt-get update"])
+        self.assertEqual((run.returncode, machine.calls()), (0, []), run.stderr)
         self.assertEqual(machine.record.read_text(),
-                         "reason: lane 32's packages could not be installed: wine32:i386: rehearsed with "
+                         "reason: lane 32's root could not be made: wine32:i386: rehearsed with "
                          "FANSETUP_UNINSTALLABLE\nrehearsed: wine32:i386\n")
 
     def test_a_package_every_lane_needs_stops_the_run_with_its_name_and_the_retry(self):
@@ -231,7 +296,7 @@ class Failures(unittest.TestCase):
                 installed = machine.read("installed.txt")
                 self.assertIn("wine64", installed)  # the others went in, one by one
                 self.assertNotIn("xvfb", installed)
-                self.assertNotIn("wine32:i386", machine.read("calls.log"))
+                self.assertNotIn("mmdebstrap", machine.read("calls.log"))
 
     def test_a_locale_that_cannot_be_generated_stops_the_run(self):
         machine = Machine(self, installed=())
@@ -251,28 +316,35 @@ class Failures(unittest.TestCase):
 
 class LaneRecord(unittest.TestCase):
     """How tests/e2e/harness/lanes.py weighs the bootstrap's record against
-    lane 32's loader."""
+    lane 32's loader, started through scripts/lib/lane32 (which refuses a
+    root that is not made, or of an older recipe)."""
 
-    def test_the_record_explains_a_missing_loader_and_yields_to_one_that_starts(self):
+    def test_the_record_explains_a_loader_that_does_not_start_and_yields_to_one_that_does(self):
         folder = Path(tempfile.mkdtemp(prefix="lanes-test."))
         self.addCleanup(shutil.rmtree, folder)
-        record = folder / "lane32"
-        failed = "reason: lane 32's packages could not be installed: wine32:i386: " + HELD + "\n"
+        record, root = folder / "lane32", folder / "root"
+        (root / "etc").mkdir(parents=True)
+        failed = "reason: lane 32's root could not be made: " + HELD + "\n"
         rehearsed = failed + "rehearsed: wine32:i386\n"
-        missing, starts = str(folder / "no-loader"), shutil.which("true")
-        for name, text, loader, uninstallable, expected in (
-                ("failed, loader missing", failed, missing, "", failed[8:-1]),
-                ("failed, loader installed later", failed, starts, "", None),
-                ("no record", None, missing, "", f"{missing} is not installed"),
-                ("rehearsed, still asked for", rehearsed, starts, "xvfb wine32:i386", failed[8:-1]),
-                ("rehearsed, no longer asked for", rehearsed, starts, "", None)):
+        wrapped, starts = (lanes.LANE32, lanes.LOADER_32), (shutil.which("true"),)
+        for name, text, stamp, loader, uninstallable, expected in (
+                ("failed, no root", failed, None, wrapped, "", failed[8:-1]),
+                ("failed, loader started later", failed, None, starts, "", None),
+                ("no record, no root", None, None, wrapped,
+                 "", f"lane 32's root {root} is not made (scripts/bootstrap makes it)"),
+                ("no record, older root", None, "recipe: 0", wrapped,
+                 "", f"lane 32's root {root} is of an older recipe (scripts/bootstrap makes it again)"),
+                ("rehearsed, still asked for", rehearsed, None, starts, "xvfb wine32:i386", failed[8:-1]),
+                ("rehearsed, no longer asked for", rehearsed, None, starts, "", None)):
             with self.subTest(name):
-                if text is None:
-                    record.unlink(missing_ok=True)
-                else:
-                    record.write_text(text)
-                environment = {lanes.UNINSTALLABLE_VARIABLE: uninstallable, lanes.NO_32BIT_VARIABLE: ""}
-                with unittest.mock.patch.multiple(lanes, BOOTSTRAP_RECORD=str(record), LOADER_32=loader), \
+                for path, content in ((record, text), (root / "etc" / "fansetup-lane32", stamp)):
+                    if content is None:
+                        path.unlink(missing_ok=True)
+                    else:
+                        path.write_text(content + "\n")
+                environment = {lanes.UNINSTALLABLE_VARIABLE: uninstallable, lanes.NO_32BIT_VARIABLE: "",
+                               "FANSETUP_LANE32_ROOT": str(root)}
+                with unittest.mock.patch.multiple(lanes, BOOTSTRAP_RECORD=str(record), PROBES={"32": loader}), \
                         unittest.mock.patch.dict(os.environ, environment):
                     lanes.why_not.cache_clear()
                     self.assertEqual(lanes.why_not("32"), expected)

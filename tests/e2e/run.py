@@ -146,8 +146,9 @@ def main() -> int:
         print("e2e: no X display (DISPLAY is not set). setup.exe's message boxes need one: "
               "run under `xvfb-run -a python3 tests/e2e/run.py ...`", file=sys.stderr)
         return 2
-    if shutil.which("wineserver") is None or (lane.name == "32" and shutil.which("wine") is None):
-        print("e2e: wine and wineserver must be on PATH", file=sys.stderr)
+    missing = [program for program in (lane.command[0], lane.server[0]) if shutil.which(program) is None]
+    if missing:
+        print(f"e2e: lane {lane.name} needs {' and '.join(missing)}", file=sys.stderr)
         return 2
     setup_exe = args.setup_exe.resolve() if args.setup_exe else None
     if setup_exe and setup_exe.is_file() and pe_machine(setup_exe) != lane.machine:

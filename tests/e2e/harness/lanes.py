@@ -2,21 +2,22 @@
 program of that bitness sees inside a 64-bit prefix.
 
     32  the i686 build, the product as shipped. Debian's `wine` wrapper (the
-        32-bit loader). Needs a host that starts 32-bit code.
-    64  the x86-64 build, the bridge for 64-bit callers. The 64-bit loader,
-        called directly (the wrapper always takes the 32-bit one when
-        wine32 is installed). Runs on every x86-64 host.
+        32-bit loader) in lane 32's root, a Debian system of its own that
+        scripts/bootstrap makes, entered through scripts/lib/lane32: the
+        loader and its wineserver alike. Needs a host that starts 32-bit
+        code.
+    64  the x86-64 build, the bridge for 64-bit callers. The host's 64-bit
+        loader, called directly. Runs on every x86-64 host.
 
 Whether a lane can run is found by starting a small program of that
 bitness (the lane's own loader, asked for its version), never by guessing
 from the kernel or the distribution. FANSETUP_NO_32BIT=1 makes the probe
 answer "no" for lane 32 on any machine, to rehearse a 64-bit-only host.
-When lane 32's loader is missing because scripts/bootstrap could not or
-would not install it, the reason is the one the bootstrap left in
-build/bootstrap/lane32 (a failed install names the package and apt's
-message). A loader that starts wins over that record, but for a rehearsed
-failure (FANSETUP_UNINSTALLABLE), which holds while the variable names the
-package.
+When lane 32's loader does not start because scripts/bootstrap could not or
+would not make its root, the reason is the one the bootstrap left in
+build/bootstrap/lane32 (a failed make names mmdebstrap's message). A loader
+that starts wins over that record, but for a rehearsed failure
+(FANSETUP_UNINSTALLABLE), which holds while the variable names the package.
 
 Every Wine program runs with the kernel's address-space randomisation off
 (`fixed_layout`, below), where the host allows it.
@@ -36,14 +37,18 @@ import sys
 from dataclasses import dataclass
 from functools import lru_cache
 
-LOADER_32 = "/usr/lib/wine/wine"
+SOURCE_ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", ".."))
+# Enters lane 32's root: every command of lane 32's Wine starts with it.
+LANE32 = os.path.join(SOURCE_ROOT, "scripts", "lib", "lane32")
+LOADER_32 = "/usr/lib/wine/wine"  # inside lane 32's root
 LOADER_64 = "/usr/lib/wine/wine64"
+# What each lane's probe starts, with "--version".
+PROBES = {"32": (LANE32, LOADER_32), "64": (LOADER_64,)}
 NO_32BIT_VARIABLE = "FANSETUP_NO_32BIT"
 UNINSTALLABLE_VARIABLE = "FANSETUP_UNINSTALLABLE"
-# What scripts/bootstrap left about lane 32's packages: "reason: ..." and,
+# What scripts/bootstrap left about lane 32 (its package or root): "reason: ..." and,
 # for a rehearsed failure, "rehearsed: PACKAGE ...".
-BOOTSTRAP_RECORD = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..",
-                                                 "build", "bootstrap", "lane32"))
+BOOTSTRAP_RECORD = os.path.join(SOURCE_ROOT, "build", "bootstrap", "lane32")
 
 # Every Wine process needs the page at 0x7FFE0000 (the shared user data)
 # free when it starts. Debian's Wine has no preloader to reserve it: the
@@ -65,6 +70,7 @@ class Lane:
     name: str  # "32" or "64"
     preset: str  # the CMake preset and the build folder below build/
     command: tuple[str, ...]  # runs a Windows program: command + (program, args...)
+    server: tuple[str, ...]  # the lane's wineserver: server + ("-k",) ends a prefix's processes
     env: tuple[tuple[str, str], ...]  # set for every command of the lane
     program_files: str  # what SHGetFolderPath gives a program of this bitness
     other_program_files: str  # the program-files folder of the other bitness
@@ -83,10 +89,11 @@ class Lane:
 
 
 LANES = {
-    "32": Lane(name="32", preset="win32", command=("wine",), env=(),
+    "32": Lane(name="32", preset="win32", command=(LANE32, "wine"), server=(LANE32, "wineserver"), env=(),
                program_files=r"C:\Program Files (x86)", other_program_files=r"C:\Program Files",
                reg_exe=r"C:\windows\syswow64\reg.exe", saved_software="Software\\Wow6432Node", machine="i386"),
-    "64": Lane(name="64", preset="win64", command=(LOADER_64,), env=(("WINELOADER", LOADER_64),),
+    "64": Lane(name="64", preset="win64", command=(LOADER_64,), server=("wineserver",),
+               env=(("WINELOADER", LOADER_64),),
                program_files=r"C:\Program Files", other_program_files=r"C:\Program Files (x86)",
                reg_exe=r"C:\windows\system32\reg.exe", saved_software="Software", machine="amd64"),
 }
@@ -157,19 +164,23 @@ def why_not(name: str) -> str | None:
     record = bootstrap_record() if name == "32" else None
     if record and record[1]:
         return record[0]
-    loader = LOADER_32 if name == "32" else LOADER_64
-    if not os.path.exists(loader):
-        return record[0] if record else f"{loader} is not installed"
+    probe_command = PROBES[name]
+    if name == "64" and not os.path.exists(LOADER_64):
+        return f"{LOADER_64} is not installed"
     try:
-        probe = subprocess.run([loader, "--version"], stdin=subprocess.DEVNULL, capture_output=True,
+        probe = subprocess.run([*probe_command, "--version"], stdin=subprocess.DEVNULL, capture_output=True,
                                timeout=30)
     except OSError as error:
         # ENOEXEC: the kernel runs no code of that bitness (IA-32 emulation off).
-        return f"this host cannot start the {name}-bit Wine loader ({error.strerror})"
+        return record[0] if record else f"this host cannot start the {name}-bit Wine loader ({error.strerror})"
     except subprocess.TimeoutExpired:
         return f"the {name}-bit Wine loader did not answer within 30 s"
     if probe.returncode != 0:
+        if record:
+            return record[0]
         detail = (probe.stderr or probe.stdout).decode("latin-1").strip().splitlines()
+        if detail and detail[-1].startswith("lane32: "):
+            return detail[-1][len("lane32: "):]  # the root is not made
         return f"the {name}-bit Wine loader failed ({probe.returncode}): {detail[-1] if detail else 'no output'}"
     return None
 

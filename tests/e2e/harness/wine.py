@@ -114,8 +114,8 @@ class Prefix:
 
     def stop(self) -> None:
         """Ends every process of this prefix and its wineserver, which saves the registry."""
-        run_detached(["wineserver", "-k"], self.env(), 60)
-        run_detached(["wineserver", "-w"], self.env(), 60)
+        run_detached([*self.lane.server, "-k"], self.env(), 60)
+        run_detached([*self.lane.server, "-w"], self.env(), 60)
 
 
 class Template:
