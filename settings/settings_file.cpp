@@ -9,10 +9,11 @@ namespace {
 // Names tried in the machine's temporary folder before the run gives up:
 // others may have made files of the names it would take.
 constexpr int kCopyNamesTried = 100;
-// setup.ini holds five short settings: a file larger than this is no
-// setup.ini of this product's, and it is not copied (a sparse file of any
-// size costs its maker nothing, and would fill the system's drive).
-constexpr uint64_t kLargestSetupIni = 64 * 1024;
+// setup.ini holds five short settings (and whatever else a vendor keeps in
+// it, megabytes of it where need be): a file larger than this is not
+// copied. A sparse file of any size costs its maker nothing, and would fill
+// the system's drive.
+constexpr uint64_t kLargestSetupIni = 16 * 1024 * 1024;
 
 // %SystemRoot%\Temp\, ending in a backslash; empty when unknown. The
 // system's Windows folder, also on a terminal server (where
