@@ -34,3 +34,16 @@ set(CMAKE_CXX_FLAGS_INIT "-ffile-prefix-map=${_source_root}/=")
 # Test programs run under Wine, through the loader of this build's lane
 # (see cmake/wine-run).
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run --lane ${_wine_lane})
+
+# The C++ runtime and libgcc of the win32 thread model (Debian installs both
+# models with the cross compilers). setup.exe starts no threads and uses no
+# std::thread or std::mutex, so it links these instead of the posix model's:
+# on i686 the posix model's unwinder calls pthread_once, which brings all of
+# winpthreads (26 KiB) into the image. A program that did use the posix
+# model's thread functions would fail to link with them, not run wrong.
+execute_process(COMMAND ${_triple}-gcc-win32 -print-libgcc-file-name
+                OUTPUT_VARIABLE _win32_threads_libgcc OUTPUT_STRIP_TRAILING_WHITESPACE
+                RESULT_VARIABLE _win32_threads_found)
+if(_win32_threads_found EQUAL 0 AND EXISTS "${_win32_threads_libgcc}")
+  get_filename_component(FANSETUP_WIN32_THREADS_RUNTIME "${_win32_threads_libgcc}" DIRECTORY)
+endif()
