@@ -14,10 +14,10 @@ from pathlib import Path
 
 from harness import SETUP_DIR, add_case, check, check_equal, simple_package, write_ini
 from harness.outcome import deployment_outcome
+from harness.runlog import LOG, log_lines
 
 from cases.sealed_payload import seal_program_folder
 
-LOG = r"C:\Logs\setup.log"
 PAYLOAD = {"fan.dll": bytes(range(256)) * 8, "notes.txt": b"fan curves\r\n"}
 
 
@@ -55,7 +55,7 @@ def started_from(ctx, kind: str, sealed: bool):
         program_folder = fill(ctx, files, install_path, record_key, sealed)
         result = ctx.run_setup(folder=path, args=[f"/LOG={LOG}"])
         outcomes[where] = deployment_outcome(ctx, result, install_path, record_key, program_folder)
-        first = ctx.host_path(LOG).read_bytes()[3:].decode("utf-8").split("\r\n")[0]
+        first = log_lines(ctx)[0]
         check(first.endswith(f" started: {path}\\setup.exe"), f"the log's first line: {first!r}")
     check_equal(outcomes["C:"]["exit code"], 0, "exit code from C:")
     check(outcomes["C:"]["install folder is the program folder"], "the install folder from C: is its program folder")

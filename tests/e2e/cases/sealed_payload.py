@@ -21,6 +21,7 @@ from pathlib import Path
 
 from harness import CaseFailure, add_case, check, check_equal, simple_package
 from harness.outcome import deployment_outcome
+from harness.runlog import LOG, log_lines
 
 SEAL = Path(__file__).resolve().parents[3] / "scripts" / "seal"
 PAYLOAD = {
@@ -97,7 +98,6 @@ add_case("sealed_runs_as_unsealed[deploy_with_message_box]", sealed_row, needs_c
 
 # -- what a sealed setup.exe refuses -------------------------------------------
 
-LOG = r"C:\Logs\setup.log"
 RECORD_KEY = r"Software\FanCtl\Service"
 
 
@@ -109,11 +109,6 @@ def sealed_setup(ctx, files: dict[str, bytes] | None = None) -> str:
     seal_program_folder(ctx)
     ctx.host_path(LOG).parent.mkdir(parents=True, exist_ok=True)
     return ctx.install_dir()
-
-
-def log_lines(ctx) -> list[str]:
-    data = ctx.host_path(LOG).read_bytes()
-    return [line[24:] for line in data[3:].decode("utf-8").split("\r\n") if line]
 
 
 def check_refused(ctx, result, install: str, line_start: str) -> None:
@@ -190,7 +185,7 @@ def payload_swapped_while_copying(ctx):
     swapped = None
     deadline = time.monotonic() + 30
     while swapped is None and pending.running() and time.monotonic() < deadline:
-        lines = log_lines(ctx) if ctx.host_path(LOG).exists() else []
+        lines = log_lines(ctx, running=True)
         copying = [line[len("copying "):] for line in lines if line.startswith("copying ")]
         if copying:
             later = sorted(n for n in files if n not in copying)
