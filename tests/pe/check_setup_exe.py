@@ -193,8 +193,8 @@ def main():
     parser.add_argument("--machine", choices=sorted(MACHINES), default="i386")
     parser.add_argument("--junit")
     args = parser.parse_args()
-    failed = write_report(checks(load(args.exe), args.machine), f"setup.exe ({args.machine})", f"SetupExe.{args.machine}",
-                          args.junit)
+    failed = write_report(checks(load(args.exe), args.machine), f"setup.exe ({args.machine})",
+                          f"SetupExe.{args.machine}", args.junit)
     return 1 if failed else 0
 
 
