@@ -7,11 +7,12 @@ as the built file (only the time stamp and checksum differ)."""
 from __future__ import annotations
 
 import re
-import struct
 import subprocess
 from collections import Counter
 from dataclasses import dataclass
 from pathlib import Path
+
+import pefile
 
 _OUTPUT_SECTION = re.compile(r"^(\.\S+)\s")
 _INPUT_ONE_LINE = re.compile(r"^ (\.\S+|COMMON)\s+0x([0-9a-f]+)\s+0x([0-9a-f]+)\s+(\S.*)$")
@@ -100,18 +101,8 @@ def read(map_path: Path) -> list[Contribution]:
 
 def section_table(exe: Path) -> list[tuple[str, int, int]]:
     """(name, virtual size, bytes in the file) of each section of the PE file."""
-    data = exe.read_bytes()
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    count = struct.unpack_from("<H", data, pe + 6)[0]
-    optional = struct.unpack_from("<H", data, pe + 20)[0]
-    table = pe + 24 + optional
-    sections = []
-    for i in range(count):
-        raw = data[table + 40 * i: table + 40 * (i + 1)]
-        name = raw[:8].rstrip(b"\0").decode("latin-1")
-        virtual_size, _address, raw_size = struct.unpack_from("<III", raw, 8)
-        sections.append((name, virtual_size, raw_size))
-    return sections
+    pe = pefile.PE(data=exe.read_bytes(), fast_load=True)
+    return [(s.Name.rstrip(b"\0").decode("latin-1"), s.Misc_VirtualSize, s.SizeOfRawData) for s in pe.sections]
 
 
 def by_group(contributions: list[Contribution], file_sections: set[str]) -> Counter:

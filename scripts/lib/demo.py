@@ -32,7 +32,7 @@ from harness.context import (COMPONENT_DIR, SETUP_DIR, Context, Tools,  # noqa: 
 from harness.firmware import simple_package  # noqa: E402
 from harness.lanes import lane_of_build  # noqa: E402
 from harness.wine import Template  # noqa: E402
-from check_setup_exe import PeFile, file_version  # noqa: E402
+from check_setup_exe import file_version, load  # noqa: E402
 
 DEMO_LOG = r"C:\Fan\setup-run1.log"
 
@@ -105,7 +105,7 @@ def main() -> int:
     prefix = template.copy_to(runs / "prefix")
     ctx = Context(name="demo", prefix=prefix, tools=tools)
     try:
-        version = file_version(PeFile(tools.setup.read_bytes()).resource(16, 1) or b"")
+        version = file_version(load(tools.setup))
         say(f"setup.exe {'.'.join(map(str, version)) if version else '(no version resource)'} "
             f"({lane.machine}, {tools.setup.stat().st_size:,} bytes) from {tools.setup}")
         say(f"Wine prefix: {prefix.path} (lane {lane.name}: the {lane.name}-bit setup.exe, "

@@ -119,7 +119,7 @@ class Packages(unittest.TestCase):
                           ["apt-get", "indextargets"], ["mmdebstrap"], ["locale-gen"]])
         every, lane32 = machine.installs()
         for needed in ("wine", "wine64", "xvfb", "g++-mingw-w64-i686", "g++-mingw-w64-x86-64", "python3",
-                       "osslsigncode", "openssl", "locales"):
+                       "python3-pefile", "libssl-dev", "osslsigncode", "openssl", "locales"):
             self.assertIn(needed, every)
         self.assertFalse([p for p in every if ":i386" in p], every)
         self.assertEqual(lane32, ["mmdebstrap"])

@@ -25,6 +25,8 @@ import traceback
 from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 
+import pefile
+
 HERE = Path(__file__).resolve().parent
 SOURCE_ROOT = HERE.parent.parent
 sys.path.insert(0, str(HERE))
@@ -65,12 +67,12 @@ def find_tools(build: Path, setup_exe: Path | None = None) -> tuple[Tools | None
 
 def pe_machine(path: Path) -> str | None:
     """i386 or amd64, after the machine field of a PE image's file header."""
-    data = path.read_bytes()[:4096]
-    if len(data) < 0x40 or data[:2] != b"MZ":
+    try:
+        machine = pefile.PE(data=path.read_bytes(), fast_load=True).FILE_HEADER.Machine
+    except pefile.PEFormatError:
         return None
-    header = int.from_bytes(data[0x3C:0x40], "little")
-    machine = int.from_bytes(data[header + 4:header + 6], "little") if data[header:header + 4] == b"PE\0\0" else 0
-    return {0x14C: "i386", 0x8664: "amd64"}.get(machine)
+    return {pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"]: "i386",
+            pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"]: "amd64"}.get(machine)
 
 
 class Outcome:

@@ -230,12 +230,7 @@ TEST_F(PlatformCallsTest, PresenceCheckArguments) {
 
 TEST_F(PlatformCallsTest, ManagerClosesBeforeTheServiceHandle) {
   SetupIniFile ini("[Common]\nServiceName=FanSvc\n");
-  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  SC_HANDLE made = CreateServiceA(manager, "FanSvc", "FanSvc", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                  SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, "C:\\svc.exe", nullptr, nullptr,
-                                  nullptr, nullptr, nullptr);
-  CloseServiceHandle(made);
-  CloseServiceHandle(manager);
+  ASSERT_TRUE(test_support::RegisterService("FanSvc", "C:\\svc.exe"));
   const size_t before = CallsTo("CloseServiceHandle").size();
   EXPECT_TRUE(IsServiceInstalled(ini.settings()));
   const auto closes = CallsTo("CloseServiceHandle");

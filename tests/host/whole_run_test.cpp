@@ -18,6 +18,7 @@
 #include "tests/support/run_once.h"
 #include "tests/support/run_scenario.h"
 #include "tests/support/scratch.h"
+#include "tests/support/service_stand_in.h"
 #include "tests/support/wide.h"
 
 namespace vantu {
@@ -138,11 +139,7 @@ TEST_F(WholeRunTest, FullDiskEndsWithoutLaunchOrRecord) {
 
 TEST_F(WholeRunTest, TargetInUseIsPassedOverAndTheRunGoesOn) {
   ASSERT_EQ(0, RunOnce());
-  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  SC_HANDLE service = OpenServiceA(manager, RunScenario::kServiceName, DELETE);
-  ASSERT_TRUE(DeleteService(service));
-  CloseServiceHandle(service);
-  CloseServiceHandle(manager);
+  ASSERT_TRUE(test_support::DeleteServiceNamed(RunScenario::kServiceName));
   test_support::WriteFile(std::string(RunScenario::kProgramFolder) + "fan.dll", "new dll");
   {
     test_support::ExclusiveHold hold(scenario.InstallFolder() + "fan.dll");
@@ -240,11 +237,7 @@ TEST_F(WholeRunTest, LaunchFailureLeavesNoRecord) {
 
 TEST_F(WholeRunTest, SameVersionWithServiceMissingIsDeployedAgain) {
   ASSERT_EQ(0, RunOnce());
-  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  SC_HANDLE service = OpenServiceA(manager, RunScenario::kServiceName, DELETE);
-  ASSERT_TRUE(DeleteService(service));
-  CloseServiceHandle(service);
-  CloseServiceHandle(manager);
+  ASSERT_TRUE(test_support::DeleteServiceNamed(RunScenario::kServiceName));
   ASSERT_EQ(0, RunOnce());
   EXPECT_EQ(2u, scenario.launches.size());
 }

@@ -7,15 +7,18 @@ relocations (so that another program can load it), and a manifest that
 names the image's own architecture, asks for administrator rights and
 declares the Windows versions from 7 to 11. The image as built (before a
 seal or a signature) must also keep within the size goal, 256 KiB in either
-build (bench/results.md says what takes the room).
+build (bench/results.md says what takes the room). pefile (python3-pefile)
+reads the image.
 
 Usage: check_setup_exe.py SETUP.EXE [--machine i386|amd64] [--junit REPORT.xml]
 """
 import argparse
 import os
-import struct
 import sys
 import xml.etree.ElementTree as ET
+from pathlib import Path
+
+import pefile
 
 EXPORTS = [
     "_AcpiCallMethod@12",
@@ -61,122 +64,82 @@ ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 COMPATIBILITY = "{urn:schemas-microsoft-com:compatibility.v1}"
 
 
-class PeFile:
-    def __init__(self, data):
-        self.data = data
-        if data[:2] != b"MZ":
-            raise ValueError("no MZ header")
-        pe = struct.unpack_from("<I", data, 0x3C)[0]
-        if data[pe:pe + 4] != b"PE\0\0":
-            raise ValueError("no PE signature")
-        (self.machine, sections, _, _, _, optional_size, self.characteristics) = struct.unpack_from(
-            "<HHIIIHH", data, pe + 4)
-        optional = pe + 24
-        self.magic = struct.unpack_from("<H", data, optional)[0]
-        self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, optional + 68)
-        # PE32+ has a 64-bit image base and stack and heap sizes, which moves
-        # the data directories 16 bytes further.
-        directories = optional + (112 if self.magic == 0x20B else 96)
-        count = struct.unpack_from("<I", data, directories - 4)[0]
-        self.directories = [struct.unpack_from("<II", data, directories + 8 * i) for i in range(count)]
-        self.sections = []
-        table = optional + optional_size
-        for i in range(sections):
-            name, vsize, vaddr, rsize, raddr = struct.unpack_from("<8sIIII", data, table + 40 * i)
-            self.sections.append((name.rstrip(b"\0"), vaddr, max(vsize, rsize), raddr, rsize))
+def load(source) -> pefile.PE:
+    """The image at the path `source`, or in the bytes `source`, read by
+    pefile with every data directory."""
+    return pefile.PE(data=source if isinstance(source, (bytes, bytearray)) else Path(source).read_bytes())
 
-    def offset(self, rva):
-        for _, vaddr, size, raddr, rsize in self.sections:
-            if vaddr <= rva < vaddr + size:
-                if rva - vaddr >= rsize:
-                    raise ValueError(f"RVA {rva:#x} lies in uninitialised data")
-                return raddr + rva - vaddr
-        raise ValueError(f"RVA {rva:#x} lies in no section")
 
-    def u16(self, rva):
-        return struct.unpack_from("<H", self.data, self.offset(rva))[0]
+def resource_key(pe, entry):
+    """A resource directory entry's key: its number, or its name (counted UTF-16) as text."""
+    if entry.name is None:
+        return entry.id
+    at = entry.name.get_rva()
+    return pe.get_data(at + 2, 2 * pe.get_word_at_rva(at)).decode("utf-16-le", "surrogatepass")
 
-    def u32(self, rva):
-        return struct.unpack_from("<I", self.data, self.offset(rva))[0]
 
-    def string(self, rva):
-        start = self.offset(rva)
-        return self.data[start:self.data.index(b"\0", start)].decode("ascii")
+def resources(pe):
+    """Every (type, name, language, data) of the resource tree, in its order."""
+    root = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
+    found = []
+    for kind in root.entries if root else []:
+        for name in kind.directory.entries:
+            for language in name.directory.entries:
+                found.append((resource_key(pe, kind), resource_key(pe, name), language.id,
+                              pe.get_data(language.data.struct.OffsetToData, language.data.struct.Size)))
+    return found
 
-    def exports(self):
-        rva, size = self.directories[0]
-        if not rva:
-            return None
-        (_, _, _, _, name, base, functions, names, functions_rva, names_rva, ordinals_rva) = struct.unpack_from(
-            "<IIHHIIIIIII", self.data, self.offset(rva))
-        table = {}
-        for i in range(names):
-            symbol = self.string(self.u32(names_rva + 4 * i))
-            table[symbol] = base + self.u16(ordinals_rva + 2 * i)
-        ordered = [self.string(self.u32(names_rva + 4 * i)) for i in range(names)]
-        return {"module": self.string(name), "base": base, "functions": functions, "names": ordered,
-                "ordinals": table}
 
-    def imports(self):
-        rva, _ = self.directories[1]
-        dlls = []
-        while rva:
-            _, _, _, name, thunk = struct.unpack_from("<IIIII", self.data, self.offset(rva))
-            if not name and not thunk:
-                break
-            dlls.append(self.string(name))
-            rva += 20
-        return dlls
+def resource(pe, kind, name):
+    """The data of the first resource of that type and name, or None."""
+    return next((data for k, n, _, data in resources(pe) if (k, n) == (kind, name)), None)
 
-    def resource(self, kind, ident):
-        root, _ = self.directories[2]
-        if not root:
-            return None
 
-        def entries(directory):
-            named, numbered = struct.unpack_from("<HH", self.data, self.offset(directory) + 12)
-            for i in range(named + numbered):
-                yield struct.unpack_from("<II", self.data, self.offset(directory) + 16 + 8 * i)
-
-        for name, target in entries(root):
-            if name != kind or not target & 0x80000000:
-                continue
-            for name2, target2 in entries(root + (target & 0x7FFFFFFF)):
-                if name2 != ident or not target2 & 0x80000000:
-                    continue
-                for _, leaf in entries(root + (target2 & 0x7FFFFFFF)):
-                    data_rva, size = struct.unpack_from("<II", self.data, self.offset(root + leaf))
-                    start = self.offset(data_rva)
-                    return self.data[start:start + size]
+def exports(pe):
+    directory = getattr(pe, "DIRECTORY_ENTRY_EXPORT", None)
+    if directory is None:
         return None
+    named = [s for s in directory.symbols if s.name]  # in the order of the name table
+    return {"module": (directory.name or b"").decode("ascii"), "base": directory.struct.Base,
+            "functions": directory.struct.NumberOfFunctions, "names": [s.name.decode("ascii") for s in named],
+            "ordinals": {s.name.decode("ascii"): s.ordinal for s in named}}
 
 SIZE_GOAL = 256 * 1024
 
+
+def imports(pe):
+    return [entry.dll.decode("ascii") for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])]
+
+
+RT_MANIFEST = pefile.RESOURCE_TYPE["RT_MANIFEST"]
 MACHINES = {"i386": ("PE32 for i386", 0x10B, 0x14C), "amd64": ("PE32+ for AMD64", 0x20B, 0x8664)}
 
 
 def checks(pe, machine):
-    exports = pe.exports()
-    manifest = pe.resource(24, 1) or b""
-    imports = [dll.lower() for dll in pe.imports()]
+    table = exports(pe)
+    manifest = resource(pe, RT_MANIFEST, 1) or b""
+    dlls = [dll.lower() for dll in imports(pe)]
     title, magic, code = MACHINES[machine]
-    yield title, pe.magic == magic and pe.machine == code, f"magic {pe.magic:#x}, machine {pe.machine:#x}"
-    yield "console subsystem", pe.subsystem == 3, f"subsystem {pe.subsystem}"
-    yield "export table present", exports is not None, "no export directory"
-    if exports:
-        yield "module name setup.exe", exports["module"] == "setup.exe", exports["module"]
-        yield "exactly the nine names", exports["names"] == EXPORTS, exports["names"]
+    found_magic, found_machine = pe.OPTIONAL_HEADER.Magic, pe.FILE_HEADER.Machine
+    yield title, found_magic == magic and found_machine == code, f"magic {found_magic:#x}, machine {found_machine:#x}"
+    subsystem = pe.OPTIONAL_HEADER.Subsystem
+    yield "console subsystem", subsystem == pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_CUI"], \
+        f"subsystem {subsystem}"
+    yield "export table present", table is not None, "no export directory"
+    if table:
+        yield "module name setup.exe", table["module"] == "setup.exe", table["module"]
+        yield "exactly the nine names", table["names"] == EXPORTS, table["names"]
         yield "ordinals 1 to 9 in name order", \
-            [exports["ordinals"].get(n) for n in EXPORTS] == list(range(1, 10)) and exports["base"] == 1, \
-            exports["ordinals"]
-        yield "nine functions", exports["functions"] == 9, exports["functions"]
-    unexpected = sorted(set(imports) - KNOWN_DLLS)
-    yield "imports only Windows' known DLLs", bool(imports) and not unexpected, \
-        f"not known DLLs: {unexpected}" if imports else "no import table"
-    reloc_rva, reloc_size = pe.directories[5]
-    yield "base relocations present", reloc_size > 0, "no .reloc directory"
+            [table["ordinals"].get(n) for n in EXPORTS] == list(range(1, 10)) and table["base"] == 1, \
+            table["ordinals"]
+        yield "nine functions", table["functions"] == 9, table["functions"]
+    unexpected = sorted(set(dlls) - KNOWN_DLLS)
+    yield "imports only Windows' known DLLs", bool(dlls) and not unexpected, \
+        f"not known DLLs: {unexpected}" if dlls else "no import table"
+    relocations = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]]
+    yield "base relocations present", relocations.Size > 0, "no .reloc directory"
     yield from manifest_checks(manifest, machine)
-    version = file_version(pe.resource(16, 1) or b"")
+    version = file_version(pe)
     yield "version resource with a file version", version is not None and version != (0, 0, 0, 0), version
 
 
@@ -202,16 +165,13 @@ def manifest_checks(manifest, machine):
         [SUPPORTED_OS.get(i, i) for i in listed]
 
 
-def file_version(block):
-    """The file version of a VS_VERSIONINFO block, or None."""
-    key = "VS_VERSION_INFO\0".encode("utf-16-le")
-    if block[6:6 + len(key)] != key:
-        return None
-    fixed = (6 + len(key) + 3) // 4 * 4
-    if len(block) < fixed + 16 or struct.unpack_from("<I", block, fixed)[0] != 0xFEEF04BD:
-        return None
-    high, low = struct.unpack_from("<II", block, fixed + 8)
-    return (high >> 16, high & 0xFFFF, low >> 16, low & 0xFFFF)
+def file_version(pe):
+    """The file version of the image's version resource, or None."""
+    for info in getattr(pe, "VS_FIXEDFILEINFO", []):
+        if info.Signature == 0xFEEF04BD:
+            return (info.FileVersionMS >> 16, info.FileVersionMS & 0xFFFF, info.FileVersionLS >> 16,
+                    info.FileVersionLS & 0xFFFF)
+    return None
 
 
 def write_report(results, suite_name: str, classname: str, junit: str | None) -> int:
@@ -237,9 +197,8 @@ def main():
     parser.add_argument("--machine", choices=sorted(MACHINES), default="i386")
     parser.add_argument("--junit")
     args = parser.parse_args()
-    with open(args.exe, "rb") as f:
-        pe = PeFile(f.read())
-    size = len(pe.data)
+    pe = load(args.exe)
+    size = Path(args.exe).stat().st_size
     results = [*checks(pe, args.machine), ("within the size goal of 256 KiB", size <= SIZE_GOAL, f"{size:,} bytes")]
     failed = write_report(results, f"setup.exe ({args.machine})", f"SetupExe.{args.machine}", args.junit)
     return 1 if failed else 0

@@ -43,7 +43,7 @@ sys.path.insert(0, str(ROOT / "tests" / "pe"))
 sys.path.insert(0, str(ROOT / "tests" / "seal"))
 
 from harness.lanes import LANES, why_not  # noqa: E402
-from check_setup_exe import PeFile, checks as pe_checks  # noqa: E402
+from check_setup_exe import checks as pe_checks, load  # noqa: E402
 from check_seal_tool import expected_entries, read_manifest, seals_of  # noqa: E402
 
 # The payload the changed-line release is sealed with.
@@ -137,9 +137,8 @@ def verify(image: Path, ca: Path) -> subprocess.CompletedProcess:
 def code_byte_offset(image: Path) -> int:
     """A byte in the middle of the image's first section (its code), which
     the signature's digest covers."""
-    pe = PeFile(image.read_bytes())
-    _, _, _, raw, raw_size = pe.sections[0]
-    return raw + raw_size // 2
+    code = load(image).sections[0]
+    return code.PointerToRawData + code.SizeOfRawData // 2
 
 
 def check_refusals(report: Report, tmp: Path) -> None:
@@ -174,7 +173,7 @@ def check_release_a(report: Report, dist: Path) -> dict[str, Path]:
     report.add("SHA256SUMS matches the images (sha256sum --check)", checked.returncode == 0, failure_text(checked))
     images = {preset: dist / preset / "setup.exe" for preset in IMAGES}
     for preset, machine in IMAGES.items():
-        failed = [name for name, ok, _ in pe_checks(PeFile(images[preset].read_bytes()), machine) if not ok] \
+        failed = [name for name, ok, _ in pe_checks(load(images[preset]), machine) if not ok] \
             if images[preset].is_file() else ["no image"]
         report.add(f"{preset}/setup.exe passes the PE checks ({machine})", not failed, failed)
     return images
@@ -263,7 +262,7 @@ def check_changed_line(report: Report, a_dist: Path, tmp: Path, certificate: tup
     # Sealed, then signed: the manifest lists the payload and lies inside the signed image.
     stripped = tmp / "changed" / "unsigned.exe"
     removed = run(["osslsigncode", "remove-signature", "-in", image, "-out", stripped])
-    seals = seals_of(PeFile(stripped.read_bytes())) if removed.returncode == 0 else []
+    seals = seals_of(load(stripped)) if removed.returncode == 0 else []
     listed = read_manifest(seals[0][1]) if len(seals) == 1 else None
     report.add("--seal: the released image carries the payload's manifest",
                listed == expected_entries(SEAL_PAYLOAD), f"seals {len(seals)}, manifest {listed}")

@@ -6,7 +6,8 @@ after the resources move intact; the headers and the checksum are right;
 sealing twice gives the same bytes, and sealing a sealed image replaces its
 seal; every folder or image it must refuse is refused, with nothing
 written, cut and corrupted images too (at random, from a fixed seed). The
-manifest is read back here by a reader of its own, not the tool's.
+images are read back by pefile (python3-pefile), and the manifest by a
+reader of its own here, not by the tool's.
 
 With --reader (build/winNN/tools/seal_reader.exe) and --lane, it also reads
 the sealed image under Wine through the product's own code (seal/), and has
@@ -38,14 +39,19 @@ import sys
 import tempfile
 from pathlib import Path
 
+import pefile
+
 ROOT = Path(__file__).resolve().parents[2]
 SEAL = ROOT / "scripts" / "seal"
 WINE_RUN = ROOT / "cmake" / "wine-run"
 sys.path.insert(0, str(ROOT / "tests" / "pe"))
 import check_setup_exe  # noqa: E402
+from check_setup_exe import load, resource_key, resources  # noqa: E402
 
 RT_RCDATA = 10
 SEAL_NAME = "PAYLOAD_SEAL"
+RESOURCES = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]
+RELOCATIONS = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]
 WINE_CHECK_COUNT = 5
 
 # A payload as a release has it; setup.exe (in any case) and the sub-folder
@@ -95,42 +101,6 @@ def expected_entries(files):
     return [(name, len(files[name]), sha256(files[name])) for name in sorted(files, key=key)]
 
 
-class Resources:
-    """The resource tree of a PE file, keys as numbers or names."""
-
-    def __init__(self, pe):
-        self.pe = pe
-        self.root, _ = pe.directories[2]
-
-    def entries(self, offset):
-        named, numbered = struct.unpack_from("<HH", self.pe.data, self.pe.offset(self.root + offset) + 12)
-        for i in range(named + numbered):
-            key, target = struct.unpack_from("<II", self.pe.data, self.pe.offset(self.root + offset) + 16 + 8 * i)
-            if key & 0x80000000:
-                at = self.pe.offset(self.root + (key & 0x7FFFFFFF))
-                length = struct.unpack_from("<H", self.pe.data, at)[0]
-                key = self.pe.data[at + 2:at + 2 + 2 * length].decode("utf-16-le")
-            yield key, target
-
-    def leaves(self):
-        """Every (type, name, language, data) of the tree, in directory order."""
-        found = []
-        for kind, t in self.entries(0):
-            for name, n in self.entries(t & 0x7FFFFFFF):
-                for language, leaf in self.entries(n & 0x7FFFFFFF):
-                    rva, size = struct.unpack_from("<II", self.pe.data, self.pe.offset(self.root + leaf))
-                    start = self.pe.offset(rva)
-                    found.append((kind, name, language, self.pe.data[start:start + size]))
-        return found
-
-    def keys_in_order(self):
-        """Each directory's keys in their order: named (ascending) before numbered (ascending)."""
-        orders = [[k for k, _ in self.entries(0)]]
-        for _, t in self.entries(0):
-            orders.append([k for k, _ in self.entries(t & 0x7FFFFFFF)])
-        return orders
-
-
 def read_manifest(data):
     """(name, size, sha256) entries of manifest bytes, read field by field."""
     if data[:4] != b"SEAL" or struct.unpack_from("<HH", data, 4) != (1, 0):
@@ -150,46 +120,34 @@ def read_manifest(data):
 
 
 def seals_of(pe):
-    return [(language, data) for kind, name, language, data in Resources(pe).leaves()
+    return [(language, data) for kind, name, language, data in resources(pe)
             if kind == RT_RCDATA and name == SEAL_NAME]
 
 
-def checksum(data, at):
-    """The PE checksum, computed word by word."""
-    total = 0
-    for i in range(0, len(data) - len(data) % 2, 2):
-        if at <= i < at + 4:
-            continue
-        total += data[i] | data[i + 1] << 8
-        total = (total & 0xFFFF) + (total >> 16)
-    if len(data) % 2:
-        total += data[-1]
-        total = (total & 0xFFFF) + (total >> 16)
-    return (total + len(data)) & 0xFFFFFFFF
-
-
-def optional_field(pe, offset, size=4):
-    optional = struct.unpack_from("<I", pe.data, 0x3C)[0] + 24
-    return struct.unpack_from("<I" if size == 4 else "<H", pe.data, optional + offset)[0]
+def section_table(pe):
+    """name -> (virtual address, size in memory or in the file, whichever is larger, file offset, size in the file)."""
+    return {s.Name.rstrip(b"\0"): (s.VirtualAddress, max(s.Misc_VirtualSize, s.SizeOfRawData), s.PointerToRawData,
+                                   s.SizeOfRawData) for s in pe.sections}
 
 
 def virtual_size(pe, name):
-    optional = struct.unpack_from("<I", pe.data, 0x3C)[0] + 24
-    count, = struct.unpack_from("<H", pe.data, optional - 18)
-    table = optional + struct.unpack_from("<H", pe.data, optional - 4)[0]
-    for i in range(count):
-        if pe.data[table + 40 * i:table + 40 * i + 8].rstrip(b"\0") == name:
-            return struct.unpack_from("<I", pe.data, table + 40 * i + 8)[0]
-    return None
+    return next((s.Misc_VirtualSize for s in pe.sections if s.Name.rstrip(b"\0") == name), None)
 
 
-def section_table(pe):
-    return {name: (vaddr, size, raddr, rsize) for name, vaddr, size, raddr, rsize in pe.sections}
+def directories(pe):
+    return [(d.VirtualAddress, d.Size) for d in pe.OPTIONAL_HEADER.DATA_DIRECTORY]
+
+
+def keys_in_order(pe):
+    """Each resource directory's keys in their order, the root's and each type's."""
+    root = pe.DIRECTORY_ENTRY_RESOURCE
+    return [[resource_key(pe, e) for e in root.entries]] + \
+        [[resource_key(pe, e) for e in kind.directory.entries] for kind in root.entries]
 
 
 def check_sealed_image(check, original, sealed, machine, files, label):
-    """What must hold for `sealed`, made from `original` with `files`."""
-    before, after = check_setup_exe.PeFile(original), check_setup_exe.PeFile(sealed)
+    """What must hold for `sealed`, made from `original` with `files` (both bytes), as pefile reads them."""
+    before, after = load(original), load(sealed)
     for name, ok, detail in check_setup_exe.checks(after, machine):
         check(f"{label}: tests/pe: {name}", ok, detail)
     seals = seals_of(after)
@@ -200,10 +158,10 @@ def check_sealed_image(check, original, sealed, machine, files, label):
         entries = f"unreadable: {error}"
     check(f"{label}: the manifest lists exactly the folder's files, sorted", entries == expected_entries(files),
           entries)
-    kept = [leaf for leaf in Resources(before).leaves() if not (leaf[0] == RT_RCDATA and leaf[1] == SEAL_NAME)]
-    others = [leaf for leaf in Resources(after).leaves() if not (leaf[0] == RT_RCDATA and leaf[1] == SEAL_NAME)]
+    kept = [leaf for leaf in resources(before) if not (leaf[0] == RT_RCDATA and leaf[1] == SEAL_NAME)]
+    others = [leaf for leaf in resources(after) if not (leaf[0] == RT_RCDATA and leaf[1] == SEAL_NAME)]
     check(f"{label}: every other resource unchanged", kept == others and kept, f"{len(kept)} before, {len(others)}")
-    orders = Resources(after).keys_in_order()
+    orders = keys_in_order(after)
     check(f"{label}: resource entries sorted (named first)",
           all(o == sorted((k for k in o if isinstance(k, str))) + sorted(k for k in o if isinstance(k, int))
               for o in orders), orders)
@@ -215,42 +173,41 @@ def check_sealed_image(check, original, sealed, machine, files, label):
         if name in (b".rsrc", b".reloc"):
             continue
         check(f"{label}: section {name.decode()} unchanged",
-              new[name] == (vaddr, size, raddr, rsize)
-              and after.data[raddr:raddr + rsize] == before.data[raddr:raddr + rsize],
+              new[name] == (vaddr, size, raddr, rsize) and sealed[raddr:raddr + rsize] == original[raddr:raddr + rsize],
               f"{new[name]} vs {(vaddr, size, raddr, rsize)}")
     rvaddr, _, rraddr, rrsize = new[b".reloc"]
     ovaddr, _, oraddr, orsize = old[b".reloc"]
     check(f"{label}: .reloc moved whole behind the new .rsrc",
-          after.data[rraddr:rraddr + rrsize] == before.data[oraddr:oraddr + orsize]
+          sealed[rraddr:rraddr + rrsize] == original[oraddr:oraddr + orsize]
           and rvaddr >= new[b".rsrc"][0] + new[b".rsrc"][1] and rvaddr % 0x1000 == 0
           and rraddr == new[b".rsrc"][2] + new[b".rsrc"][3],
           f".rsrc {new[b'.rsrc']}, .reloc {new[b'.reloc']}")
-    check(f"{label}: the relocation directory follows it",
-          after.directories[5] == (before.directories[5][0] + moved_va, before.directories[5][1]),
-          f"{after.directories[5]} (before {before.directories[5]}, moved by {moved_va:#x})")
+    was, now = directories(before), directories(after)
+    check(f"{label}: the relocation directory follows it", now[RELOCATIONS] == (was[RELOCATIONS][0] + moved_va,
+                                                                              was[RELOCATIONS][1]),
+          f"{now[RELOCATIONS]} (before {was[RELOCATIONS]}, moved by {moved_va:#x})")
     check(f"{label}: the resource directory is the new .rsrc",
-          after.directories[2] == (new[b".rsrc"][0], virtual_size(after, b".rsrc")),
-          f"{after.directories[2]}, section {new[b'.rsrc']}, virtual size {virtual_size(after, b'.rsrc')}")
+          now[RESOURCES] == (new[b".rsrc"][0], virtual_size(after, b".rsrc")),
+          f"{now[RESOURCES]}, section {new[b'.rsrc']}, virtual size {virtual_size(after, b'.rsrc')}")
     check(f"{label}: other data directories unchanged",
-          [d for i, d in enumerate(after.directories) if i not in (2, 5)]
-          == [d for i, d in enumerate(before.directories) if i not in (2, 5)])
+          [d for i, d in enumerate(now) if i not in (RESOURCES, RELOCATIONS)]
+          == [d for i, d in enumerate(was) if i not in (RESOURCES, RELOCATIONS)])
     image_size = max((vaddr + size + 0xFFF) // 0x1000 * 0x1000 for vaddr, size, _, _ in new.values())
-    check(f"{label}: SizeOfImage", optional_field(after, 56) == image_size,
-          f"{optional_field(after, 56):#x}, expected {image_size:#x}")
+    check(f"{label}: SizeOfImage", after.OPTIONAL_HEADER.SizeOfImage == image_size,
+          f"{after.OPTIONAL_HEADER.SizeOfImage:#x}, expected {image_size:#x}")
     grown = new[b".rsrc"][3] - old[b".rsrc"][3]
-    check(f"{label}: SizeOfInitializedData grows with .rsrc",
-          optional_field(after, 8) == optional_field(before, 8) + grown,
-          f"{optional_field(after, 8):#x} from {optional_field(before, 8):#x} + {grown:#x}")
-    at = struct.unpack_from("<I", after.data, 0x3C)[0] + 24 + 64
-    check(f"{label}: checksum", optional_field(after, 64) == checksum(after.data, at),
-          f"{optional_field(after, 64):#x}, computed {checksum(after.data, at):#x}")
+    initialized = (before.OPTIONAL_HEADER.SizeOfInitializedData, after.OPTIONAL_HEADER.SizeOfInitializedData)
+    check(f"{label}: SizeOfInitializedData grows with .rsrc", initialized[1] == initialized[0] + grown,
+          f"{initialized[1]:#x} from {initialized[0]:#x} + {grown:#x}")
+    check(f"{label}: checksum", after.OPTIONAL_HEADER.CheckSum == after.generate_checksum(),
+          f"{after.OPTIONAL_HEADER.CheckSum:#x}, computed {after.generate_checksum():#x}")
     check(f"{label}: the file ends with the last section",
-          len(after.data) == max(raddr + rsize for _, _, raddr, rsize in new.values()), len(after.data))
+          len(sealed) == max(raddr + rsize for _, _, raddr, rsize in new.values()), len(sealed))
 
 
 def tool_checks(check, setup_exe, machine, work):
     original = setup_exe.read_bytes()
-    check("the image is unsealed before", not seals_of(check_setup_exe.PeFile(original)))
+    check("the image is unsealed before", not seals_of(load(original)))
 
     folder = work / "payload"
     make_payload(folder, setup_exe)
@@ -298,7 +255,7 @@ def tool_checks(check, setup_exe, machine, work):
     make_payload(inside, setup_exe)
     shutil.copyfile(setup_exe, inside / "setup-sealed.exe")  # from an earlier sealing
     result = run_seal(inside, setup_exe, inside / "setup-sealed.exe")
-    entries = read_manifest(seals_of(check_setup_exe.PeFile((inside / "setup-sealed.exe").read_bytes()))[0][1]) \
+    entries = read_manifest(seals_of(load(inside / "setup-sealed.exe"))[0][1]) \
         if result.returncode == 0 else []
     check("OUT_EXE inside the folder is left out", result.returncode == 0 and entries == expected_entries(PAYLOAD)
           and "left out setup-sealed.exe" in result.stdout, result.stdout + result.stderr)
@@ -343,17 +300,16 @@ def refusal_checks(check, setup_exe, work):
                            "CONIN.txt"), b"x")
     make_payload(work / "apart", setup_exe, apart)
     result = run_seal(work / "apart", setup_exe, work / "apart.exe")
-    listed = read_manifest(seals_of(check_setup_exe.PeFile((work / "apart.exe").read_bytes()))[0][1]) \
+    listed = read_manifest(seals_of(load(work / "apart.exe"))[0][1]) \
         if result.returncode == 0 else result.stderr
     check("names Windows keeps apart, and names like devices, are sealed", listed == expected_entries(apart), listed)
 
     def signed_image():
-        pe = bytearray(setup_exe.read_bytes())
-        parsed = check_setup_exe.PeFile(bytes(pe))
-        directories = struct.unpack_from("<I", pe, 0x3C)[0] + 24 + (112 if parsed.magic == 0x20B else 96)
-        struct.pack_into("<II", pe, directories + 8 * 4, len(pe), 8)
+        pe = load(setup_exe)
+        security = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]]
+        security.VirtualAddress, security.Size = setup_exe.stat().st_size, 8
         path = work / "signed.exe"
-        path.write_bytes(bytes(pe) + b"\0" * 8)
+        path.write_bytes(bytes(pe.write()) + b"\0" * 8)
         return path
 
     refused("a signed image", {"a.dll": b"x"}, image=signed_image(), message="signed already")
@@ -397,11 +353,12 @@ def malformed_checks(check, setup_exe, work, seed=1, count=300):
         return "sealed" if code == 0 and not lines and written == ["out.exe"] else f"exit {code}, {lines}, {written}"
 
     data = setup_exe.read_bytes()
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    table = pe + 24 + struct.unpack_from("<H", data, pe + 20)[0]
+    parsed = load(data)
+    pe = parsed.DOS_HEADER.e_lfanew
+    table = parsed.OPTIONAL_HEADER.get_file_offset() + parsed.FILE_HEADER.SizeOfOptionalHeader
     cuts = {"DOS header": 1, "e_lfanew": 0x3E, "PE signature": pe + 2, "file header": pe + 12,
             "optional header": pe + 64, "data directories": table - 4, "section table": table + 20}
-    sections = {name.decode(): (raw, size) for name, _, _, raw, size in check_setup_exe.PeFile(data).sections}
+    sections = {name.decode(): (raw, size) for name, (_, _, raw, size) in section_table(parsed).items()}
     for name, (raw, size) in sections.items():
         cuts.update({f"{name} start": raw + 1, f"{name} middle": raw + size // 2, f"{name} end": raw + size - 1})
     rsrc = sections[".rsrc"][0]
@@ -462,7 +419,7 @@ def wine_checks(check, reader, lane, setup_exe, sealed, work):
 
     # The manifest's magic broken inside the image: malformed, not unsealed.
     broken = bytearray(sealed.read_bytes())
-    manifest = seals_of(check_setup_exe.PeFile(bytes(broken)))[0][1]
+    manifest = seals_of(load(bytes(broken)))[0][1]
     at = bytes(broken).find(manifest)
     broken[at] ^= 0x20
     broken_path = work / "broken.exe"

@@ -32,4 +32,24 @@ void PlaceServiceStandIn(const std::string& path) {
 
 bool ServiceStandInRan(const std::string& folder) { return FileExists(folder + "service-ran.txt"); }
 
+bool RegisterService(const std::string& name, const std::string& binaryPath) {
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  SC_HANDLE service = manager ? CreateServiceA(manager, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
+                                               SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                               binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr)
+                              : nullptr;
+  if (service) CloseServiceHandle(service);
+  if (manager) CloseServiceHandle(manager);
+  return service != nullptr;
+}
+
+bool DeleteServiceNamed(const std::string& name) {
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  SC_HANDLE service = manager ? OpenServiceA(manager, name.c_str(), DELETE) : nullptr;
+  const bool deleted = service && DeleteService(service);
+  if (service) CloseServiceHandle(service);
+  if (manager) CloseServiceHandle(manager);
+  return deleted;
+}
+
 }  // namespace test_support

@@ -59,24 +59,9 @@ class ServiceTest : public test_support::PlatformTest {
   // A service registered for the test and removed afterwards.
   struct RegisteredService {
     explicit RegisteredService(const std::string& serviceName) : name(serviceName) {
-      SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-      EXPECT_NE(nullptr, manager);
-      SC_HANDLE service = CreateServiceA(manager, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
-                                         SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                         "C:\\fan\\svc.exe", nullptr, nullptr, nullptr, nullptr, nullptr);
-      EXPECT_NE(nullptr, service) << GetLastError();
-      if (service) CloseServiceHandle(service);
-      if (manager) CloseServiceHandle(manager);
+      EXPECT_TRUE(test_support::RegisterService(name, "C:\\fan\\svc.exe")) << GetLastError();
     }
-    ~RegisteredService() {
-      SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-      SC_HANDLE service = manager ? OpenServiceA(manager, name.c_str(), DELETE) : nullptr;
-      if (service) {
-        DeleteService(service);
-        CloseServiceHandle(service);
-      }
-      if (manager) CloseServiceHandle(manager);
-    }
+    ~RegisteredService() { test_support::DeleteServiceNamed(name); }
     std::string name;
   };
 };

@@ -36,7 +36,9 @@ import time
 from harness import DEFAULT_SETTINGS, add_case, check, check_equal, simple_package, write_ini
 from harness.wine import WineError
 
-from cases.sealed_payload import LOG, log_lines, sealed_setup
+from harness.runlog import LOG, log_lines
+
+from cases.sealed_payload import sealed_setup
 
 OTHER_BYTES = b"MZ bytes that no seal checked" * 100
 

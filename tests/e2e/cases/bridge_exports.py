@@ -3,8 +3,6 @@ loads setup.exe as a library): what the component sees of each call, what
 comes back into the caller's buffers and variables, and what a caller gets
 when the component cannot be reached or the arguments are unusable."""
 
-import time
-
 from harness import COMPONENT_DIR, add_case, check, check_equal
 from harness.bridge import (ALL_METHODS, Call, call, check_no_crash, check_untouched, expected_buffer,
                             split_calls)
@@ -36,16 +34,7 @@ def make_calls(ctx, calls: list[Call], where: str):
     log_before = len(ctx.component_calls())
     run = ctx.call_exports(*(c.text for c in calls))
     check_no_crash(run, calls, where)
-    # The component is another process: the release of the last instance
-    # may reach its log a moment after the client has ended.
-    deadline = time.monotonic() + 10
-    while True:
-        events = ctx.component_calls()[log_before:]
-        creates = sum(e.get("event") == "create" for e in events)
-        releases = sum(e.get("event") == "release" for e in events)
-        if releases >= creates or time.monotonic() > deadline:
-            return run.calls, events
-        time.sleep(0.1)
+    return run.calls, ctx.component_calls_released(log_before)
 
 
 def check_component_saw(calls: list[Call], events: list[dict], where: str):

@@ -28,19 +28,12 @@ from __future__ import annotations
 from pathlib import Path
 
 from harness import SETUP_DIR, CaseFailure, add_case, check, check_equal, simple_package, win_join
-from harness.outcome import deployment_outcome
+from harness.outcome import apart, deployed, described_run
 
 PLANTED_NAME = "uxtheme.dll"
 MARKER = r"C:\planted_dll.log"
 PAYLOAD = {"notes.txt": b"fan curves\r\n"}
 SERVICE_BOX = "Can not read service name from setup.ini"
-
-# What each run's settings tell apart: install folder, record key, service.
-RUNS = {
-    "baseline": (r"Fan\Baseline", r"Software\FanCtl\Baseline", "FanCtlBaseline"),
-    "planted": (r"Fan\Planted", r"Software\FanCtl\Planted", "FanCtlPlanted"),
-    "unguarded": (r"Fan\Unguarded", r"Software\FanCtl\Unguarded", "FanCtlUnguarded"),
-}
 
 
 def built_tool(ctx, file_name: str) -> Path:
@@ -67,18 +60,13 @@ def marker_lines(ctx) -> list[str]:
 
 
 def run_once(ctx, which: str, service_name_missing: bool) -> dict:
-    """Runs setup.exe from the program folder with the settings of `which`;
+    """Runs setup.exe from the program folder with settings of its own;
     returns what the run left, with its own names put in general terms (so
-    that the outcomes of the three runs compare)."""
-    install_path, record_key, service = RUNS[which]
-    ctx.write_setup_ini(InstallPath=install_path, RegistryKey=record_key,
-                        ServiceName=None if service_name_missing else service)
-    program_folder = {name: data for name, data in ctx.listing(SETUP_DIR).items() if data is not None}
-
-    result = ctx.run_setup(cwd=SETUP_DIR)
-
-    outcome = deployment_outcome(ctx, result, install_path, record_key, program_folder)
-    outcome["install folder, planted DLL aside"] = [n for n in outcome.pop("install folder") if n != PLANTED_NAME]
+    that the outcomes of the three runs compare), the planted DLL aside."""
+    settings = apart(which)
+    ctx.write_setup_ini(**((settings | {"ServiceName": None}) if service_name_missing else settings))
+    outcome = described_run(ctx, settings, cwd=SETUP_DIR)
+    outcome["install folder"] = [n for n in outcome["install folder"] if n != PLANTED_NAME]
     return outcome
 
 
@@ -89,22 +77,13 @@ def planted_dll_row(ctx, service_name_missing: bool):
     prefer_native(ctx, PLANTED_NAME)
     ctx.put_setup(files=PAYLOAD)
 
-    baseline = run_once(ctx, "baseline", service_name_missing)
+    baseline = run_once(ctx, "Baseline", service_name_missing)
     # The baseline is a real deploy, so that the runs below compare with one.
-    check_equal(baseline, {
-        "exit code": 0,
-        "timed out": False,
-        "boxes": [("Fan Contrl Service Setup", SERVICE_BOX, ["OK"], False)] if service_name_missing else [],
-        "install folder is the program folder": True,
-        "install folder, planted DLL aside": ["notes.txt", "service_runs.log", "setup.exe", "setup.ini",
-                                              "standin_service.exe"],
-        "service executable runs": [('"<install>standin_service.exe" /Service', "<install>standin_service.exe")],
-        "record": {"Version": "1.0", "Path": "<install>"},
-    }, "baseline run")
+    check_equal(baseline, deployed(list(PAYLOAD), (SERVICE_BOX,) if service_name_missing else ()), "baseline run")
     check_equal(marker_lines(ctx), [], f"{MARKER} after the baseline run (nothing planted yet)")
 
     (ctx.setup_dir / PLANTED_NAME).write_bytes(planted_dll.read_bytes())
-    planted = run_once(ctx, "planted", service_name_missing)
+    planted = run_once(ctx, "Planted", service_name_missing)
     check_equal(marker_lines(ctx), [], f"{MARKER} after setup.exe ran beside a planted {PLANTED_NAME} "
                                        "(processes that loaded it)")
     check_equal(planted, baseline, f"outcome with a planted {PLANTED_NAME} against the baseline")
@@ -113,7 +92,7 @@ def planted_dll_row(ctx, service_name_missing: bool):
     # DLL, the override and the marker work, and a run that searched its own
     # folder would fail this case.
     (ctx.setup_dir / "setup.exe").write_bytes(unguarded.read_bytes())
-    unguarded_outcome = run_once(ctx, "unguarded", service_name_missing)
+    unguarded_outcome = run_once(ctx, "Unguarded", service_name_missing)
     expected_line = f"{win_join(SETUP_DIR, 'setup.exe')}|{win_join(SETUP_DIR, PLANTED_NAME)}"
     check(expected_line in marker_lines(ctx),
           f"the run without the confined search did not load the planted {PLANTED_NAME}: "

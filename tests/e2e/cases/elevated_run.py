@@ -26,14 +26,13 @@ import time
 
 from harness import (DEFAULT_SETTINGS, SETUP_DIR, add_case, check, check_equal, registry_diff, simple_package,
                      win_join, write_ini)
+from harness.runlog import LOG, log_lines, one_line
 
 RECORD_KEY = DEFAULT_SETTINGS["RegistryKey"]
-LOG = r"C:\Logs\setup.log"
 WORK = r"C:\Work"  # setup.exe's current folder in these cases
 SECRET = r"C:\Secret\secret.txt"
 SECRET_TEXT = b"readable by administrators only"
 PLANTED = r"C:\Users\Public\x.exe"
-LINE = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (.*)$")
 PAYLOAD = {"a.dll": b"library a", "b.dat": b"data b"}
 
 
@@ -56,23 +55,6 @@ def link(ctx, name: str, target: str) -> None:
 def record(ctx) -> dict | None:
     key = ctx.regdump(RECORD_KEY)
     return None if key is None else {v["name"]: bytes.fromhex(v["data"]) for v in key["values"]}
-
-
-def log_lines(ctx, path: str = LOG) -> list[str]:
-    data = ctx.host_path(path).read_bytes()
-    check(data.startswith(b"\xef\xbb\xbf"), f"{path} does not start with the UTF-8 byte-order mark")
-    lines = []
-    for line in data[3:].decode("utf-8").split("\r\n")[:-1]:
-        match = LINE.match(line)
-        check(match, f"a line without its time stamp: {line!r}")
-        lines.append(match.group(1))
-    return lines
-
-
-def one_line(lines: list[str], pattern: str, what: str) -> str:
-    found = [line for line in lines if re.search(pattern, line)]
-    check(len(found) == 1, f"{what}: expected one line matching {pattern!r} in\n  " + "\n  ".join(lines))
-    return found[0]
 
 
 def new_files(before: dict, after: dict) -> list[str]:

@@ -7,7 +7,6 @@ calling convention in the header shows here."""
 
 import json
 import shutil
-import time
 
 from harness import CaseFailure, CaseSkip, ExportRun, add_case, check_equal, win_join
 from harness.bridge import check_no_crash
@@ -35,20 +34,6 @@ def run_header_caller(ctx) -> tuple[ExportRun, bool]:
     return ExportRun(completed.returncode, calls, completed.stderr), lookups == [{"lookup": "ordinals", "agree": True}]
 
 
-def events_after(ctx, log_before: int) -> list[dict]:
-    """The component's log since `log_before` events, once every instance
-    created is released (the release of the last may reach the log a moment
-    after the caller has ended)."""
-    deadline = time.monotonic() + 10
-    while True:
-        events = ctx.component_calls()[log_before:]
-        creates = sum(e.get("event") == "create" for e in events)
-        releases = sum(e.get("event") == "release" for e in events)
-        if releases >= creates or time.monotonic() > deadline:
-            return events
-        time.sleep(0.1)
-
-
 def header_caller_answered(ctx):
     """The nine exports called through the header against a component that
     answers each method: the same arguments reach it, and the same results
@@ -59,7 +44,7 @@ def header_caller_answered(ctx):
     run, ordinals_agree = run_header_caller(ctx)
     check_no_crash(run, calls, "header_caller")
     check_equal(ordinals_agree, True, "exports found by the header's names and ordinals alike")
-    events = events_after(ctx, log_before)
+    events = ctx.component_calls_released(log_before)
     visits = check_component_saw(calls, events, "header_caller")
     check_results(calls, run.calls, visits, "header_caller", scalar_ok=True)
     by_function = {c.function: r for c, r in zip(calls, run.calls)}

@@ -12,25 +12,23 @@ from __future__ import annotations
 import os
 from pathlib import Path
 
-from harness import SETUP_DIR, add_case, check, check_equal, simple_package, write_ini
-from harness.outcome import deployment_outcome
+from harness import DEFAULT_SETTINGS, SETUP_DIR, add_case, check, check_equal, simple_package, write_ini
+from harness.outcome import apart, described_run
+from harness.runlog import LOG, log_lines
 
 from cases.sealed_payload import seal_program_folder
 
-LOG = r"C:\Logs\setup.log"
 PAYLOAD = {"fan.dll": bytes(range(256)) * 8, "notes.txt": b"fan curves\r\n"}
 
 
-def fill(ctx, host: Path, install_path: str, record_key: str, sealed: bool) -> dict[str, bytes]:
-    """setup.exe, the stand-in service, PAYLOAD and setup.ini in `host`,
-    sealed on request; returns the folder's files."""
+def fill(ctx, host: Path, settings: dict[str, str], sealed: bool) -> dict[str, bytes]:
+    """setup.exe, the stand-in service, PAYLOAD and setup.ini with `settings`
+    in `host`, sealed on request; returns the folder's files."""
     host.mkdir(parents=True, exist_ok=True)
     (host / "standin_service.exe").write_bytes(ctx.tools.standin_service.read_bytes())
     for name, data in PAYLOAD.items():
         (host / name).write_bytes(data)
-    write_ini(host / "setup.ini", {"Common": {"ServiceName": "FanCtl" + record_key.rsplit("\\", 1)[-1],
-                                              "InstallPath": install_path, "RegistryKey": record_key,
-                                              "Execution": "standin_service.exe", "version": "1.0"}})
+    write_ini(host / "setup.ini", {"Common": {**DEFAULT_SETTINGS, **settings}})
     (host / "setup.exe").write_bytes(ctx.tools.setup.read_bytes())
     if sealed:
         seal_program_folder(ctx, host)
@@ -51,11 +49,10 @@ def started_from(ctx, kind: str, sealed: bool):
 
     outcomes = {}
     for where, path, files in (("C:", SETUP_DIR, ctx.setup_dir), (kind, folder, host)):
-        install_path, record_key = rf"Fan\{where[0].upper()}", rf"Software\FanCtl\{where[0].upper()}"
-        program_folder = fill(ctx, files, install_path, record_key, sealed)
-        result = ctx.run_setup(folder=path, args=[f"/LOG={LOG}"])
-        outcomes[where] = deployment_outcome(ctx, result, install_path, record_key, program_folder)
-        first = ctx.host_path(LOG).read_bytes()[3:].decode("utf-8").split("\r\n")[0]
+        settings = apart(where[0].upper())
+        program_folder = fill(ctx, files, settings, sealed)
+        outcomes[where] = described_run(ctx, settings, program_folder, folder=path, args=[f"/LOG={LOG}"])
+        first = log_lines(ctx)[0]
         check(first.endswith(f" started: {path}\\setup.exe"), f"the log's first line: {first!r}")
     check_equal(outcomes["C:"]["exit code"], 0, "exit code from C:")
     check(outcomes["C:"]["install folder is the program folder"], "the install folder from C: is its program folder")

@@ -6,9 +6,8 @@ import re
 import time
 
 from harness import (DEFAULT_SETTINGS, SETUP_DIR, add_case, check, check_equal, simple_package, win_join)
+from harness.runlog import LOG, log_lines, one_line
 
-LOG = r"C:\Logs\setup.log"
-LINE = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (.*)$")
 PAYLOAD = {"a.dll": b"library a", "b.dat": b"data b"}
 
 
@@ -16,27 +15,6 @@ def open_gate(ctx, word: int = 0x200):
     """The component with the given firmware word, and the folder of LOG."""
     ctx.install_component({"iAcpiMbif": {"Data": simple_package(word).hex()}})
     ctx.host_path(LOG).parent.mkdir(parents=True, exist_ok=True)
-
-
-def log_lines(ctx, path: str = LOG) -> list[str]:
-    """The lines of a run log: UTF-8 after its byte-order mark."""
-    data = ctx.host_path(path).read_bytes()
-    check(data.startswith(b"\xef\xbb\xbf"), f"{path} does not start with the UTF-8 byte-order mark: {data[:8]!r}")
-    raw = data[3:].decode("utf-8")
-    check(raw.endswith("\r\n"), f"{path} does not end with a whole line")
-    lines = []
-    for line in raw[:-2].split("\r\n"):
-        match = LINE.match(line)
-        check(match, f"a line without its time stamp: {line!r}")
-        lines.append(match.group(1))
-    return lines
-
-
-def one_line(lines: list[str], pattern: str, what: str) -> str:
-    found = [line for line in lines if re.search(pattern, line)]
-    check(len(found) == 1, f"{what}: expected one line matching {pattern!r}, found {found!r} in\n  "
-          + "\n  ".join(lines))
-    return found[0]
 
 
 def outside(paths, install: str) -> list[str]:

@@ -20,7 +20,8 @@ import tempfile
 from pathlib import Path
 
 from harness import CaseFailure, add_case, check, check_equal, simple_package
-from harness.outcome import deployment_outcome
+from harness.outcome import apart, deployed, described_run
+from harness.runlog import LOG, log_lines
 
 SEAL = Path(__file__).resolve().parents[3] / "scripts" / "seal"
 PAYLOAD = {
@@ -29,11 +30,6 @@ PAYLOAD = {
     "lang\\de.txt": b"in a sub-folder: never copied, never listed",
 }
 SERVICE_BOX = "Can not read service name from setup.ini"
-
-RUNS = {
-    "unsealed": (r"Fan\Unsealed", r"Software\FanCtl\Unsealed", "FanCtlUnsealed"),
-    "sealed": (r"Fan\Sealed", r"Software\FanCtl\Sealed", "FanCtlSealed"),
-}
 
 
 def seal_program_folder(ctx, folder: str | Path | None = None) -> bytes:
@@ -54,39 +50,27 @@ def seal_program_folder(ctx, folder: str | Path | None = None) -> bytes:
 
 
 def run_once(ctx, which: str, service_name_missing: bool) -> dict:
-    """Runs setup.exe with the settings of `which`; returns what the run
-    left, its own names put in general terms so that the two runs compare."""
-    install_path, record_key, service = RUNS[which]
-    ctx.write_setup_ini(InstallPath=install_path, RegistryKey=record_key,
-                        ServiceName=None if service_name_missing else service)
-    if which == "sealed":
+    """Runs setup.exe with settings of its own, sealed or not; returns what
+    the run left, its own names put in general terms so that the two runs
+    compare (every file of the program folder, setup.exe included, byte for
+    byte)."""
+    settings = apart(which)
+    ctx.write_setup_ini(**((settings | {"ServiceName": None}) if service_name_missing else settings))
+    if which == "Sealed":
         seal_program_folder(ctx)
-    program_folder = {name: data for name, data in ctx.listing(r"C:\Fan\Setup").items() if data is not None}
-
-    result = ctx.run_setup(cwd=r"C:\Fan\Setup")
-
-    # Every file of the program folder, setup.exe (sealed or not) included, byte for byte.
-    return deployment_outcome(ctx, result, install_path, record_key, program_folder)
+    return described_run(ctx, settings, cwd=r"C:\Fan\Setup")
 
 
 def sealed_row(ctx, service_name_missing: bool):
     ctx.install_component({"iAcpiMbif": {"Data": simple_package(0x200).hex()}})
     ctx.put_setup(files=PAYLOAD)
 
-    unsealed = run_once(ctx, "unsealed", service_name_missing)
+    unsealed = run_once(ctx, "Unsealed", service_name_missing)
     # The unsealed run is a real deploy, so that the sealed one compares with one.
-    check_equal(unsealed, {
-        "exit code": 0,
-        "timed out": False,
-        "boxes": [("Fan Contrl Service Setup", SERVICE_BOX, ["OK"], False)] if service_name_missing else [],
-        "install folder is the program folder": True,
-        "install folder": ["fan.dll", "notes.txt", "service_runs.log", "setup.exe", "setup.ini",
-                           "standin_service.exe"],
-        "service executable runs": [('"<install>standin_service.exe" /Service', "<install>standin_service.exe")],
-        "record": {"Version": "1.0", "Path": "<install>"},
-    }, "unsealed run")
+    check_equal(unsealed, deployed(["fan.dll", "notes.txt"], (SERVICE_BOX,) if service_name_missing else ()),
+                "unsealed run")
 
-    sealed = run_once(ctx, "sealed", service_name_missing)
+    sealed = run_once(ctx, "Sealed", service_name_missing)
     check_equal(sealed, unsealed, "outcome of the sealed setup.exe against the unsealed one")
 
 
@@ -97,7 +81,6 @@ add_case("sealed_runs_as_unsealed[deploy_with_message_box]", sealed_row, needs_c
 
 # -- what a sealed setup.exe refuses -------------------------------------------
 
-LOG = r"C:\Logs\setup.log"
 RECORD_KEY = r"Software\FanCtl\Service"
 
 
@@ -109,11 +92,6 @@ def sealed_setup(ctx, files: dict[str, bytes] | None = None) -> str:
     seal_program_folder(ctx)
     ctx.host_path(LOG).parent.mkdir(parents=True, exist_ok=True)
     return ctx.install_dir()
-
-
-def log_lines(ctx) -> list[str]:
-    data = ctx.host_path(LOG).read_bytes()
-    return [line[24:] for line in data[3:].decode("utf-8").split("\r\n") if line]
 
 
 def check_refused(ctx, result, install: str, line_start: str) -> None:
@@ -190,7 +168,7 @@ def payload_swapped_while_copying(ctx):
     swapped = None
     deadline = time.monotonic() + 30
     while swapped is None and pending.running() and time.monotonic() < deadline:
-        lines = log_lines(ctx) if ctx.host_path(LOG).exists() else []
+        lines = log_lines(ctx, running=True)
         copying = [line[len("copying "):] for line in lines if line.startswith("copying ")]
         if copying:
             later = sorted(n for n in files if n not in copying)

@@ -17,11 +17,11 @@ import os
 import time
 
 from harness import COMPONENT_DIR, DEFAULT_SETTINGS, SETUP_DIR, add_case, check, check_equal, simple_package
+from harness.runlog import LOG
 
 from cases.sealed_payload import seal_program_folder
 
 GO = COMPONENT_DIR + r"\go"
-LOG = r"C:\Logs\setup.log"
 
 
 def hold_in_the_firmware_call(ctx) -> None:

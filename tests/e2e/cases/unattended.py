@@ -16,8 +16,8 @@ import time
 
 from harness import (CaseFailure, DEFAULT_SETTINGS, add_case, check, check_equal, registry_diff, simple_package,
                      write_ini)
+from harness.runlog import LOG, log_lines
 
-LOG = r"C:\Logs\setup.log"
 RECORD_KEY = DEFAULT_SETTINGS["RegistryKey"]
 EXECUTION_BOX = "Can not read executable file name from setup.ini"
 PAYLOAD = {"a.dll": b"library a", "b.dat": bytes(range(256))}
@@ -26,12 +26,6 @@ PAYLOAD = {"a.dll": b"library a", "b.dat": bytes(range(256))}
 def open_gate(ctx):
     ctx.install_component({"iAcpiMbif": {"Data": simple_package(0x200).hex()}})
     ctx.host_path(LOG).parent.mkdir(parents=True, exist_ok=True)
-
-
-def log_lines(ctx) -> list[str]:
-    data = ctx.host_path(LOG).read_bytes()
-    check(data.startswith(b"\xef\xbb\xbf"), f"{LOG}: no UTF-8 byte-order mark")
-    return [line[24:] for line in data[3:].decode("utf-8").split("\r\n") if line]
 
 
 def outcome(ctx, result) -> dict:
@@ -170,10 +164,7 @@ def two_runs_together(ctx):
     check_equal([(r.exit_code, r.timed_out) for r in results], [(0, False), (0, False)], "(exit code, timed out)")
     check_equal(len(ctx.service_runs(ctx.install_dir())), 1, "service executable runs")
     check(ctx.regdump(RECORD_KEY) is not None, "no registry record")
-    texts = []
-    for log in logs:
-        data = ctx.host_path(log).read_bytes()
-        texts.append([line[24:] for line in data[3:].decode("utf-8").split("\r\n") if line])
+    texts = [log_lines(ctx, log) for log in logs]
     copies = [sum(1 for line in lines if line.startswith("copy finished")) for lines in texts]
     check_equal(sorted(copies), [0, 1], "runs that copied")
     waited = [lines for lines in texts if any(line.startswith("the other setup run ended: waited ") for line in lines)]
@@ -201,7 +192,7 @@ def killed_run_guard_taken_over(ctx):
     second = ctx.start(r"C:\Fan\Setup\setup.exe", [f"/LOG={LOG}"], timeout_ms=60000)
     waiting = "another setup run is in progress: waiting for it to end (at most 600 s)"
     deadline = time.monotonic() + 30
-    while not (ctx.host_path(LOG).exists() and waiting in log_lines(ctx)):
+    while waiting not in log_lines(ctx, running=True):
         if time.monotonic() > deadline or not second.running():
             raise CaseFailure("the second run did not wait for the first")
         time.sleep(0.2)
@@ -294,7 +285,7 @@ def guard_imitated(ctx):
     with ctx.object_held("mutex", GUARD, ADMIN_ONLY):
         run = ctx.start(r"C:\Fan\Setup\setup.exe", [f"/LOG={LOG}"], timeout_ms=60000)
         deadline = time.monotonic() + 30
-        while not (ctx.host_path(LOG).exists() and waiting in log_lines(ctx)):
+        while waiting not in log_lines(ctx, running=True):
             if time.monotonic() > deadline or not run.running():
                 raise CaseFailure("the run did not wait for the imitation")
             time.sleep(0.2)

@@ -535,6 +535,20 @@ class Context:
             return []
         return [json.loads(line) for line in log.read_text(encoding="latin-1").splitlines() if line.strip()]
 
+    def component_calls_released(self, since: int = 0, timeout: float = 10) -> list[dict]:
+        """The component's events after the first `since`, once every instance
+        created among them is released: the component is another process,
+        and the release of the last may reach its log a moment after the
+        caller has ended. After `timeout` seconds, what is there."""
+        deadline = time.monotonic() + timeout
+        while True:
+            events = self.component_calls()[since:]
+            creates = sum(e.get("event") == "create" for e in events)
+            releases = sum(e.get("event") == "release" for e in events)
+            if releases >= creates or time.monotonic() > deadline:
+                return events
+            time.sleep(0.1)
+
     def invoked_methods(self) -> list[str]:
         return [e.get("method") for e in self.component_calls() if e.get("event") == "invoke"]
 
