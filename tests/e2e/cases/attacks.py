@@ -7,9 +7,6 @@ the attack through.
 - A second file of the image's name in another case (a folder that keeps
   case: a case-sensitive NTFS folder, a share from a server that keeps
   case): a sealed run copies it, unchecked, over the image it installed.
-- RegistryKey naming a key of Windows' own below SOFTWARE (the machine's
-  Run key): the record's Version, a text of setup.ini, becomes a command
-  that Windows starts at every user's logon.
 - The program folder and the running image, each opened by its own path:
   a folder link pointed elsewhere between the two opens has the run take
   another folder as its program folder (the machine's temporary folder,
@@ -23,7 +20,10 @@ the attack through.
   of the user's own opens a staged file the moment the run closes it; the
   run can neither move it into place nor remove it: it fails, and leaves
   the file and the staging folder behind; a copy that failed the seal
-  stays below the install folder."""
+  stays below the install folder.
+
+RegistryKey naming the machine's Run key (whose values Windows starts at
+every user's logon) is a row of elevated_run's settings that lead out."""
 
 from __future__ import annotations
 
@@ -34,9 +34,8 @@ import sys
 import time
 
 from harness import DEFAULT_SETTINGS, add_case, check, check_equal, simple_package, write_ini
-from harness.wine import WineError
-
 from harness.runlog import LOG, log_lines
+from harness.wine import WineError
 
 from cases.sealed_payload import sealed_setup
 
@@ -64,36 +63,6 @@ def image_name_in_another_case(ctx):
 
 
 add_case("image_name_in_another_case", image_name_in_another_case, needs_component=True)
-
-
-RUN_KEY = r"Software\Microsoft\Windows\CurrentVersion\Run"
-
-
-def record_in_the_run_key(ctx):
-    """An unsealed setup.ini names the machine's Run key as RegistryKey and a
-    command as its version (a folder name: no \\, / or :). The key lies
-    below SOFTWARE, but it is Windows' own: every value there is a command
-    line started at each user's logon. Sound: a key of Windows' own below
-    SOFTWARE (Microsoft, Classes, Policies, Wow6432Node\\Microsoft, ...) is
-    refused like one outside SOFTWARE: -1 before anything is made, and no
-    value written there."""
-    ctx.install_component({"iAcpiMbif": {"Data": simple_package(0x200).hex()}})
-    command = "rundll32.exe shell32.dll,ShellExec_RunDLL calc.exe"
-    ctx.put_setup(settings={"RegistryKey": RUN_KEY, "version": command})
-    ctx.host_path(LOG).parent.mkdir(parents=True, exist_ok=True)
-    before = ctx.regdump(RUN_KEY)
-    before_values = {v["name"] for v in before["values"]} if before else set()
-    result = ctx.run_setup(args=[f"/LOG={LOG}"])
-    after = ctx.regdump(RUN_KEY)
-    added = {v["name"]: bytes.fromhex(v["data"]).rstrip(b"\0").decode("latin-1")
-             for v in (after["values"] if after else []) if v["name"] not in before_values}
-    ctx.note(f"exit code {result.exit_code:#x}")
-    check_equal(added, {}, f"values written to HKLM\\{RUN_KEY}")
-    check_equal(result.exit_code, 0xFFFFFFFF, "exit code")
-    check_equal(ctx.service_runs(ctx.install_dir(version=command)), [], "service executable runs")
-
-
-add_case("record_in_the_run_key", record_in_the_run_key, needs_component=True)
 
 
 # Points a symbolic link at two folders in turn, as fast as it can, until a

@@ -107,6 +107,9 @@ UNSAFE_SETTINGS = {
     "registry_key_outside_software": ("RegistryKey", r"System\CurrentControlSet\Control\Session Manager\Environment",
                                       []),
     "registry_key_empty_component": ("RegistryKey", r"Software\\Vendor", []),
+    # Below SOFTWARE, but Windows' own: every value there is a command line
+    # started at each user's logon.
+    "registry_key_run_key": ("RegistryKey", r"Software\Microsoft\Windows\CurrentVersion\Run", []),
 }
 
 
