@@ -1,5 +1,7 @@
 #include "base/held_file.h"
 
+#include "base/text_encoding.h"
+
 namespace vantu {
 namespace {
 
@@ -7,20 +9,10 @@ namespace {
 // that tells no final path (its name was opened as itself all the same).
 constexpr OpenedFileRules kPayloadFileRules{true, true};
 
-constexpr DWORD kNameSurrogateBit = 0x20000000;
 constexpr DWORD kSymbolicLinkTag = 0xA000000C;
 constexpr DWORD kMountPointTag = 0xA0000003;
 
-std::string Hex(DWORD value) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string text = "0x";
-  for (int shift = 28; shift >= 0; shift -= 4) text += kDigits[(value >> shift) & 0xF];
-  return text;
-}
-
 }  // namespace
-
-bool IsNameSurrogateTag(DWORD tag) { return (tag & kNameSurrogateBit) != 0; }
 
 std::string ReparsePointKind(DWORD tag) {
   switch (tag) {
@@ -29,7 +21,7 @@ std::string ReparsePointKind(DWORD tag) {
     case kMountPointTag:
       return "a junction or mount point";
     default:
-      return "a reparse point (tag " + Hex(tag) + ")";
+      return "a reparse point (tag " + HexWord(tag) + ")";
   }
 }
 

@@ -16,12 +16,6 @@
 
 namespace vantu {
 
-// Whether a reparse tag names another place (a symbolic link, a junction or
-// mount point, and their kin): its name-surrogate bit. Every other tag marks
-// a file that a file-system filter keeps (a cloud file, a deduplicated one),
-// whose data is there once the filter has brought it.
-bool IsNameSurrogateTag(DWORD tag);
-
 // What kind of reparse point a tag names, for the log: "a symbolic link",
 // "a junction or mount point", "a reparse point (tag 0xA0000099)".
 std::string ReparsePointKind(DWORD tag);

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include "base/system_library.h"
+
 namespace vantu {
 
 // The function `name` of the module `module`, which every process has
@@ -14,13 +16,7 @@ namespace vantu {
 template <typename Function>
 Function FindLoadedFunction(const wchar_t* module, const char* name) {
   const HMODULE loaded = GetModuleHandleW(module);
-  if (loaded == nullptr) return nullptr;
-  const FARPROC address = GetProcAddress(loaded, name);
-  if (address == nullptr) return nullptr;
-  // A function pointer converts to another function pointer type and back;
-  // the detour through void(*)() tells the compiler the change of type is
-  // meant.
-  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
+  return loaded ? FindLibraryFunction<Function>(loaded, name) : nullptr;
 }
 
 template <typename Function>

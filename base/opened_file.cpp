@@ -43,6 +43,11 @@ std::wstring FinalPathOf(HANDLE handle, DWORD* error) {
   return std::wstring();
 }
 
+bool IsNameSurrogateTag(DWORD tag) {
+  constexpr DWORD kNameSurrogateBit = 0x20000000;
+  return (tag & kNameSurrogateBit) != 0;
+}
+
 bool FinalPathNotSupported(DWORD error) {
   return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION || error == ERROR_INVALID_PARAMETER;
 }
@@ -71,8 +76,7 @@ OpenedFileCheck CheckOpenedFile(HANDLE handle, const std::wstring& expectedPath,
   }
   check.names = facts.names;
   check.size = facts.size;
-  // The name-surrogate bit of a tag: a link of some kind.
-  const bool filtered = facts.reparse_point() && (facts.reparseTag & 0x20000000) == 0;
+  const bool filtered = facts.reparse_point() && !IsNameSurrogateTag(facts.reparseTag);
   if (facts.reparse_point() && !(filtered && rules.filteredFiles)) {
     check.kind = OpenedFileCheck::Kind::kReparsePoint;
     check.reparseTag = facts.reparseTag;

@@ -35,6 +35,12 @@ struct FileFacts {
 // False, with the platform's error for GetLastError, when it cannot tell.
 bool QueryFileFacts(HANDLE handle, FileFacts* facts);
 
+// Whether a reparse tag names another place (a symbolic link, a junction or
+// mount point, and their kin): its name-surrogate bit. Every other tag marks
+// a file that a file-system filter keeps (a cloud file, a deduplicated one),
+// whose data is there once the filter has brought it.
+bool IsNameSurrogateTag(DWORD tag);
+
 // Whether `error`, from GetFinalPathNameByHandleW, says that the volume
 // cannot tell a final path at all (some network and third-party file
 // systems), rather than that something went wrong.

@@ -44,6 +44,13 @@ std::string AnsiFromWide(std::wstring_view wide) { return FromWide(CP_ACP, wide)
 
 std::string Utf8FromWide(std::wstring_view wide) { return FromWide(CP_UTF8, wide); }
 
+std::string HexWord(unsigned long value) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string text = "0x00000000";
+  for (size_t i = 9; i >= 2; --i, value >>= 4) text[i] = kDigits[value & 0xF];
+  return text;
+}
+
 std::wstring WideDecimal(unsigned long long number) {
   std::wstring digits;
   do {

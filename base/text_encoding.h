@@ -23,6 +23,9 @@ std::string Utf8FromWide(std::wstring_view wide);
 // std::to_wstring would bring its whole formatted output into the image).
 std::wstring WideDecimal(unsigned long long number);
 
+// "0x000001FF": eight hexadecimal digits (a firmware word, a status, a tag).
+std::string HexWord(unsigned long value);
+
 // A conversion fails only when memory runs out; each of the three then
 // throws std::bad_alloc, as the standard library does.
 

@@ -3,14 +3,11 @@
 #include <windows.h>
 
 #include "base/kernel32_function.h"
+#include "base/system_library.h"
 
 namespace vantu {
 
 namespace {
-
-// LOAD_LIBRARY_SEARCH_SYSTEM32, for SDK headers that leave it out (it came
-// with KB2533623 and Windows 8).
-constexpr DWORD kSearchSystem32 = 0x00000800;
 
 using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
 
@@ -26,7 +23,7 @@ void RestrictDllSearchToSystemFolder() {
   // there at all.
   if (const auto setDefaultDllDirectories =
           FindKernel32Function<SetDefaultDllDirectoriesFunction>("SetDefaultDllDirectories")) {
-    setDefaultDllDirectories(kSearchSystem32);
+    setDefaultDllDirectories(kLoadLibrarySearchSystem32);
   }
   // Takes the current folder out of the standard search order, which is all
   // that is left to do where the call above is missing. It applies to the

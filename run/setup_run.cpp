@@ -1,5 +1,6 @@
 #include "run/setup_run.h"
 
+#include "base/text_encoding.h"
 #include "runlog/run_log.h"
 #include "run/version_compare.h"
 

@@ -50,13 +50,6 @@ void LogText::AppendTo(std::string* line) const {
   }
 }
 
-std::string HexWord(unsigned long value) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string text = "0x00000000";
-  for (size_t i = 9; i >= 2; --i, value >>= 4) text[i] = kDigits[value & 0xF];
-  return text;
-}
-
 bool RunLog::OpenPath(const std::wstring& path, const std::wstring& programFolder, RunLog& log,
                       std::string* refusal) {
   LogFileOpening opening = OpenLogFileAt(path, programFolder);

@@ -88,8 +88,4 @@ void LogLine(std::initializer_list<LogText> parts);
 // Whether a log is open: lets a caller skip work done only for the log.
 bool LogEnabled();
 
-// "0x000001FF": eight hexadecimal digits.
-std::string HexWord(unsigned long value);
-
-
 }  // namespace vantu

@@ -1,14 +1,11 @@
 #include "seal/sha256_provider.h"
 
+#include "base/system_library.h"
+#include "base/text_encoding.h"
 #include "runlog/run_log.h"
 
 namespace vantu {
 namespace {
-
-// The flag values, for SDK headers that leave them out (the search flags
-// came with KB2533623 and Windows 8).
-constexpr DWORD kSearchSystem32 = 0x00000800;
-constexpr DWORD kAlteredSearchPath = 0x00000008;
 
 const wchar_t kCryptoDll[] = L"bcrypt.dll";
 
@@ -18,38 +15,19 @@ std::string StatusText(const char* function, NTSTATUS status) {
 
 // bcrypt.dll from the system folder, never from anywhere else.
 HMODULE LoadFromSystemFolder(std::string* why) {
-  if (HMODULE module = LoadLibraryExW(kCryptoDll, nullptr, kSearchSystem32)) return module;
-  DWORD error = GetLastError();
-  // Windows 7 and Vista without KB2533623 do not know the flag: they say
-  // ERROR_INVALID_PARAMETER. Then the full path, whose own folder is also
-  // where the DLLs it needs are looked for first.
-  if (error == ERROR_INVALID_PARAMETER) {
-    wchar_t folder[MAX_PATH];
-    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
-      error = length == 0 ? GetLastError() : static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER);
-      *why = "the system folder is unknown: " + ErrorText(error);
-      return nullptr;
-    }
-    const std::wstring path = std::wstring(folder, length) + L"\\" + kCryptoDll;
-    if (HMODULE module = LoadLibraryExW(path.c_str(), nullptr, kAlteredSearchPath)) return module;
-    error = GetLastError();
-  }
-  *why = "bcrypt.dll could not be loaded from the system folder: " + ErrorText(error);
+  DWORD error = 0;
+  bool folderUnknown = false;
+  if (HMODULE module = LoadSystemLibrary(kCryptoDll, &error, &folderUnknown)) return module;
+  *why = (folderUnknown ? "the system folder is unknown: " : "bcrypt.dll could not be loaded from the system folder: ") +
+         ErrorText(error);
   return nullptr;
 }
 
 template <typename Function>
 bool Take(HMODULE module, const char* name, Function* function, std::string* why) {
-  const FARPROC address = GetProcAddress(module, name);
-  if (!address) {
-    *why = std::string("bcrypt.dll has no ") + name + ": " + ErrorText(GetLastError());
-    return false;
-  }
-  // A function pointer converts to another function pointer type and back;
-  // the detour through void(*)() tells the compiler the change is meant.
-  *function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
-  return true;
+  *function = FindLibraryFunction<Function>(module, name);
+  if (!*function) *why = std::string("bcrypt.dll has no ") + name + ": " + ErrorText(GetLastError());
+  return *function != nullptr;
 }
 
 }  // namespace
